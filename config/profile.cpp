@@ -1,0 +1,158 @@
+// Loading and saving a device's section of "VTR.INI".
+#include "config/profile.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "config/ballistics.h"
+
+namespace {
+
+enum class Width { U8, U16, I16, U32 };
+
+// A profile key and the field it fills, in the order keys are written.
+struct KeyDef {
+  const char* szKey;
+  std::size_t offset;
+  Width width;
+  bool read;  // written-only keys are never read back
+};
+
+#define KEY(name, width, read) {#name, offsetof(DeviceRecord, name), Width::width, read}
+const KeyDef kKeys[] = {
+    KEY(UseWinCom, U32, false),  KEY(ComPort, U16, true),      KEY(ComAddr, U16, false),
+    KEY(ComIrq, U16, false),     KEY(ComBaud, U16, false),     KEY(ComData, U16, false),
+    KEY(ComParity, U16, false),  KEY(ComStop, U16, false),     KEY(VTRID, U32, true),
+    KEY(TapeFormat, U32, true),  KEY(Pal, U32, true),          KEY(UserBits, U32, true),
+    KEY(AudioTracks, U16, true), KEY(VideoSources, U16, true), KEY(AudioSources, U16, true),
+    KEY(LTCTrack, U16, true),    KEY(PreRoll, U16, true),      KEY(PostRoll, U16, true),
+    KEY(RecPreRoll, U16, true),  KEY(RecPostRoll, U16, true),  KEY(InsPreRoll, U16, true),
+    KEY(InsPostRoll, U16, true), KEY(CanCue, U32, true),       KEY(CanRecord, U32, true),
+    KEY(CanEject, U32, true),    KEY(CanEdit, U32, true),      KEY(CanAuto, U32, true),
+    KEY(CanAssemble, U32, true), KEY(CanInsVid, U32, true),    KEY(CanInsAud, U32, true),
+    KEY(CanInsTC, U32, true),    KEY(CanStep, U32, true),      KEY(HasTC, U32, true),
+    KEY(HasCTL, U32, true),      KEY(HasLTC, U32, true),       KEY(HasVTC, U32, true),
+    KEY(EditIn, I16, true),      KEY(EditOut, I16, true),      KEY(EEIn, I16, true),
+    KEY(EEOut, I16, true),       KEY(Preset, I16, true),       KEY(InDelay, I16, true),
+    KEY(OutDelay, I16, true),    KEY(PresetDelay, I16, true),  KEY(PrerollBias, I16, true),
+    KEY(TimerSelect, U16, true), KEY(RecInhibit, U32, true),   KEY(BumpType, U16, true),
+    KEY(CanBump, U32, true),     KEY(BumpDelay, I16, true),    KEY(BumpBias, I16, true),
+    KEY(BumpPhase, I16, true),   KEY(BumpFwdCmd, U8, true),    KEY(BumpRevCmd, U8, true),
+    KEY(BumpOnce, U32, true),    KEY(BumpPlay, U32, true),     KEY(HasDFFlag, U32, true),
+    KEY(EEStop, U32, true),      KEY(ProhibitEE, U32, true),   KEY(HasCFFlag, U32, true),
+    KEY(EnableCF, U32, true),    KEY(CFPhase, U16, true),      KEY(SpeedChgDelay, I16, true),
+};
+#undef KEY
+
+// The keys read after "ComPort", in reading order.
+const char* const kReadOrder[] = {
+    "VTRID",       "TapeFormat",  "UserBits",    "Pal",        "AudioTracks",  "VideoSources",
+    "AudioSources", "LTCTrack",   "PreRoll",     "PostRoll",   "RecPreRoll",   "RecPostRoll",
+    "InsPreRoll",  "InsPostRoll", "CanCue",      "CanRecord",  "CanEject",     "CanEdit",
+    "CanAuto",     "CanAssemble", "CanInsVid",   "CanInsAud",  "CanInsTC",     "CanStep",
+    "HasTC",       "HasCTL",      "HasLTC",      "HasVTC",     "EditIn",       "EditOut",
+    "EEIn",        "EEOut",       "Preset",      "InDelay",    "OutDelay",     "PresetDelay",
+    "PrerollBias", "TimerSelect", "RecInhibit",  "BumpType",   "CanBump",      "BumpDelay",
+    "BumpBias",    "BumpPhase",   "BumpFwdCmd",  "BumpRevCmd", "BumpOnce",     "BumpPlay",
+    "HasDFFlag",   "EEStop",      "ProhibitEE",  "HasCFFlag",  "EnableCF",     "CFPhase",
+    "SpeedChgDelay",
+};
+
+const KeyDef* findKey(const char* name) {
+  for (const auto& k : kKeys) {
+    if (std::strcmp(k.szKey, name) == 0) return &k;
+  }
+  return nullptr;
+}
+
+void* fieldOf(DeviceRecord* rec, const KeyDef& k) {
+  return reinterpret_cast<unsigned char*>(rec) + k.offset;
+}
+const void* fieldOf(const DeviceRecord* rec, const KeyDef& k) {
+  return reinterpret_cast<const unsigned char*>(rec) + k.offset;
+}
+
+// The field's value as the profile default is passed.
+INT defaultOf(const DeviceRecord* rec, const KeyDef& k) {
+  const void* p = fieldOf(rec, k);
+  switch (k.width) {
+    case Width::U8:
+      return *static_cast<const BYTE*>(p);
+    case Width::U16:
+      return *static_cast<const WORD*>(p);
+    case Width::I16:
+      return *static_cast<const std::int16_t*>(p);
+    case Width::U32:
+      return static_cast<INT>(*static_cast<const DWORD*>(p));
+  }
+  return 0;
+}
+
+void store(DeviceRecord* rec, const KeyDef& k, UINT value) {
+  void* p = fieldOf(rec, k);
+  switch (k.width) {
+    case Width::U8:
+      *static_cast<BYTE*>(p) = static_cast<BYTE>(value & 0xFF);
+      break;
+    case Width::U16:
+      *static_cast<WORD*>(p) = static_cast<WORD>(value & 0xFFFF);
+      break;
+    case Width::I16:
+      *static_cast<std::int16_t*>(p) = static_cast<std::int16_t>(static_cast<WORD>(value & 0xFFFF));
+      break;
+    case Width::U32:
+      *static_cast<DWORD*>(p) = value;
+      break;
+  }
+}
+
+void format(const DeviceRecord* rec, const KeyDef& k, char* buf, std::size_t size) {
+  const void* p = fieldOf(rec, k);
+  switch (k.width) {
+    case Width::U8:
+      std::snprintf(buf, size, "%u", static_cast<unsigned>(*static_cast<const BYTE*>(p)));
+      break;
+    case Width::U16:
+      std::snprintf(buf, size, "%u", static_cast<unsigned>(*static_cast<const WORD*>(p)));
+      break;
+    case Width::I16:
+      std::snprintf(buf, size, "%d", static_cast<int>(*static_cast<const std::int16_t*>(p)));
+      break;
+    case Width::U32:
+      std::snprintf(buf, size, "%d", static_cast<int>(*static_cast<const DWORD*>(p)));
+      break;
+  }
+}
+
+}  // namespace
+
+void LoadDevINI(LPCSTR szSection, DeviceRecord* rec) {
+  rec->UseWinCom = 1;
+  rec->ComPort = static_cast<WORD>(GetPrivateProfileIntA(szSection, "ComPort", rec->ComPort, kProfileFile));
+  rec->ComAddr = rec->ComIrq = rec->ComBaud = rec->ComData = rec->ComParity = rec->ComStop = 0;
+  for (const char* name : kReadOrder) {
+    const KeyDef& k = *findKey(name);
+    INT def = defaultOf(rec, k);
+    if (std::strcmp(name, "CanAuto") == 0) {
+      def = static_cast<INT>(rec->CanEdit);  // a section without "CanAuto" follows "CanEdit"
+    } else if (std::strcmp(name, "VTRID") == 0 || std::strcmp(name, "TapeFormat") == 0 ||
+               std::strcmp(name, "UserBits") == 0) {
+      def &= 0xFFFF;
+    }
+    store(rec, k, GetPrivateProfileIntA(szSection, name, def, kProfileFile));
+  }
+}
+
+void SaveDevINI(LPCSTR szSection, const DeviceRecord* rec) {
+  char szName[128];
+  // Beyond the table the name of the detect row stands.
+  const DWORD row = rec->VTRID < kModelRows ? rec->VTRID : kVtrIdDetect;
+  std::snprintf(szName, sizeof(szName), "%s %s", szMachVendors[vtrBallistics[row].wVendor],
+                vtrBallistics[row].szModel);
+  WritePrivateProfileStringA(szSection, "VTRName", szName, kProfileFile);
+  char szValue[32];
+  for (const auto& k : kKeys) {
+    format(rec, k, szValue, sizeof(szValue));
+    WritePrivateProfileStringA(szSection, k.szKey, szValue, kProfileFile);
+  }
+}

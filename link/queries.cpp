@@ -1,0 +1,365 @@
+// The sense queries. Each sends one sense command without waiting for an
+// acknowledgement and reads the answer itself, byte by byte.
+#include "link/queries.h"
+
+#include "driver/completion.h"
+#include "driver/parms.h"
+#include "link/serial.h"
+#include "link/timecode.h"
+
+DWORD statStruct[8];
+BYTE tmpChar[4];
+DWORD dwChkRtn;
+
+namespace {
+
+// A rejected answer: read on until three bytes have come, then give up.
+void drainRejected(HANDLE h, BYTE* buf, int have) {
+  if (have < 3) ReadReply(h, buf + have, 3 - have, kReplyBudget);
+}
+
+void recordLineError(HANDLE h) { wLastComErr = GetCommError(h, nullptr); }
+
+bool bit(DWORD slot, int n) { return ((slot >> n) & 1u) != 0; }
+
+}  // namespace
+
+DWORD ComposeStatusWord(const DWORD s[8]) {
+  DWORD w = 0;
+  if (bit(s[0], 0)) w |= VTR_STAT_LOCAL;
+  if (bit(s[0], 2)) w |= VTR_STAT_HARD_ERROR;
+  // One priority chain: the first state that matches is the transport state.
+  if (bit(s[0], 5) || bit(s[1], 4)) {
+    w |= VTR_STAT_NO_TAPE;
+  } else if (bit(s[1], 0)) {
+    w |= VTR_STAT_PLAY;
+  } else if (bit(s[1], 1)) {
+    w |= VTR_STAT_RECORD;
+  } else if (bit(s[1], 6)) {
+    w |= VTR_STAT_S1_BIT6;
+  } else if (bit(s[1], 5)) {
+    w |= VTR_STAT_STOP;
+  } else if (bit(s[2], 1)) {
+    w |= VTR_STAT_STILL;
+  } else if (bit(s[1], 2)) {
+    w |= VTR_STAT_FAST_FORWARD;
+  } else if (bit(s[1], 3)) {
+    w |= VTR_STAT_REWIND;
+  } else if (bit(s[2], 3)) {
+    w |= VTR_STAT_VAR;
+  } else if (bit(s[2], 4)) {
+    w |= VTR_STAT_JOG;
+  } else if (bit(s[2], 5)) {
+    w |= VTR_STAT_SHUTTLE;
+  }
+  w |= bit(s[2], 2) ? VTR_STAT_REVERSE : VTR_STAT_FORWARD;
+  if (bit(s[2], 7)) w |= VTR_STAT_SERVO_LOCK;
+  if (bit(s[2], 0)) w |= VTR_STAT_CUE_COMPLETE;
+  if (bit(s[4], 4)) w |= VTR_STAT_EDIT;
+  // A second chain for the edit modes.
+  if (bit(s[4], 3)) {
+    w |= VTR_STAT_REVIEW;
+  } else if (bit(s[4], 1)) {
+    w |= VTR_STAT_PREVIEW;
+  } else if (bit(s[4], 2)) {
+    w |= VTR_STAT_AUTO_EDIT;
+  } else if (bit(s[4], 0)) {
+    w |= VTR_STAT_PREROLL;
+  }
+  if (bit(s[4], 6)) w |= VTR_STAT_FULL_EE;
+  if (bit(s[3], 7)) w |= 0x10000;
+  if (bit(s[3], 0)) w |= 0x80000;
+  if (bit(s[3], 1)) w |= 0x40000;
+  if (bit(s[5], 6)) w |= 0x4000000;
+  if (bit(s[5], 5)) w |= 0x8000000;
+  if (bit(s[7], 0)) w |= 0x20000;
+  return w;
+}
+
+DWORD kestrelGetPosition(DeviceRecord* rec, DWORD fCounter) {
+  LinkGuard link;
+  const bool owner = ClaimLink();
+  HANDLE h = rec->hComm;
+
+  BYTE source = 4;  // the control-track counter (timer 1)
+  if (fCounter == 0 && rec->HasTC != 0) {
+    source = (rec->TimerSelect >= 1 && rec->TimerSelect <= 4) ? static_cast<BYTE>(rec->TimerSelect) : 3;
+  }
+  CURTCSENSE_422[3] = source;
+  kestrelSendCmd(rec, CURTCSENSE_422, 0);
+
+  BYTE buf[8] = {};
+  const int got = ReadReply(h, buf, 2, kReplyBudget);
+  if ((buf[0] & 0x70) != 0x70) {
+    drainRejected(h, buf, got);
+    recordLineError(h);
+    ReleaseLink(owner);
+    return rec->dwPosition;
+  }
+  for (int i = 2; i < 7; ++i) ReadReplyByte(h, &buf[i]);  // frames .. hours, checksum
+  rec->dwPosition = readTimecode(&buf[2], rec->Pal, &rec->wTCFormat);
+  ReleaseLink(owner);
+  return rec->dwPosition;
+}
+
+DWORD kestrelGetStatus(DeviceRecord* rec) {
+  LinkGuard link;
+  const bool owner = ClaimLink();
+  HANDLE h = rec->hComm;
+
+  STATSENSE_422[3] = 0x08;  // eight status bytes from byte 0
+  kestrelSendCmd(rec, STATSENSE_422, 0);
+
+  BYTE hdr[3] = {};
+  const int got = ReadReply(h, hdr, 2, kReplyBudget);
+  if ((hdr[0] & 0xF0) != 0x70) {
+    drainRejected(h, hdr, got);
+    recordLineError(h);
+    ReleaseLink(owner);
+    rec->dwStatus = 0;
+    return 0;
+  }
+  for (DWORD& slot : statStruct) {
+    BYTE b = 0;
+    if (ReadReplyByte(h, &b)) slot = b;  // a byte that never comes leaves its slot as it was
+  }
+  BYTE cs = 0;
+  if (ReadReplyByte(h, &cs)) dwChkRtn = cs;
+  rec->dwStatus = ComposeStatusWord(statStruct);
+  ReleaseLink(owner);
+  return rec->dwStatus;
+}
+
+DWORD kestrelGetMode(DeviceRecord* rec) {
+  LinkGuard link;  // statStruct stays ours until decoded
+  if (kestrelGetStatus(rec) == 0) {
+    ClearLink();
+    return MCI_MODE_NOT_READY;
+  }
+  const DWORD* s = statStruct;
+  DWORD mode = VTR_MODE_IDLE;
+  if (bit(s[0], 2)) {
+    mode = MCI_MODE_NOT_READY;
+  } else if (bit(s[0], 5)) {
+    mode = MCI_MODE_OPEN;
+  } else if (bit(s[1], 5)) {
+    mode = MCI_MODE_STOP;
+  } else if (bit(s[2], 1)) {
+    mode = MCI_MODE_PAUSE;
+  } else if (bit(s[1], 1)) {
+    mode = MCI_MODE_RECORD;
+  } else if (bit(s[4], 0) || bit(s[1], 2) || bit(s[1], 3)) {
+    mode = MCI_MODE_SEEK;
+  } else if (bit(s[2], 3) || bit(s[2], 4) || bit(s[2], 5)) {
+    mode = MCI_MODE_SEEK;
+  } else if (bit(s[1], 0)) {
+    mode = MCI_MODE_PLAY;
+  }
+  rec->dwMode = mode;
+  ClearLink();
+  return mode;
+}
+
+DWORD kestrelGetModeX(DeviceRecord* rec) {
+  LinkGuard link;
+  if (kestrelGetStatus(rec) == 0) {
+    ClearLink();
+    return rec->dwMode;
+  }
+  const DWORD* s = statStruct;
+  const bool scan = bit(s[2], 3) || bit(s[2], 4) || bit(s[2], 5);
+  DWORD mode;
+  if (bit(s[0], 0)) {
+    mode = VTR_MODE_LOCAL;
+  } else if (bit(s[0], 2)) {
+    mode = MCI_MODE_NOT_READY;
+  } else if (bit(s[0], 5)) {
+    mode = MCI_MODE_OPEN;
+  } else if (bit(s[1], 5)) {
+    mode = MCI_MODE_STOP;
+  } else if (bit(s[2], 1)) {
+    mode = MCI_MODE_PAUSE;
+  } else if (bit(s[1], 1)) {
+    mode = MCI_MODE_RECORD;
+  } else if (bit(s[4], 0)) {
+    mode = MCI_MODE_SEEK;
+  } else if (bit(s[1], 2)) {
+    mode = VTR_MODE_FAST_FORWARD;
+  } else if (bit(s[1], 3)) {
+    mode = VTR_MODE_REWIND;
+  } else if (scan && bit(s[2], 2)) {
+    mode = VTR_MODE_SCAN_REVERSE;
+  } else if (!scan) {
+    mode = bit(s[1], 0) ? MCI_MODE_PLAY : VTR_MODE_IDLE;
+  } else {
+    mode = VTR_MODE_SCAN_FORWARD;
+  }
+  rec->dwMode = mode;
+  ClearLink();
+  return mode;
+}
+
+DWORD kestrelGetHeader(DeviceRecord* rec) {
+  LinkGuard link;
+  ClaimLink();
+  HANDLE h = rec->hComm;
+  kestrelSendCmd(rec, CURUBSENSE_422, 0);
+  BYTE hdr[3] = {};
+  const int got = ReadReply(h, hdr, 2, kReplyBudget);
+  if ((hdr[0] & 0xF0) != 0x70) {
+    drainRejected(h, hdr, got);
+    rec->UserBits = 0;
+    ClearLink();
+    return 0;
+  }
+  BYTE b[4] = {};
+  for (BYTE& x : b) ReadReplyByte(h, &x);
+  rec->UserBits = static_cast<DWORD>(b[0]) << 24 | static_cast<DWORD>(b[1]) << 16 |
+                  static_cast<DWORD>(b[2]) << 8 | b[3];
+  BYTE cs = 0;
+  if (ReadReplyByte(h, &cs)) dwChkRtn = cs;
+  ClearLink();
+  return rec->UserBits;
+}
+
+DWORD kestrelSetTimer(DeviceRecord* rec) {
+  LinkGuard link;
+  ClaimLink();
+  HANDLE h = rec->hComm;
+  kestrelSendCmd(rec, TMODESENSE_422, 0);
+  BYTE hdr[3] = {};
+  const int got = ReadReply(h, hdr, 2, kReplyBudget);
+  if ((hdr[0] & 0x70) != 0x70) {
+    drainRejected(h, hdr, got);
+    ClearLink();
+    return 255;
+  }
+  BYTE dd = 0xFF, cs = 0;
+  const bool haveData = ReadReplyByte(h, &dd);
+  ReadReplyByte(h, &cs);
+  ClearLink();
+  if (haveData && dd == 0) return 1;
+  if (haveData && dd == 1) return 0;
+  return rec->HasTC;
+}
+
+DWORD kestrelGetID(DeviceRecord* rec) {
+  LinkGuard link;
+  ClaimLink();
+  HANDLE h = rec->hComm;
+  FlushComm(h, 0);
+  FlushComm(h, 1);
+  kestrelSendCmd(rec, DEV_TYPE_422, 0);
+  BYTE hdr[3] = {};
+  const int got = ReadReply(h, hdr, 2, kReplyBudget);
+  if ((hdr[0] & 0xF0) != 0x10) {
+    drainRejected(h, hdr, got);
+    rec->VTRID = 0;
+    ClearLink();
+    return 0;
+  }
+  BYTE d0 = 0, d1 = 0, cs = 0;
+  ReadReplyByte(h, &d0);
+  ReadReplyByte(h, &d1);
+  tmpChar[0] = d0;
+  tmpChar[1] = d1;
+  rec->VTRID = static_cast<DWORD>(d0) << 8 | d1;
+  if (ReadReplyByte(h, &cs)) dwChkRtn = cs;
+  ClearLink();
+  return rec->VTRID;
+}
+
+DWORD kestrelGetStatusVDR(DeviceRecord* rec, DWORD dwFlags) {
+  const bool owner = ClaimLink();
+  HANDLE h = rec->hComm;
+  for (;;) {
+    {
+      // The exchange lock is held for each exchange; the busy flag stays set
+      // across the one-second waits so the poll keeps to its stored values.
+      LinkGuard link;
+      STATSENSE_VDR[3] = 0x02;
+      kestrelSendCmd(rec, STATSENSE_VDR, 0);
+      BYTE b[5] = {};
+      const int got = ReadReply(h, b, 2, kReplyBudget);
+      if (got < 2) {
+        recordLineError(h);
+        ReleaseLink(owner);
+        return 0;
+      }
+      if ((b[0] & 0xF0) != 0xF0) {
+        drainRejected(h, b, got);
+        recordLineError(h);
+        ReleaseLink(owner);
+        return 0;
+      }
+      bool complete = ReadReplyByte(h, &b[2]);
+      complete = ReadReplyByte(h, &b[3]) && complete;
+      complete = ReadReplyByte(h, &b[4]) && complete;
+      const BYTE sum = static_cast<BYTE>(b[0] + b[1] + b[2] + b[3]);
+      if (!complete || sum != b[4]) {
+        recordLineError(h);
+        ReleaseLink(owner);
+        return 0;
+      }
+      const DWORD vdr = static_cast<DWORD>(b[3]) << 8 | b[2];
+      if ((dwFlags & MCI_WAIT) == 0) {
+        ReleaseLink(owner);
+        return 0;
+      }
+      const DWORD status = kestrelGetStatus(rec);
+      if ((status & 0x3000003C) != 0) {
+        kestrelSendCmd(rec, PAUSE_422, 1);
+        ReleaseLink(owner);
+        return 0;
+      }
+      DWORD want;
+      if ((dwFlags & 0x300) == 0x300) {
+        want = 0x100;
+      } else if ((dwFlags & 0x100) != 0) {
+        want = 0x001;
+      } else if ((dwFlags & 0x200) != 0) {
+        want = 0x080;
+      } else if ((dwFlags & 0x400) != 0) {
+        want = 0x200;
+      } else {
+        ReleaseLink(owner);
+        return 0;
+      }
+      if ((vdr & want) != 0) {
+        ReleaseLink(owner);
+        return 0;
+      }
+    }
+    waitTime(rec, 1000);
+  }
+}
+
+MCIERROR kestrelGetStatusZDKR(DeviceRecord* rec, CommandFrame frame, BYTE* lpResult,
+                              LPVOID lpParms) {
+  LinkGuard link;
+  const bool owner = ClaimLink();
+  HANDLE h = rec->hComm;
+  const MCIERROR err = kestrelSendCmd(rec, frame, 0);
+  if (err != 0) {
+    ReleaseLink(owner);
+    return err;
+  }
+  BYTE b[3] = {};
+  bool complete = true;
+  for (BYTE& x : b) complete = ReadReplyByte(h, &x) && complete;
+  BYTE cs = 0;
+  complete = ReadReplyByte(h, &cs) && complete;
+  if (!complete || cs != static_cast<BYTE>(b[0] + b[1] + b[2])) {
+    recordLineError(h);
+    ReleaseLink(owner);
+    return MCIERR_HARDWARE;
+  }
+  if ((b[0] == 0x11 && b[1] == 0x12 && b[2] == 0x01) || (b[0] == 0 && b[1] == 0 && b[2] == 0)) {
+    ReleaseLink(owner);
+    return MCIERR_HARDWARE;
+  }
+  *lpResult = b[2];
+  if (lpParms != nullptr) static_cast<VTR_GETZDKR_PARMS*>(lpParms)->dwReturn = b[2];
+  ReleaseLink(owner);
+  return 0;
+}

@@ -1,0 +1,324 @@
+// The poll timer and the background command state machine.
+#include "monitor/poll.h"
+
+#include <atomic>
+
+#include "driver/completion.h"
+#include "driver/driver.h"
+#include "link/frames.h"
+#include "link/queries.h"
+#include "link/timecode.h"
+
+std::int16_t nTimerCheck = 10;
+
+namespace {
+
+int nCmdRetry[kDeviceSlots];
+
+void setTimerPeriod(WORD wPeriod, WORD wSlowTicks) {
+  std::atomic_ref<WORD>(drvTimerSt.wPeriod).store(wPeriod);
+  drvTimerSt.wSlowTicks = wSlowTicks;
+  SetTimer(nullptr, drvTimerSt.idTimer, wPeriod, drvTimerSt.lpfnTimerProc);
+}
+
+void finish(DeviceRecord* rec) { rec->dwPendingState = kStateNone; }
+
+// Sends the owed notification, if any, with `status`.
+void notifyOwed(DeviceRecord* rec, UINT status) {
+  if (rec->fNotifyPending != 0 && rec->dwNotifyCallback != 0) {
+    notifyCallback(rec->dwNotifyCallback, rec->wDeviceID, status);
+    rec->dwNotifyCallback = 0;
+    rec->fNotifyPending = 0;
+  }
+}
+
+// The delay rule: true when this visit was spent counting the delay down.
+bool delaying(DeviceRecord* rec) {
+  if (rec->dwPendingDelay == 0) return false;
+  --rec->dwPendingDelay;
+  return true;
+}
+
+// The countdown of states 32, 64 and 96: the target is converted into frames
+// one visit before the delay runs out. True while still counting.
+bool convertingDelay(DeviceRecord* rec) {
+  if (rec->dwPendingDelay == 1) {
+    rec->dwPendingTo = positionConvert(rec, rec->dwPendingTo);
+    --rec->dwPendingDelay;
+    return true;
+  }
+  if (rec->dwPendingDelay > 1) {
+    --rec->dwPendingDelay;
+    return true;
+  }
+  return false;
+}
+
+void sendCue(DeviceRecord* rec) {
+  frame422tc(rec, rec->dwPendingFrom, &CUE_DATA_422[3], rec->wTCFormat, 1);
+  kestrelSendCmd(rec, CUE_DATA_422, 1);
+  rec->dwPendingFrom = 0;
+}
+
+void abortPending(DeviceRecord* rec) {
+  rec->dwPendingState = rec->dwNextState = 0;
+  rec->dwPendingDelay = rec->dwNextDelay = 0;
+  rec->dwPendingTo = rec->dwNextTo = 0;
+  rec->dwPendingFrom = rec->dwNextFrom = 0;
+  if (rec->fNotifyPending != 0) {
+    rec->fMotionDone = 1;
+    rec->fNotifyPending = 0;
+    notifyCallback(rec->dwNotifyCallback, rec->wDeviceID, MCI_NOTIFY_FAILURE);
+    rec->dwNotifyCallback = 0;
+  }
+}
+
+void act(DeviceRecord* rec, DWORD pos, DWORD mode, DWORD status) {
+  switch (rec->dwPendingState) {
+    case kStateNone:
+      if (rec->dwNextState != 0) {
+        rec->dwPendingState = rec->dwNextState;
+        rec->dwPendingDelay = rec->dwNextDelay;
+        rec->dwPendingTo = rec->dwNextTo;
+        rec->dwPendingFrom = rec->dwNextFrom;
+        rec->dwNextState = rec->dwNextDelay = rec->dwNextTo = rec->dwNextFrom = 0;
+        return;
+      }
+      rec->fMotionDone = 1;
+      notifyOwed(rec, MCI_NOTIFY_SUCCESSFUL);
+      if (rec->wPollPeriod != kPollPeriodNormal || TimerPeriod() != kPollPeriodNormal) {
+        rec->wPollPeriod = kPollPeriodNormal;
+        setTimerPeriod(kPollPeriodNormal, 25);
+      }
+      if (--nTimerCheck < 1) {
+        rec->HasTC = kestrelSetTimer(rec);
+        nTimerCheck = 10;
+      }
+      return;
+
+    case kStateCalibrateRewind:
+      if (delaying(rec)) return;
+      if ((status & 0x404) != 0) return;
+      rec->dwPendingDelay = 10;
+      rec->dwPendingState = kStateCalibrateEnd;
+      return;
+
+    case kStateCalibrateEnd:
+      if (delaying(rec)) return;
+      if ((status & 0x4) != 0 || (status & 0x400) != 0 || mode == VTR_MODE_IDLE) {
+        kestrelSendCmd(rec, TIMER1PRE_422, 1);
+        finish(rec);
+      }
+      return;
+
+    case kStateCue:
+      if (rec->CanCue == 0) {
+        if (delaying(rec)) return;
+        rec->dwPendingState = 34;
+        return;
+      }
+      if (convertingDelay(rec)) return;
+      if ((status & 0x8404) != 0 || mode == VTR_MODE_IDLE || pos == rec->dwPendingTo) {
+        rec->dwPendingDelay = 3;
+        rec->dwPendingState = kStateCueDone;
+      }
+      return;
+
+    case 34:
+    case 36:
+    case 38:
+    case 40:
+    case 42:
+      if (delaying(rec)) return;
+      rec->dwPendingState += 2;
+      return;
+    case 44:
+      if (delaying(rec)) return;
+      rec->dwPendingState = kStateCueDone;
+      return;
+
+    case kStateCueDone:
+      if (delaying(rec)) return;
+      kestrelSendCmd(rec, PAUSE_422, 1);
+      // Arrival within one frame of an even target counts.
+      notifyOwed(rec, ((rec->dwPendingTo ^ pos) & ~1u) == 0 ? MCI_NOTIFY_SUCCESSFUL
+                                                            : MCI_NOTIFY_FAILURE);
+      finish(rec);
+      return;
+
+    case kStatePlayFrom:
+      if (rec->dwPendingFrom != 0) sendCue(rec);
+      if (delaying(rec)) return;
+      if ((status & 0x8404) != 0) {
+        rec->dwPendingDelay = 1;
+        rec->dwPendingState = kStatePlayFromStart;
+      }
+      return;
+
+    case kStatePlayFromStart:
+      if (rec->dwPendingDelay != 0) {
+        kestrelSendCmd(rec, PAUSE_422, 1);
+        --rec->dwPendingDelay;
+        return;
+      }
+      kestrelSendCmd(rec, PLAY_422, 1);
+      finish(rec);
+      return;
+
+    case kStatePlayTo:
+      if (convertingDelay(rec)) return;
+      kestrelSendCmd(rec, PLAY_422, 1);
+      rec->dwPendingDelay = 8;
+      rec->dwPendingState = kStatePlayToWatch;
+      return;
+
+    case kStatePlayToWatch:
+      if (delaying(rec)) return;
+      if (pos > rec->dwPendingTo) {
+        kestrelSendCmd(rec, PAUSE_422, 1);
+        notifyOwed(rec, MCI_NOTIFY_SUCCESSFUL);
+        finish(rec);
+      } else if ((status & 0x3000003C) != 0) {
+        // The play ended early: stopped, wound, recording, no tape or a fault.
+        kestrelSendCmd(rec, PAUSE_422, 1);
+        notifyOwed(rec, MCI_NOTIFY_FAILURE);
+        finish(rec);
+      }
+      return;
+
+    case kStateRecordFrom:
+      if (rec->dwPendingFrom != 0) sendCue(rec);
+      if (delaying(rec)) return;
+      if ((status & 0x8404) != 0) {
+        rec->dwPendingDelay = 2;
+        rec->dwPendingState = kStateRecordFromStart;
+      }
+      return;
+
+    case kStateRecordFromStart:
+      if (delaying(rec)) return;
+      kestrelSendCmd(rec, REC_422, 1);
+      finish(rec);
+      return;
+
+    case kStateRecordTo:
+      if (convertingDelay(rec)) return;
+      kestrelSendCmd(rec, REC_422, 1);
+      rec->wPollPeriod = kPollPeriodRecord;
+      setTimerPeriod(kPollPeriodRecord, 5);
+      rec->dwPendingDelay = 4;
+      rec->dwPendingState = kStateRecordToWatch;
+      return;
+
+    case kStateRecordToWatch:
+      if (delaying(rec)) return;
+      if ((status & 0x40) != 0 && !(pos > rec->dwPendingTo)) return;
+      kestrelSendCmd(rec, PAUSE_422, 1);
+      rec->wPollPeriod = kPollPeriodNormal;
+      setTimerPeriod(kPollPeriodNormal, 25);
+      finish(rec);
+      return;
+
+    case kStateStripeRewind:
+      if (delaying(rec)) return;
+      if ((status & 0x8) != 0 && mode != VTR_MODE_IDLE) return;
+      rec->dwPendingDelay = 10;
+      rec->dwPendingState = kStateStripeRecord;
+      kestrelSendCmd(rec, REC_422, 1);
+      return;
+
+    case kStateStripeRecord:
+      // A stripe given an end stops recording there.
+      if (rec->dwPendingTo != 0 && (status & 0x20) != 0 &&
+          pos > positionConvert(rec, rec->dwPendingTo)) {
+        kestrelSendCmd(rec, STOP_422, 1);
+      }
+      if (delaying(rec)) return;
+      if ((status & 0x20) != 0 && mode != VTR_MODE_IDLE) return;
+      // Recording has ended: wind back once, then finish when the rewind ends.
+      kestrelSendCmd(rec, FAST_REV_422, 1);
+      rec->dwPendingDelay = 4;
+      rec->dwPendingState = kStateStripeEnd;
+      return;
+
+    case kStateStripeEnd:
+      if (delaying(rec)) return;
+      if ((status & 0x8) != 0 && mode != VTR_MODE_IDLE) return;
+      finish(rec);
+      return;
+
+    case kStateAutoEdit:
+      if (delaying(rec)) return;
+      if ((status & 0x1600000) != 0 && mode != VTR_MODE_IDLE) return;
+      finish(rec);
+      return;
+
+    default:
+      rec->HasTC = kestrelSetTimer(rec);
+      rec->dwPendingState = kStateNone;
+      return;
+  }
+}
+
+void visit(int slot, DeviceRecord* rec) {
+  const WORD period = TimerPeriod();
+  if (period != rec->wPollPeriod) {
+    const WORD quotient = static_cast<WORD>(period / rec->wPollPeriod);
+    if (rec->wPollSkip < quotient) {
+      ++rec->wPollSkip;
+      return;
+    }
+    rec->wPollSkip = 0;
+  }
+
+  // Fresh readings only when no other exchange is under way; otherwise the
+  // stored ones, and wait for the line before sending anything.
+  DWORD pos, mode;
+  const bool haveLine = TryEnterCriticalSection(&csLink) != 0;
+  if (haveLine && !LinkBusy()) {
+    pos = kestrelGetPosition(rec, 0);
+    mode = kestrelGetMode(rec);
+  } else {
+    pos = rec->dwPosition;
+    mode = rec->dwMode;
+  }
+  if (!haveLine) EnterCriticalSection(&csLink);
+  const DWORD status = rec->dwStatus;
+
+  if (rec->dwPendingState != kStateNone &&
+      (mode == MCI_MODE_NOT_READY || mode == MCI_MODE_OPEN)) {
+    if (++nCmdRetry[slot] >= kCmdRetryLimit) {
+      nCmdRetry[slot] = 0;
+      abortPending(rec);
+      LeaveCriticalSection(&csLink);
+      return;
+    }
+  } else {
+    nCmdRetry[slot] = 0;
+  }
+  act(rec, pos, mode, status);
+  LeaveCriticalSection(&csLink);
+}
+
+}  // namespace
+
+void ResetPollState() {
+  nTimerCheck = 10;
+  for (int& n : nCmdRetry) n = 0;
+}
+
+void CALLBACK TimerProc(HWND /*hwnd*/, UINT /*uMsg*/, UINT_PTR /*idEvent*/, DWORD /*dwTime*/) {
+  EnterCriticalSection(&csPoll);
+  std::atomic_ref<DWORD>(drvTimerSt.dwTicks).fetch_add(1);
+  for (int i = 0; i < kDeviceSlots; ++i) {
+    DeviceRecord* rec = LoadSlotRecord(i);
+    if (rec == nullptr) continue;
+    // A record whose command is running (and not yielding) is visited next tick.
+    if (!TryEnterCriticalSection(&rec->csCommand)) continue;
+    if (rec->nOpenCount != 0 && !(rec->dwPendingState == kStateNone && rec->fMotionDone == 1)) {
+      visit(i, rec);
+    }
+    LeaveCriticalSection(&rec->csCommand);
+  }
+  LeaveCriticalSection(&csPoll);
+}

@@ -1,0 +1,108 @@
+// Profile writes against other processes: a writer killed at any moment
+// leaves a whole file, and concurrent writers lose no keys.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <random>
+#include <regex>
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "platform/win32.h"
+#include "tests/platform/temp_dir.h"
+
+namespace {
+
+using vtr::test::TempDir;
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+TEST(ProfileProcessTest, WriterKilledMidWriteLeavesOldOrNewFile) {
+  TempDir dir;
+  const std::string file = dir.path() + "/VTR.INI";
+  std::ofstream(file, std::ios::binary) << "; keep\r\n[videotape]\r\nPreRoll=0\r\nTail=x\r\n";
+  // Every complete state of the file: only the number differs.
+  const std::regex whole(R"(; keep\r\n\[videotape\]\r\nPreRoll=\d+\r\nTail=x\r\n)");
+
+  std::mt19937 rng(12345);
+  std::uniform_int_distribution<int> killAfterUs(0, 3000);
+  for (int round = 0; round < 25; ++round) {
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      close(ready[0]);
+      for (int i = 1;; ++i) {
+        WritePrivateProfileStringA("videotape", "PreRoll", std::to_string(i).c_str(), file.c_str());
+        if (i == 1) (void)!write(ready[1], "r", 1);
+      }
+    }
+    close(ready[1]);
+    char c = 0;
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    close(ready[0]);
+    // Kill at a random point of the write loop (a busy wait, not a sleep).
+    const auto until =
+        std::chrono::steady_clock::now() + std::chrono::microseconds(killAfterUs(rng));
+    while (std::chrono::steady_clock::now() < until) {
+    }
+    kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+
+    const std::string text = Slurp(file);
+    ASSERT_TRUE(std::regex_match(text, whole)) << "round " << round << ": " << text;
+    EXPECT_GE(GetPrivateProfileIntA("videotape", "PreRoll", 0, file.c_str()), 1u);
+  }
+}
+
+TEST(ProfileProcessTest, ConcurrentWritersLoseNoKeys) {
+  TempDir dir;
+  const std::string file = dir.path() + "/VTR.INI";
+  constexpr int kWriters = 3;
+  constexpr int kKeys = 30;
+  pid_t children[kWriters];
+  for (int w = 0; w < kWriters; ++w) {
+    children[w] = fork();
+    ASSERT_GE(children[w], 0);
+    if (children[w] == 0) {
+      bool ok = true;
+      for (int k = 0; k < kKeys; ++k) {
+        const std::string key = "W" + std::to_string(w) + "K" + std::to_string(k);
+        // Two writers share a section, the third has its own.
+        const char* section = w == 2 ? "videotape1" : "videotape";
+        ok = WritePrivateProfileStringA(section, key.c_str(), std::to_string(w * 100 + k).c_str(),
+                                        file.c_str()) == TRUE &&
+             ok;
+      }
+      _exit(ok ? 0 : 1);
+    }
+  }
+  for (pid_t child : children) {
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  for (int w = 0; w < kWriters; ++w) {
+    for (int k = 0; k < kKeys; ++k) {
+      const std::string key = "W" + std::to_string(w) + "K" + std::to_string(k);
+      const char* section = w == 2 ? "videotape1" : "videotape";
+      EXPECT_EQ(static_cast<int>(GetPrivateProfileIntA(section, key.c_str(), -1, file.c_str())),
+                w * 100 + k)
+          << key;
+    }
+  }
+}
+
+}  // namespace

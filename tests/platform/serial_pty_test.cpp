@@ -1,0 +1,226 @@
+// Serial ports on a real pseudo-terminal pair, in real time.
+#include <poll.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/clock.h"
+#include "platform/serial_ports.h"
+#include "platform/win32.h"
+#include "tests/platform/pty_pair.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr int kPort = 5;
+
+class SerialPtyTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    vtr::platform::UseRealClock();
+    if (!pty_.ok()) GTEST_SKIP() << "no pseudo-terminals here (posix_openpt failed)";
+    vtr::platform::BindPortPath(kPort, pty_.slave());
+  }
+  void TearDown() override { vtr::platform::UnbindPort(kPort); }
+
+  // Opened and configured as the driver does: 38400 8O1, reads return at once.
+  HANDLE Open() {
+    HANDLE h = CreateFileA("\\\\.\\COM5", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_WRITE_THROUGH, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return h;
+    EXPECT_EQ(SetupComm(h, 1024, 1024), TRUE);
+    COMMTIMEOUTS t{MAXDWORD, 0, 0, MAXDWORD, MAXDWORD};
+    EXPECT_EQ(SetCommTimeouts(h, &t), TRUE);
+    DCB dcb{};
+    EXPECT_EQ(GetCommState(h, &dcb), TRUE);
+    EXPECT_EQ(BuildCommDCBA("COM5:38400,o,8,1", &dcb), TRUE);
+    dcb.fBinary = 1;
+    dcb.fDsrSensitivity = 0;
+    EXPECT_EQ(SetCommState(h, &dcb), TRUE);
+    return h;
+  }
+
+  // Reads up to `want` bytes within a bounded number of attempts.
+  static std::vector<std::uint8_t> ReadSome(HANDLE h, std::size_t want) {
+    std::vector<std::uint8_t> out;
+    for (int attempt = 0; attempt < 200000 && out.size() < want; ++attempt) {
+      std::uint8_t buf[64];
+      DWORD got = 0;
+      if (ReadFile(h, buf, static_cast<DWORD>(std::min(want - out.size(), sizeof buf)), &got,
+                   nullptr) != TRUE) {
+        break;
+      }
+      out.insert(out.end(), buf, buf + got);
+    }
+    return out;
+  }
+
+  vtr::test::PtyPair pty_;
+};
+
+TEST_F(SerialPtyTest, ConfiguresAndMovesBytesBothWays) {
+  HANDLE h = Open();
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  DCB back{};
+  ASSERT_EQ(GetCommState(h, &back), TRUE);
+  EXPECT_EQ(back.BaudRate, 38400u);
+  EXPECT_EQ(back.ByteSize, 8);
+  EXPECT_EQ(back.Parity, ODDPARITY);
+  EXPECT_EQ(back.StopBits, ONESTOPBIT);
+  EXPECT_EQ(back.fBinary, 1u);
+
+  const std::uint8_t ack[] = {0x10, 0x01, 0x11, 0x00, 0xFF};  // raw: no byte is special
+  ASSERT_EQ(write(pty_.master(), ack, sizeof ack), static_cast<ssize_t>(sizeof ack));
+  EXPECT_EQ(ReadSome(h, sizeof ack), std::vector<std::uint8_t>(ack, ack + sizeof ack));
+
+  const std::uint8_t command[] = {0x20, 0x00, 0x20, 0x0A, 0x0D};
+  DWORD put = 0;
+  ASSERT_EQ(WriteFile(h, command, sizeof command, &put, nullptr), TRUE);
+  EXPECT_EQ(put, sizeof command);
+  std::vector<std::uint8_t> seen;
+  while (seen.size() < sizeof command) {
+    pollfd pfd{pty_.master(), POLLIN, 0};
+    ASSERT_EQ(poll(&pfd, 1, 2000), 1);
+    std::uint8_t buf[16];
+    const auto n = read(pty_.master(), buf, sizeof buf);
+    ASSERT_GT(n, 0);
+    seen.insert(seen.end(), buf, buf + n);
+  }
+  EXPECT_EQ(seen, std::vector<std::uint8_t>(command, command + sizeof command));
+
+  DWORD errors = 99;
+  EXPECT_EQ(ClearCommError(h, &errors, nullptr), TRUE);
+  EXPECT_EQ(errors, 0u);  // a pty has no line errors
+  EXPECT_EQ(CloseHandle(h), TRUE);
+}
+
+TEST_F(SerialPtyTest, PurgeDropsArrivedBytes) {
+  HANDLE h = Open();
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  const std::uint8_t junk[] = {1, 2, 3};
+  ASSERT_EQ(write(pty_.master(), junk, sizeof junk), 3);
+  COMSTAT stat{};
+  DWORD errors = 0;
+  const auto giveUp = Clock::now() + 2s;
+  do {
+    ASSERT_EQ(ClearCommError(h, &errors, &stat), TRUE);
+  } while (stat.cbInQue < 3 && Clock::now() < giveUp);
+  ASSERT_EQ(stat.cbInQue, 3u);
+  EXPECT_EQ(PurgeComm(h, PURGE_RXCLEAR), TRUE);
+  std::uint8_t b = 0;
+  DWORD got = 1;
+  EXPECT_EQ(ReadFile(h, &b, 1, &got, nullptr), TRUE);
+  EXPECT_EQ(got, 0u);
+  EXPECT_EQ(PurgeComm(h, PURGE_TXCLEAR), TRUE);
+  CloseHandle(h);
+}
+
+TEST_F(SerialPtyTest, SecondOpenFailsWhileHeld) {
+  HANDLE first = Open();
+  ASSERT_NE(first, INVALID_HANDLE_VALUE);
+  vtr::platform::BindPortPath(kPort + 1, pty_.slave());  // same device, other name
+  EXPECT_EQ(CreateFileA("COM5", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(CreateFileA("COM6", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+  vtr::platform::UnbindPort(kPort + 1);
+  ASSERT_EQ(CloseHandle(first), TRUE);
+  HANDLE again = Open();
+  EXPECT_NE(again, INVALID_HANDLE_VALUE);
+  CloseHandle(again);
+}
+
+TEST_F(SerialPtyTest, NonTtyPathFails) {
+  vtr::platform::BindPortPath(kPort, "/dev/null");
+  EXPECT_EQ(CreateFileA("COM5", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+}
+
+TEST_F(SerialPtyTest, VanishedLineFailsPromptly) {
+  HANDLE h = Open();
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  pty_.CloseMaster();
+  const auto start = Clock::now();
+  std::uint8_t b = 0x20;
+  DWORD count = 99;
+  EXPECT_EQ(ReadFile(h, &b, 1, &count, nullptr), FALSE);
+  EXPECT_EQ(count, 0u);
+  count = 99;
+  EXPECT_EQ(WriteFile(h, &b, 1, &count, nullptr), FALSE);
+  EXPECT_EQ(count, 0u);
+  DWORD errors = 0;
+  EXPECT_EQ(ClearCommError(h, &errors, nullptr), FALSE);
+  EXPECT_LT(Clock::now() - start, 500ms);
+  EXPECT_EQ(CloseHandle(h), TRUE);
+}
+
+TEST_F(SerialPtyTest, EmptyAttemptBudgetWallTime) {
+  HANDLE h = Open();
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  const auto start = Clock::now();
+  for (int i = 0; i < 9500; ++i) {
+    std::uint8_t b = 0;
+    DWORD got = 0;
+    ASSERT_EQ(ReadFile(h, &b, 1, &got, nullptr), TRUE);
+    ASSERT_EQ(got, 0u);
+  }
+  const auto ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  std::printf("9500 empty read attempts: %.1f ms (aim: 20..200 ms)\n", ms);
+  EXPECT_LT(ms, 2000.0);
+  CloseHandle(h);
+}
+
+// Real time on an in-process line: the wait for a late byte is paced to the
+// schedule, never faster, and the byte ends it.
+class LateByte : public vtr::platform::SerialEndpoint {
+ public:
+  explicit LateByte(vtr::platform::Micros at) : at_(at) {}
+  void Receive(std::span<const std::uint8_t>) override {}
+  std::size_t Transmit(std::span<std::uint8_t> out) override {
+    if (sent_ || out.empty() || vtr::platform::Now() < at_) return 0;
+    out[0] = 0x42;
+    sent_ = true;
+    return 1;
+  }
+  std::optional<vtr::platform::Micros> NextArrival() const override {
+    return sent_ ? std::nullopt : std::optional(at_);
+  }
+  void DiscardArrived() override {}
+  bool Connected() const override { return true; }
+
+ private:
+  vtr::platform::Micros at_;
+  bool sent_ = false;
+};
+
+TEST(SerialRealTimeTest, LateByteOnAnInProcessLine) {
+  vtr::platform::UseRealClock();
+  const auto arrival = vtr::platform::Now() + vtr::platform::Micros{3000};
+  vtr::platform::BindVirtualPort(kPort, std::make_shared<LateByte>(arrival));
+  HANDLE h = CreateFileA("COM5", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  COMMTIMEOUTS t{MAXDWORD, 0, 0, MAXDWORD, MAXDWORD};
+  ASSERT_EQ(SetCommTimeouts(h, &t), TRUE);
+  int empty = 0;
+  std::uint8_t b = 0;
+  DWORD got = 0;
+  const auto start = Clock::now();
+  while (got == 0 && Clock::now() - start < 2s) {
+    ASSERT_EQ(ReadFile(h, &b, 1, &got, nullptr), TRUE);
+    if (got == 0) ++empty;
+  }
+  EXPECT_EQ(got, 1u);
+  EXPECT_EQ(b, 0x42);
+  // Attempt k of a run ends no earlier than k * 5 us after it started.
+  EXPECT_LE(empty, 3000 / 5 + 1);
+  std::printf("late byte after %d empty attempts\n", empty);
+  CloseHandle(h);
+  vtr::platform::UnbindPort(kPort);
+}
+
+}  // namespace
