@@ -227,19 +227,22 @@ void act(DeviceRecord* rec, DWORD pos, DWORD mode, DWORD status) {
       kestrelSendCmd(rec, REC_422, 1);
       return;
 
-    case kStateStripeRecord:
+    case kStateStripeRecord: {
+      // A recording deck shows play as well as record, and the status word
+      // keeps only the first, so either bit means the stripe is running.
+      const bool recording = (status & 0x60) != 0;
       // A stripe given an end stops recording there.
-      if (rec->dwPendingTo != 0 && (status & 0x20) != 0 &&
-          pos > positionConvert(rec, rec->dwPendingTo)) {
+      if (rec->dwPendingTo != 0 && recording && pos > positionConvert(rec, rec->dwPendingTo)) {
         kestrelSendCmd(rec, STOP_422, 1);
       }
       if (delaying(rec)) return;
-      if ((status & 0x20) != 0 && mode != VTR_MODE_IDLE) return;
+      if (recording && mode != VTR_MODE_IDLE) return;
       // Recording has ended: wind back once, then finish when the rewind ends.
       kestrelSendCmd(rec, FAST_REV_422, 1);
       rec->dwPendingDelay = 4;
       rec->dwPendingState = kStateStripeEnd;
       return;
+    }
 
     case kStateStripeEnd:
       if (delaying(rec)) return;

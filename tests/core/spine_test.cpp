@@ -1,0 +1,280 @@
+// The driver spine: entry, device table, dispatch, profile and models.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <thread>
+
+#include <unistd.h>
+
+#include "config/ballistics.h"
+#include "config/profile.h"
+#include "tests/support/driver_fixture.h"
+
+void FormDeviceName(LPCWSTR lpstrParams, char* szSection, DWORD* pdwNumber);
+
+namespace vtr::test {
+namespace {
+
+TEST(DeviceName, NumbersAndSectionsFromTheParameterString) {
+  struct Case {
+    const char16_t* params;
+    const char* section;
+    DWORD number;
+  } cases[] = {
+      {u"videotape", "videotape", 0},    {u"videotape1", "videotape1", 1},
+      {u"videotape12", "videotape12", 12}, {u"vcr3", "videotape3", 3},
+      {u"videotape123", "videotape12", 12}, {u"", "videotape", 0},
+      {nullptr, "videotape", 0},         {u"a7b9", "videotape7", 7},
+  };
+  for (const auto& c : cases) {
+    char section[16] = {};
+    DWORD number = 99;
+    FormDeviceName(c.params, section, &number);
+    EXPECT_STREQ(section, c.section);
+    EXPECT_EQ(number, c.number);
+  }
+}
+
+TEST(DeviceRecordDefaults, EveryDefaultAndZeroElsewhere) {
+  DeviceRecord rec;
+  std::memset(&rec, 0, sizeof(rec));
+  rec.wDeviceID = 7;
+  InitDevStruct(&rec);
+  EXPECT_EQ(rec.wDeviceID, 7);  // identity is left alone
+  EXPECT_EQ(rec.wPollPeriod, 133);
+  EXPECT_EQ(rec.dwPendingDelay, 2u);
+  EXPECT_EQ(rec.dwNextDelay, 2u);
+  EXPECT_EQ(rec.UseWinCom, 1u);
+  EXPECT_EQ(rec.ComPort, 2);
+  EXPECT_EQ(rec.VTRID, 56u);
+  EXPECT_EQ(rec.AudioTracks, 2);
+  EXPECT_EQ(rec.VideoSources, 2);
+  EXPECT_EQ(rec.AudioSources, 4);
+  EXPECT_EQ(rec.wTCFormat, 6);
+  EXPECT_EQ(rec.dwTimeFormat, 3u);
+  EXPECT_EQ(rec.dwCounterFormat, 3u);
+  EXPECT_EQ(rec.dwMode, 390u);
+  EXPECT_EQ(rec.PreRoll, 300);
+  EXPECT_EQ(rec.PostRoll, 60);
+  EXPECT_EQ(rec.RecPreRoll, 120);
+  EXPECT_EQ(rec.InsPreRoll, 300);
+  for (DWORD cap : {rec.CanCue, rec.CanRecord, rec.CanEject, rec.CanEdit, rec.CanAuto, rec.CanAssemble,
+                    rec.CanInsVid, rec.CanInsAud, rec.CanInsTC, rec.CanStep, rec.HasTC, rec.HasCTL,
+                    rec.HasLTC, rec.HasVTC}) {
+    EXPECT_EQ(cap, 1u);
+  }
+  EXPECT_EQ(rec.EditIn, -4);
+  EXPECT_EQ(rec.EEOut, -2);
+  EXPECT_EQ(rec.Preset, -1);
+  EXPECT_EQ(rec.InDelay, 4);
+  EXPECT_EQ(rec.TimerSelect, 3);
+  EXPECT_EQ(rec.BumpFwdCmd, 0x65);
+  EXPECT_EQ(rec.BumpRevCmd, 0x63);
+  EXPECT_EQ(rec.BumpPlay, 1u);
+  EXPECT_EQ(rec.HasCFFlag, 1u);
+  EXPECT_EQ(rec.RecInhibit, 1u);
+  EXPECT_EQ(rec.CanBump, 1u);
+  EXPECT_EQ(rec.dwSpeed + rec.nOpenCount + rec.dwPosition + rec.dwStatus + rec.dwInPoint +
+                rec.UserBits + rec.Pal + rec.bIsZDKR + rec.EnableCF + rec.BumpOnce,
+            0u);
+}
+
+class SpineTest : public DriverFixture {};
+
+TEST_F(SpineTest, EleventhDeviceFailsAndAFreedSlotIsReused) {
+  for (UINT i = 0; i < 10; ++i) {
+    const std::u16string params = u"videotape" + std::u16string(1, static_cast<char16_t>(u'0' + i));
+    ASSERT_EQ(DriverOpen(params, 10 + i, 500 + i), 10 + i);
+  }
+  EXPECT_EQ(DriverOpen(u"videotape42", 30, 530), 0u);
+  DriverProc(0, reinterpret_cast<HDRVR>(static_cast<UINT_PTR>(503)), DRV_CLOSE, 0, 0);
+  EXPECT_EQ(Record(13), nullptr);
+  EXPECT_EQ(DriverOpen(u"videotape42", 30, 530), 30u);
+  EXPECT_EQ(LoadSlotRecord(3), Record(30));
+}
+
+TEST_F(SpineTest, SecondDriverOpenForTheSameNumberCreatesNothing) {
+  ASSERT_EQ(DriverOpen(u"videotape5", 20, 600), 20u);
+  EXPECT_EQ(DriverOpen(u"vcr5", 21, 601), 20u);
+  EXPECT_EQ(Record(21), nullptr);
+  int used = 0;
+  for (int i = 0; i < kDeviceSlots; ++i) used += LoadSlotRecord(i) != nullptr;
+  EXPECT_EQ(used, 1);
+}
+
+TEST_F(SpineTest, DriverOpenWithoutParameterBlockAnswers10000) {
+  EXPECT_EQ(DriverProc(0, nullptr, DRV_OPEN, 0, 0), 10000);
+  EXPECT_EQ(LoadSlotRecord(0), nullptr);
+}
+
+TEST_F(SpineTest, UnknownDeviceAnswers257WithoutTakingALock) {
+  ASSERT_EQ(DriverOpen(u"videotape", 1, 101), 1u);
+  // Another thread holds the device's lock and the link: the answer still comes at once.
+  EnterCriticalSection(&Record(1)->csCommand);
+  std::atomic<LRESULT> answer{-1};
+  std::thread other([&] { answer = DriverProc(77, nullptr, MCI_STATUS, 0, 0); });
+  other.join();
+  LeaveCriticalSection(&Record(1)->csCommand);
+  EXPECT_EQ(answer.load(), MCIERR_INVALID_DEVICE_ID);
+}
+
+TEST_F(SpineTest, MessagesWithoutHandlersAndUnlistedMessages) {
+  ASSERT_EQ(DriverOpen(u"videotape", 1, 101), 1u);
+  VTR_GENERIC_PARMS p{0};
+  for (UINT msg : {MCI_OPEN, MCI_CLOSE, MCI_RESUME}) EXPECT_EQ(Send(msg, 0, &p), 0u) << msg;
+  for (UINT msg : {MCI_SPIN, MCI_SAVE, MCI_WHERE, MCI_LOAD, MCI_DELETE, 10u}) {
+    EXPECT_EQ(Send(msg, 0, &p), MCIERR_UNRECOGNIZED_COMMAND) << msg;
+  }
+  EXPECT_TRUE(deck_->Trace().empty());
+}
+
+TEST_F(SpineTest, DriverMessagesAnswerAsInstalled) {
+  EXPECT_EQ(DriverProc(0, nullptr, DRV_QUERYCONFIGURE, 0, 0), 1);
+  EXPECT_EQ(DriverProc(0, nullptr, DRV_INSTALL, 0, 0), 1);
+  EXPECT_EQ(DriverProc(0, nullptr, DRV_DISABLE, 0, 0), 1);
+  DRVCONFIGINFO info{12, nullptr, nullptr};
+  EXPECT_EQ(DriverProc(0, nullptr, DRV_CONFIGURE, 0, reinterpret_cast<LPARAM>(&info)), 0);
+  MCI_OPEN_DRIVER_PARMS op{3, u"videotape", 0, 0};
+  DriverProc(0, reinterpret_cast<HDRVR>(static_cast<UINT_PTR>(103)), DRV_OPEN, 0, reinterpret_cast<LPARAM>(&op));
+  EXPECT_EQ(op.wCustomCommandTable, 7u);  // the table the host loaded at DRV_LOAD
+  EXPECT_EQ(op.wType, MCI_DEVTYPE_VCR);
+}
+
+TEST_F(SpineTest, LoadFailsWhenTheTableCannotBeLoaded) {
+  host_.SetTableHandle(MCI_NO_COMMAND_TABLE);
+  EXPECT_EQ(DriverProc(0, nullptr, DRV_LOAD, 0, 0), 0);
+  host_.SetTableHandle(7);
+}
+
+TEST_F(SpineTest, VirtualTimerFiresAtItsPeriodAndReArms) {
+  const DWORD before = TimerTicks();
+  Run(133 * 10);
+  EXPECT_EQ(TimerTicks() - before, 10u);
+  SetTimer(nullptr, drvTimerSt.idTimer, 33, drvTimerSt.lpfnTimerProc);
+  const DWORD mid = TimerTicks();
+  Run(33 * 10);
+  EXPECT_EQ(TimerTicks() - mid, 10u);
+}
+
+// ---- the profile ----------------------------------------------------------
+
+class ProfileTest : public ::testing::Test {
+ protected:
+  TempProfileDir dir_;
+  DeviceRecord Load(const char* section) {
+    DeviceRecord rec;
+    std::memset(&rec, 0, sizeof(rec));
+    InitDevStruct(&rec);
+    LoadDevINI(section, &rec);
+    return rec;
+  }
+};
+
+TEST_F(ProfileTest, AbsentKeysKeepDefaultsAndNarrowingFollowsTheFieldWidth) {
+  dir_.WriteIni(
+      "; written by hand\n[Videotape1]\nCanEdit=0\nEditIn=-4\nPreset=65535\nBumpFwdCmd=357\n"
+      "ComAddr=9\nUseWinCom=0\nAudioTracks=65540\nUnknownKey=5\n[other]\nVTRID=3\n");
+  DeviceRecord rec = Load("videotape1");
+  EXPECT_EQ(rec.CanAuto, 0u);  // follows "CanEdit"
+  EXPECT_EQ(rec.EditIn, -4);
+  EXPECT_EQ(rec.Preset, -1);
+  EXPECT_EQ(rec.BumpFwdCmd, 101);
+  EXPECT_EQ(rec.AudioTracks, 4);
+  EXPECT_EQ(rec.ComAddr, 0);
+  EXPECT_EQ(rec.UseWinCom, 1u);
+  EXPECT_EQ(rec.VTRID, 56u);
+  EXPECT_EQ(rec.PreRoll, 300);
+
+  SaveDevINI("videotape1", &rec);
+  const std::string ini = dir_.ReadIni();
+  EXPECT_NE(ini.find("; written by hand\n"), std::string::npos);
+  EXPECT_NE(ini.find("UnknownKey=5"), std::string::npos);
+  EXPECT_NE(ini.find("[other]\nVTRID=3"), std::string::npos);
+  EXPECT_NE(ini.find("Preset=-1"), std::string::npos);
+  EXPECT_NE(ini.find("BumpFwdCmd=101"), std::string::npos);
+  EXPECT_NE(ini.find("UseWinCom=1"), std::string::npos);
+  EXPECT_NE(ini.find("ComAddr=0"), std::string::npos);
+  EXPECT_NE(ini.find("VTRName=Sony Auto Detect (on next open)"), std::string::npos);
+  const DeviceRecord again = Load("videotape1");
+  EXPECT_EQ(std::memcmp(&again.ComPort, &rec.ComPort,
+                        offsetof(DeviceRecord, csCommand) - offsetof(DeviceRecord, ComPort)),
+            0);
+}
+
+TEST_F(ProfileTest, SectionWithoutKeysLeavesTheDefaults) {
+  dir_.WriteIni("[videotape]\n");
+  DeviceRecord rec = Load("videotape");
+  DeviceRecord def;
+  std::memset(&def, 0, sizeof(def));
+  InitDevStruct(&def);
+  EXPECT_EQ(std::memcmp(&rec, &def, offsetof(DeviceRecord, csCommand)), 0);
+}
+
+TEST_F(ProfileTest, BrokenLinesReadAsZeroOrDefault) {
+  dir_.WriteIni(std::string("[videotape\nPreRoll=9\n[videotape]\nPostRoll\nRecPreRoll=abc\n"
+                            "InsPreRoll=  77xyz\nCanCue=\n") +
+                std::string(5000, 'x') + "\nLTCTrack=3\n" + std::string("\0\x01\x02", 3) + "\n");
+  DeviceRecord rec = Load("videotape");
+  EXPECT_EQ(rec.PreRoll, 300);
+  EXPECT_EQ(rec.PostRoll, 60);
+  EXPECT_EQ(rec.RecPreRoll, 0);
+  EXPECT_EQ(rec.InsPreRoll, 77);
+  EXPECT_EQ(rec.CanCue, 1u);
+  EXPECT_EQ(rec.LTCTrack, 3);
+}
+
+TEST_F(ProfileTest, UnwritableDirectoryKeepsTheOldFile) {
+  dir_.WriteIni("[videotape]\nPreRoll=5\n");
+  DeviceRecord rec = Load("videotape");
+  rec.PreRoll = 9;
+  std::filesystem::permissions(dir_.Path(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  SaveDevINI("videotape", &rec);
+  std::filesystem::permissions(dir_.Path(), std::filesystem::perms::owner_all);
+  if (geteuid() == 0) GTEST_SKIP() << "root writes to a read-only directory; nothing to check";
+  EXPECT_EQ(dir_.ReadIni(), "[videotape]\nPreRoll=5\n");
+}
+
+TEST_F(ProfileTest, DetectionChoosesTheFirstRowAndSaves) {
+  struct Case {
+    DWORD code;
+    DWORD row;
+    const char* name;
+  } cases[] = {{0x2025, 19, "Sony BVW-75"},
+               {0xF001, 0, "Orvanta ZDKR"},
+               {0x1234, 55, "Sony Generic RS-422 Protocol"},
+               {0xFFFF, 55, "Sony Generic RS-422 Protocol"},
+               {0x0000, 55, "Sony Generic RS-422 Protocol"},
+               {0x1000, 2, "Sony BVU-800"}};
+  for (const auto& c : cases) {
+    std::strcpy(szRequestedSection, "videotape3");
+    DeviceRecord rec = Load("videotape3");
+    rec.CanEdit = 1;
+    SetVTRBallistics(&rec, c.code);
+    EXPECT_EQ(rec.VTRID, c.row);
+    const VTRBALLISTICS& row = vtrBallistics[c.row];
+    EXPECT_EQ(rec.CanRecord, row.fCanRecord);
+    EXPECT_EQ(rec.CanAuto, row.fCanAuto);
+    EXPECT_EQ(rec.EditIn, -static_cast<int>(row.wEditIn));
+    EXPECT_EQ(rec.EEOut, -static_cast<int>(row.wEEOut));
+    EXPECT_EQ(rec.CanEdit, 1u);  // not a model field
+    EXPECT_NE(dir_.ReadIni().find(std::string("VTRName=") + c.name + "\n"), std::string::npos) << c.name;
+    EXPECT_EQ(Load("videotape3").VTRID, c.row);
+  }
+}
+
+TEST(ModelTable, RowsAsTabulated) {
+  EXPECT_EQ(vtrBallistics[19].wDeviceType, 0x2025);
+  EXPECT_STREQ(vtrBallistics[19].szModel, "BVW-75");
+  EXPECT_EQ(vtrBallistics[56].wDeviceType, 0xFFFF);
+  EXPECT_EQ(vtrBallistics[56].wEditIn, 65535);
+  EXPECT_STREQ(szMachVendors[vtrBallistics[54].wVendor], "Sundance Digital");
+  EXPECT_EQ(szMachVendors[9], nullptr);
+  DeviceRecord rec{};
+  initSetVTRBallistics(&rec, 56);
+  EXPECT_EQ(rec.EditIn, -4);
+  EXPECT_EQ(rec.CanRecord, 1u);
+}
+
+}  // namespace
+}  // namespace vtr::test

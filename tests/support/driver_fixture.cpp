@@ -1,0 +1,112 @@
+#include "tests/support/driver_fixture.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "platform/clock.h"
+#include "platform/mci_host.h"
+#include "platform/serial_ports.h"
+
+namespace vtr::test {
+
+TempProfileDir::TempProfileDir() {
+  std::string templ = (std::filesystem::temp_directory_path() / "vtr422-test-XXXXXX").string();
+  char* made = mkdtemp(templ.data());
+  path_ = made != nullptr ? made : templ;
+  setenv("VTR422_PROFILE_DIR", path_.c_str(), 1);
+}
+
+TempProfileDir::~TempProfileDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+  unsetenv("VTR422_PROFILE_DIR");
+}
+
+std::string TempProfileDir::ReadIni() const {
+  std::ifstream in(IniPath(), std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+void TempProfileDir::WriteIni(const std::string& text) const {
+  std::ofstream(IniPath(), std::ios::binary) << text;
+}
+
+vtr::sim::DeckConfig DriverFixture::DeckSetup() { return vtr::sim::DeckConfig::ForModel(19); }
+
+void DriverFixture::SetUp() {
+  vtr::platform::UseVirtualClock(vtr::platform::Micros{0}, 1000);
+  profile_.WriteIni(InitialProfile());
+  deck_ = std::make_shared<vtr::sim::Deck>(DeckSetup());
+  vtr::platform::BindVirtualPort(kComPort, deck_);
+  DllInstanceInit(vtr::platform::DriverModule(), 1, nullptr);
+  DriverProc(0, nullptr, DRV_LOAD, 0, 0);
+  DriverProc(0, nullptr, DRV_ENABLE, 0, 0);
+}
+
+void DriverFixture::TearDown() {
+  for (int i = 0; i < kDeviceSlots; ++i) {
+    DeviceRecord* rec = LoadSlotRecord(i);
+    if (rec == nullptr) continue;
+    VTR_GENERIC_PARMS p{0};
+    while (rec->nOpenCount > 0) DriverProc(rec->wDeviceID, nullptr, MCI_CLOSE_DRIVER, 0, reinterpret_cast<LPARAM>(&p));
+    DriverProc(0, reinterpret_cast<HDRVR>(static_cast<UINT_PTR>(rec->hDriver)), DRV_CLOSE, 0, 0);
+  }
+  DriverProc(0, nullptr, DRV_FREE, 0, 0);
+  DllInstanceInit(vtr::platform::DriverModule(), 0, nullptr);
+  vtr::platform::UnbindPort(kComPort);
+  deck_.reset();
+  vtr::platform::UseRealClock();
+}
+
+DWORD DriverFixture::DriverOpen(const std::u16string& params, UINT deviceId, UINT_PTR hDriver) {
+  MCI_OPEN_DRIVER_PARMS op{deviceId, params.c_str(), 0, 0};
+  return static_cast<DWORD>(DriverProc(0, reinterpret_cast<HDRVR>(hDriver), DRV_OPEN, 0,
+                                       reinterpret_cast<LPARAM>(&op)));
+}
+
+DWORD DriverFixture::OpenDevice(DWORD flags, UINT deviceId) {
+  if (Record(deviceId) == nullptr) DriverOpen(u"videotape", deviceId, 100 + deviceId);
+  VTR_GENERIC_PARMS p{0};
+  return Send(MCI_OPEN_DRIVER, flags, &p, deviceId);
+}
+
+void DriverFixture::OpenQuietly(DWORD flags, UINT deviceId) {
+  ASSERT_EQ(OpenDevice(flags, deviceId), 0u);
+  deck_->ClearTrace();
+  host_.ClearNotifications();
+}
+
+DWORD DriverFixture::CloseDevice(DWORD flags, UINT deviceId) {
+  VTR_GENERIC_PARMS p{0};
+  return Send(MCI_CLOSE_DRIVER, flags, &p, deviceId);
+}
+
+DWORD DriverFixture::Send(UINT msg, DWORD flags, void* parms, UINT deviceId) {
+  return static_cast<DWORD>(
+      DriverProc(deviceId, nullptr, msg, static_cast<LPARAM>(flags), reinterpret_cast<LPARAM>(parms)));
+}
+
+void DriverFixture::Run(int milliseconds) {
+  vtr::platform::Advance(vtr::platform::Micros{static_cast<std::int64_t>(milliseconds) * 1000});
+}
+
+std::vector<std::string> DriverFixture::SentNames() const {
+  std::vector<std::string> names;
+  for (const auto& e : deck_->Trace()) {
+    if (e.direction == vtr::sim::Direction::kToDeck) names.push_back(e.name);
+  }
+  return names;
+}
+
+std::vector<std::vector<std::uint8_t>> DriverFixture::SentBlocks(const std::string& name) const {
+  std::vector<std::vector<std::uint8_t>> blocks;
+  for (const auto& e : deck_->Trace()) {
+    if (e.direction == vtr::sim::Direction::kToDeck && e.name == name) blocks.push_back(e.bytes);
+  }
+  return blocks;
+}
+
+}  // namespace vtr::test

@@ -1,0 +1,68 @@
+// A loaded driver, in virtual time, with a virtual deck on COM2 and a
+// private profile directory.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "driver/device.h"
+#include "driver/driver.h"
+#include "driver/parms.h"
+#include "sim/deck.h"
+#include "tests/support/recording_host.h"
+
+namespace vtr::test {
+
+// A temporary directory set as the profile directory for the test's life.
+class TempProfileDir {
+ public:
+  TempProfileDir();
+  ~TempProfileDir();
+  const std::filesystem::path& Path() const { return path_; }
+  std::filesystem::path IniPath() const { return path_ / "VTR.INI"; }
+  std::string ReadIni() const;
+  void WriteIni(const std::string& text) const;
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Messages to the loaded driver, the way the multimedia library sends them.
+class DriverFixture : public ::testing::Test {
+ protected:
+  static constexpr int kComPort = 2;
+
+  void SetUp() override;
+  void TearDown() override;
+
+  // Builds the deck (before OpenDevice); the default is a BVW-75 on NTSC.
+  virtual vtr::sim::DeckConfig DeckSetup();
+  // "VTR.INI" as the test starts; the default names the model, so opens skip detection.
+  virtual std::string InitialProfile() { return "[videotape]\nVTRID=19\n"; }
+  // Opens the device and forgets the traffic and notifications of the open.
+  void OpenQuietly(DWORD flags = 0, UINT deviceId = 1);
+
+  // DRV_OPEN for the parameter string; returns the driver id (0 = failure).
+  DWORD DriverOpen(const std::u16string& params, UINT deviceId, UINT_PTR hDriver);
+  // DRV_OPEN of "videotape" and MCI_OPEN_DRIVER; returns the open's result.
+  DWORD OpenDevice(DWORD flags = 0, UINT deviceId = 1);
+  DWORD CloseDevice(DWORD flags = 0, UINT deviceId = 1);
+  // An MCI message with a parameter block.
+  DWORD Send(UINT msg, DWORD flags, void* parms, UINT deviceId = 1);
+  DeviceRecord* Record(UINT deviceId = 1) const { return GetDevState(deviceId); }
+  // Lets virtual time pass with the poll timer running.
+  void Run(int milliseconds);
+  // Names of the blocks sent to the deck since the last ClearTrace.
+  std::vector<std::string> SentNames() const;
+  std::vector<std::vector<std::uint8_t>> SentBlocks(const std::string& name) const;
+
+  TempProfileDir profile_;
+  RecordingHost host_;
+  std::shared_ptr<vtr::sim::Deck> deck_;
+};
+
+}  // namespace vtr::test
