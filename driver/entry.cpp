@@ -133,7 +133,7 @@ LRESULT CALLBACK DriverProc(DWORD_PTR dwDriverID, HDRVR hDriver, UINT uMsg, LPAR
     case DRV_LOAD: {
       const UINT table = mciLoadCommandResource(hInstance, VTR_WTEXT("vcr"), 0);
       wTableEntry = static_cast<WORD>(table);
-      return table == MCI_NO_COMMAND_TABLE ? 0 : 1;
+      return (table & 0xFFFF) == 0xFFFF ? 0 : 1;  // the no-table value, whatever its width
     }
     case DRV_ENABLE:
       return 1;
