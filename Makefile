@@ -7,6 +7,7 @@ JOBS ?= $(shell nproc)
 all: build
 
 build:
+	@.ci/deps
 	cmake --preset $(PRESET) >/dev/null
 	cmake --build --preset $(PRESET) -j $(JOBS)
 
@@ -21,6 +22,7 @@ test-asan:
 	$(MAKE) test PRESET=asan
 
 test-tsan:
+	@.ci/deps
 	cmake --preset tsan >/dev/null
 	cmake --build --preset tsan -j $(JOBS)
 	ctest --preset tsan

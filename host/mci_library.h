@@ -1,0 +1,163 @@
+// The multimedia library stand-in: the [mci] device registry, the driver's
+// life cycle (module load, DRV_* messages, MCI_OPEN_DRIVER/MCI_CLOSE_DRIVER),
+// the string interface (parse with the device's command table, send, format
+// the return), the core commands the library answers itself (open, close,
+// sysinfo, break), and the MCI services the driver calls back.
+#pragma once
+
+#include <atomic>
+#include <compare>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/command_table.h"
+#include "host/parser.h"
+#include "platform/mci_host.h"
+#include "platform/win32.h"
+
+namespace vtr::host {
+
+// The driver module's entry points; tests pass a fake.
+struct DriverModuleEntry {
+  BOOL (*instanceInit)(HINSTANCE, DWORD, LPVOID) = nullptr;
+  LRESULT (*driverProc)(DWORD_PTR, HDRVR, UINT, LPARAM, LPARAM) = nullptr;
+  void (*registerResources)() = nullptr;  // maps the module's resource section
+  HINSTANCE module = nullptr;
+};
+
+// The real driver of vtr_core (defined in driver_binding.cpp).
+DriverModuleEntry RealDriver();
+
+// Installed MCI devices: name ("vcr", "vcr1" ...) -> parameter string, in
+// installation order, like the [mci] section of the system profile.
+class DeviceRegistry {
+ public:
+  // "vcr" -> "videotape", "vcr1".."vcr99" -> "videotape1".."videotape99".
+  static DeviceRegistry Default();
+  void Set(std::string_view name, std::string_view params);
+  void Remove(std::string_view name);
+  std::optional<std::string> Params(std::string_view name) const;
+  const std::vector<std::pair<std::string, std::string>>& Entries() const { return entries_; }
+  // The device type of an installed name: its letters without trailing digits.
+  static std::string TypeOf(std::string_view name);
+
+ private:
+  std::vector<std::pair<std::string, std::string>> entries_;
+};
+
+// Opaque handle of a notification receiver, what the parameter block's
+// callback slot carries.
+struct CallbackHandle {
+  DWORD_PTR value = 0;
+  explicit operator bool() const { return value != 0; }
+  auto operator<=>(const CallbackHandle&) const = default;
+};
+
+struct Notification {
+  UINT code = 0;      // MCI_NOTIFY_SUCCESSFUL, _SUPERSEDED, _ABORTED, _FAILURE
+  UINT deviceId = 0;  // as the driver names it
+};
+using NotifyFn = std::function<void(const Notification&)>;
+
+struct CommandResult {
+  DWORD error = 0;    // MCI error code (low 16 bits of the driver's result)
+  std::string text;   // the return string, when the command returns one
+  UINT deviceId = 0;  // the MCI device addressed, 0 when none
+  bool ok() const { return error == 0; }
+};
+
+std::string_view NotifyCodeName(UINT code);
+
+class MciLibrary final : public platform::MciHost {
+ public:
+  explicit MciLibrary(DriverModuleEntry driver,
+                      DeviceRegistry registry = DeviceRegistry::Default());
+  ~MciLibrary() override;  // closes every device; stops serving the driver
+  MciLibrary(const MciLibrary&) = delete;
+  MciLibrary& operator=(const MciLibrary&) = delete;
+
+  CallbackHandle RegisterCallback(NotifyFn fn);
+  void UnregisterCallback(CallbackHandle handle);
+
+  // mciSendString: thread-safe; commands for one device may come from
+  // several threads (the driver serialises them).
+  CommandResult SendString(std::string_view command, CallbackHandle callback = {});
+
+  // The break key was pressed while commands for `deviceId` may be waiting:
+  // the driver's yields answer nonzero until those commands return.
+  // Returns whether a command of the device was running with its key on.
+  bool RequestBreak(UINT deviceId);
+  // Devices whose break key is on (the default; "break x off" turns it off).
+  std::vector<UINT> BreakableDevices() const;
+
+  std::optional<UINT> DeviceIdOf(std::string_view alias) const;
+  std::optional<std::string> AliasOf(UINT deviceId) const;
+  std::vector<std::string> OpenAliases() const;
+  // Words for completion: verbs and keywords of the core and loaded tables.
+  std::vector<std::string> Vocabulary() const;
+  std::optional<DWORD_PTR> DriverData(UINT deviceId) const;
+  bool ModuleLoaded() const;
+
+  // platform::MciHost
+  BOOL DriverNotify(HANDLE callback, UINT deviceId, UINT status) override;
+  UINT DriverYield(UINT deviceId) override;
+  UINT LoadCommandResource(HINSTANCE module, LPCWSTR name, UINT type) override;
+  BOOL FreeCommandResource(UINT table) override;
+  BOOL SetDriverData(UINT deviceId, DWORD_PTR data) override;
+
+ private:
+  struct Device {
+    UINT id = 0;
+    std::string alias;        // lower case
+    std::string installName;  // lower case registry name
+    DWORD_PTR driverId = 0;   // what DRV_OPEN answered
+    HDRVR hDriver = nullptr;
+    UINT table = MCI_NO_COMMAND_TABLE;
+    UINT type = 0;
+    bool shareable = false;
+    bool breakKeyOn = true;
+    std::atomic<int> breakRequests{0};
+    std::atomic<int> running{0};
+  };
+  using DevicePtr = std::shared_ptr<Device>;
+
+  CommandResult Open(std::span<const Token> tokens, CallbackHandle callback);
+  CommandResult Close(const std::vector<DevicePtr>& devices, DWORD flags, CallbackHandle callback);
+  CommandResult SysInfo(std::span<const Token> tokens, CallbackHandle callback);
+  CommandResult Break(const DevicePtr& device, std::span<const Token> args,
+                      CallbackHandle callback);
+  CommandResult Driver(const DevicePtr& device, const CommandDef& def, std::span<const Token> args,
+                       CallbackHandle callback);
+  DWORD LoadModule();   // lifecycle_ held
+  void UnloadModule();  // lifecycle_ held
+  LRESULT Proc(DWORD_PTR id, HDRVR h, UINT msg, LPARAM p1, LPARAM p2) const;
+  DevicePtr FindDevice(std::string_view alias) const;
+  std::shared_ptr<const CommandTable> Table(UINT handle) const;
+  void Notify(CallbackHandle callback, UINT code, UINT deviceId);
+
+  DriverModuleEntry driver_;
+  DeviceRegistry registry_;
+  std::shared_ptr<const CommandTable> core_;
+
+  std::mutex lifecycle_;      // open, close, module load and unload
+  mutable std::mutex mutex_;  // everything below
+  std::map<UINT, DevicePtr> devices_;
+  std::map<UINT, std::shared_ptr<const CommandTable>> tables_;
+  UINT nextTable_ = 1;
+  std::map<DWORD_PTR, std::shared_ptr<NotifyFn>> callbacks_;
+  DWORD_PTR nextCallback_ = 0x4000;
+  std::map<UINT, DWORD_PTR> driverData_;
+  std::uintptr_t nextDriverHandle_ = 0x100;
+  bool moduleLoaded_ = false;
+  HDRVR queryDriver_ = nullptr;
+  DWORD_PTR queryDriverId_ = 0;
+};
+
+}  // namespace vtr::host

@@ -1,0 +1,495 @@
+// vtrctl: a console for MCI "vcr" devices. Command strings go through the
+// library stand-in to the driver; with --sim the driver talks to an embedded
+// virtual deck.
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "config/ballistics.h"
+#include "host/mci_library.h"
+#include "host/mci_text.h"
+#include "platform/serial_ports.h"
+#ifdef VTR_HAVE_SIM
+#include "sim/deck.h"
+#endif
+#ifdef VTR_HAVE_READLINE
+#include <readline/history.h>
+#include <readline/readline.h>
+#endif
+
+namespace {
+
+using vtr::host::CallbackHandle;
+using vtr::host::CommandResult;
+using vtr::host::MciLibrary;
+using vtr::host::Notification;
+
+constexpr int kDefaultSimPort = 2;
+constexpr long kDefaultNotifyTimeoutMs = 30000;
+
+struct Options {
+  std::vector<std::string> commands;  // -e
+  std::optional<std::string> script;
+  bool sim = false;
+  std::string simModel = "19";
+  int simPort = kDefaultSimPort;
+  std::vector<std::pair<int, std::string>> ports;
+  std::optional<std::string> profileDir;
+  std::vector<std::pair<std::string, std::string>> devices;
+  bool trace = false;
+  bool keepGoing = false;
+};
+
+void Usage(std::FILE* out) {
+  std::fprintf(out,
+               "usage: vtrctl [options]\n"
+               "Sends MCI command strings to \"vcr\" devices (e.g. open vcr alias tape,\n"
+               "play tape from 1000 to 2000 notify, status tape mode, close tape).\n"
+               "\n"
+               "  -e CMD             run CMD (repeatable); then exit\n"
+               "  --script FILE      run the commands of FILE; then exit\n"
+               "                     (with neither, commands come from stdin when it is not\n"
+               "                     a terminal, else from an interactive prompt)\n"
+               "  --sim[=MODEL]      run an embedded virtual deck (default model row 19,\n"
+               "                     BVW-75); MODEL is a model row, a model name or a\n"
+               "                     device type code such as 0x2025\n"
+               "  --sim-port N       serial port the virtual deck is bound to (default COM%d)\n"
+               "  --port COMn=PATH   bind COMn to a device path (tty, pty, USB adapter)\n"
+               "  --profile-dir DIR  where VTR.INI lives (default: the platform default; with\n"
+               "                     --sim: a fresh temporary directory)\n"
+               "  --device NAME=PARAMS  install or change an MCI device (default: vcr=videotape,\n"
+               "                     vcr1..vcr99=videotape1..videotape99)\n"
+               "  --trace            print the serial blocks exchanged with the virtual deck\n"
+               "  --keep-going       run every batch command even after a failure, exit 0\n"
+               "  -h, --help         this text\n"
+               "\n"
+               "Script lines: a command string, \"# comment\", \".wait MS\" (let MS\n"
+               "milliseconds pass), \".notify [TIMEOUT_MS]\" (wait for the next notification,\n"
+               "default %ld ms; fails on timeout).\n"
+               "Output: \"COMMAND -> RESULT\" per command (the return string, \"ok\", or\n"
+               "\"error N: TEXT\"), and \"notify CODE: COMMAND\" for each notification.\n"
+               "Ctrl-C breaks a waiting command.\n",
+               kDefaultSimPort, kDefaultNotifyTimeoutMs);
+}
+
+std::optional<Options> ParseOptions(int argc, char** argv) {
+  Options o;
+  auto value = [&](int& i, std::string_view name) -> std::optional<std::string> {
+    if (i + 1 >= argc) {
+      std::fprintf(stderr, "vtrctl: %.*s needs a value\n", static_cast<int>(name.size()),
+                   name.data());
+      return std::nullopt;
+    }
+    return std::string(argv[++i]);
+  };
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "-h" || a == "--help") {
+      Usage(stdout);
+      std::exit(0);
+    } else if (a == "-e") {
+      auto v = value(i, a);
+      if (!v) return std::nullopt;
+      o.commands.push_back(*v);
+    } else if (a == "--script") {
+      auto v = value(i, a);
+      if (!v) return std::nullopt;
+      o.script = *v;
+    } else if (a == "--sim") {
+      o.sim = true;
+    } else if (a.rfind("--sim=", 0) == 0) {
+      o.sim = true;
+      o.simModel = a.substr(6);
+    } else if (a == "--sim-port") {
+      auto v = value(i, a);
+      if (!v) return std::nullopt;
+      o.simPort = std::atoi(v->c_str());
+      if (o.simPort < 1 || o.simPort > 98) {
+        std::fprintf(stderr, "vtrctl: --sim-port takes 1..98\n");
+        return std::nullopt;
+      }
+    } else if (a == "--port") {
+      auto v = value(i, a);
+      if (!v) return std::nullopt;
+      auto eq = v->find('=');
+      if (v->rfind("COM", 0) != 0 || eq == std::string::npos) {
+        std::fprintf(stderr, "vtrctl: --port takes COMn=PATH\n");
+        return std::nullopt;
+      }
+      o.ports.emplace_back(std::atoi(v->substr(3, eq - 3).c_str()), v->substr(eq + 1));
+    } else if (a == "--profile-dir") {
+      auto v = value(i, a);
+      if (!v) return std::nullopt;
+      o.profileDir = *v;
+    } else if (a == "--device") {
+      auto v = value(i, a);
+      if (!v) return std::nullopt;
+      auto eq = v->find('=');
+      if (eq == std::string::npos) {
+        std::fprintf(stderr, "vtrctl: --device takes NAME=PARAMS\n");
+        return std::nullopt;
+      }
+      o.devices.emplace_back(v->substr(0, eq), v->substr(eq + 1));
+    } else if (a == "--trace") {
+      o.trace = true;
+    } else if (a == "--keep-going") {
+      o.keepGoing = true;
+    } else {
+      std::fprintf(stderr, "vtrctl: unknown option %s (try --help)\n", a.c_str());
+      return std::nullopt;
+    }
+  }
+  return o;
+}
+
+// ---- output -------------------------------------------------------------------
+
+std::mutex gOutMutex;
+void PrintLine(const std::string& line) {
+  std::lock_guard lock(gOutMutex);
+  std::fputs(line.c_str(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+// A notification posted on the console's own thread while its command runs
+// is shown after the command's result line.
+thread_local std::vector<std::string>* tDeferred = nullptr;
+
+// Notifications as they arrive; each names the command that asked for it.
+class Notifications {
+ public:
+  void Arrived(const std::string& command, const Notification& n) {
+    {
+      std::lock_guard lock(mutex_);
+      ++pending_;
+    }
+    std::string line = "notify " + std::string(vtr::host::NotifyCodeName(n.code)) + ": " + command;
+    if (tDeferred != nullptr) {
+      tDeferred->push_back(std::move(line));
+    } else {
+      PrintLine(line);
+    }
+    cv_.notify_all();
+  }
+  // Consumes one notification; false when none came within `timeout`.
+  bool Wait(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    if (!cv_.wait_for(lock, timeout, [&] { return pending_ > 0; })) return false;
+    --pending_;
+    return true;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  int pending_ = 0;
+};
+
+// ---- the break key ----------------------------------------------------------------
+
+int gBreakPipe[2] = {-1, -1};
+extern "C" void OnInterrupt(int) {
+  char c = 1;
+  [[maybe_unused]] auto n = write(gBreakPipe[1], &c, 1);
+}
+
+// Ctrl-C: every device with a waiting command gets the break key in its
+// yields and a break (which stops the machine, ending the wait).
+void WatchBreaks(MciLibrary& lib, std::atomic<bool>& quit) {
+  char c;
+  while (!quit && read(gBreakPipe[0], &c, 1) == 1) {
+    if (quit) break;
+    for (UINT id : lib.BreakableDevices()) {
+      if (!lib.RequestBreak(id)) continue;
+      if (auto alias = lib.AliasOf(id)) {
+        CommandResult r = lib.SendString("break " + *alias);
+        PrintLine(
+            "break " + *alias + " -> " +
+            (r.ok() ? std::string("ok")
+                    : "error " + std::to_string(r.error) + ": " + vtr::host::ErrorText(r.error)));
+      }
+    }
+  }
+}
+
+// ---- running commands -----------------------------------------------------------------
+
+class Console {
+ public:
+  Console(MciLibrary& lib, Notifications& notes) : lib_(lib), notes_(notes) {}
+
+  // Runs one line (command or directive); false when it failed.
+  bool Run(const std::string& raw) {
+    std::string line = Trim(raw);
+    if (line.empty() || line[0] == '#') return true;
+    if (line[0] == '.') return Directive(line);
+    CallbackHandle cb;
+    if (MentionsNotify(line)) {
+      cb = lib_.RegisterCallback([this, line](const Notification& n) { notes_.Arrived(line, n); });
+    }
+    std::vector<std::string> deferred;
+    tDeferred = &deferred;
+    CommandResult r = lib_.SendString(line, cb);
+    tDeferred = nullptr;
+    if (r.ok()) {
+      PrintLine(line + " -> " + (r.text.empty() ? std::string("ok") : r.text));
+    } else {
+      PrintLine(line + " -> error " + std::to_string(r.error) + ": " +
+                vtr::host::ErrorText(r.error));
+    }
+    for (const std::string& note : deferred) PrintLine(note);
+    return r.ok();
+  }
+
+ private:
+  static std::string Trim(const std::string& s) {
+    auto b = s.find_first_not_of(" \t\r\n");
+    if (b == std::string::npos) return {};
+    auto e = s.find_last_not_of(" \t\r\n");
+    return s.substr(b, e - b + 1);
+  }
+  static bool MentionsNotify(const std::string& line) {
+    std::string lower = vtr::host::ToLowerAscii(line);
+    std::size_t at = 0;
+    while ((at = lower.find("notify", at)) != std::string::npos) {
+      bool startOk = at == 0 || lower[at - 1] == ' ' || lower[at - 1] == '\t';
+      bool endOk = at + 6 == lower.size() || lower[at + 6] == ' ' || lower[at + 6] == '\t';
+      if (startOk && endOk) return true;
+      at += 6;
+    }
+    return false;
+  }
+  bool Directive(const std::string& line) {
+    std::string word = line.substr(0, line.find(' '));
+    std::string arg = line.size() > word.size() ? Trim(line.substr(word.size())) : "";
+    char* end = nullptr;
+    long ms = arg.empty() ? -1 : std::strtol(arg.c_str(), &end, 10);
+    bool numberOk = arg.empty() || (end != nullptr && *end == '\0' && ms >= 0);
+    if (word == ".wait" && !arg.empty() && numberOk) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+      return true;
+    }
+    if (word == ".notify" && numberOk) {
+      long timeout = arg.empty() ? kDefaultNotifyTimeoutMs : ms;
+      if (notes_.Wait(std::chrono::milliseconds(timeout))) return true;
+      PrintLine(line + " -> error: no notification within " + std::to_string(timeout) + " ms");
+      return false;
+    }
+    PrintLine(line + " -> error: unknown directive (.wait MS, .notify [TIMEOUT_MS])");
+    return false;
+  }
+
+  MciLibrary& lib_;
+  Notifications& notes_;
+};
+
+#ifdef VTR_HAVE_READLINE
+MciLibrary* gCompletionLib = nullptr;
+std::vector<std::string> gCompletionWords;
+
+char* CompletionGenerator(const char* text, int state) {
+  static std::size_t index;
+  if (state == 0) {
+    index = 0;
+    gCompletionWords.clear();
+    for (const std::string& phrase : gCompletionLib->Vocabulary()) {
+      std::size_t start = 0;
+      while (start <= phrase.size()) {  // each word of a multi-word keyword
+        std::size_t space = phrase.find(' ', start);
+        gCompletionWords.push_back(phrase.substr(start, space - start));
+        if (space == std::string::npos) break;
+        start = space + 1;
+      }
+    }
+    for (const std::string& a : gCompletionLib->OpenAliases()) gCompletionWords.push_back(a);
+    gCompletionWords.push_back("vcr");
+    gCompletionWords.push_back("all");
+    std::sort(gCompletionWords.begin(), gCompletionWords.end());
+    gCompletionWords.erase(std::unique(gCompletionWords.begin(), gCompletionWords.end()),
+                           gCompletionWords.end());
+  }
+  std::string_view prefix(text);
+  while (index < gCompletionWords.size()) {
+    const std::string& w = gCompletionWords[index++];
+    if (w.rfind(prefix, 0) == 0) return strdup(w.c_str());
+  }
+  return nullptr;
+}
+
+char** Complete(const char* text, int, int) {
+  rl_attempted_completion_over = 1;
+  return rl_completion_matches(text, CompletionGenerator);
+}
+#endif
+
+int Interactive(Console& console, MciLibrary& lib) {
+#ifdef VTR_HAVE_READLINE
+  gCompletionLib = &lib;
+  rl_attempted_completion_function = Complete;
+  std::string historyFile;
+  if (const char* home = std::getenv("HOME")) historyFile = std::string(home) + "/.vtrctl_history";
+  if (!historyFile.empty()) read_history(historyFile.c_str());
+  while (char* input = readline("vtr> ")) {
+    std::string line(input);
+    std::free(input);
+    if (line.find_first_not_of(" \t") == std::string::npos) continue;
+    add_history(line.c_str());
+    if (line == "quit" || line == "exit") break;
+    console.Run(line);
+  }
+  if (!historyFile.empty()) write_history(historyFile.c_str());
+#else
+  (void)lib;
+  std::string line;
+  while (std::fputs("vtr> ", stdout), std::fflush(stdout), std::getline(std::cin, line)) {
+    if (line == "quit" || line == "exit") break;
+    console.Run(line);
+  }
+#endif
+  std::fputc('\n', stdout);
+  return 0;
+}
+
+#ifdef VTR_HAVE_SIM
+// A model row, a model name or a device type code.
+std::optional<vtr::sim::DeckConfig> SimConfig(const std::string& model) {
+  char* end = nullptr;
+  unsigned long n = std::strtoul(model.c_str(), &end, 0);
+  bool number = !model.empty() && end != nullptr && *end == '\0';
+  if (number && model.rfind("0x", 0) != 0 && n < static_cast<unsigned long>(kModelRows - 1))
+    return vtr::sim::DeckConfig::ForModel(static_cast<int>(n));
+  for (int row = 0; row < kModelRows - 1; ++row) {
+    const VTRBALLISTICS& b = vtrBallistics[row];
+    bool byName = b.szModel != nullptr &&
+                  vtr::host::ToLowerAscii(b.szModel) == vtr::host::ToLowerAscii(model);
+    if (byName || (number && b.wDeviceType == n)) return vtr::sim::DeckConfig::ForModel(row);
+  }
+  if (number && n <= 0xFFFF) {
+    auto cfg = vtr::sim::DeckConfig::ForModel(static_cast<int>(kVtrIdGeneric));
+    cfg.device_type = static_cast<std::uint16_t>(n);
+    return cfg;
+  }
+  return std::nullopt;
+}
+#endif
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::optional<Options> opts = ParseOptions(argc, argv);
+  if (!opts) return 2;
+
+  std::optional<std::filesystem::path> tempProfile;
+  if (opts->profileDir) {
+    setenv("VTR422_PROFILE_DIR", opts->profileDir->c_str(), 1);
+  } else if (opts->sim) {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "vtrctl-XXXXXX").string();
+    if (mkdtemp(tmpl.data()) == nullptr) {
+      std::perror("vtrctl: temporary profile directory");
+      return 2;
+    }
+    tempProfile = tmpl;
+    setenv("VTR422_PROFILE_DIR", tmpl.c_str(), 1);
+  }
+  for (const auto& [com, path] : opts->ports) vtr::platform::BindPortPath(com, path);
+
+#ifdef VTR_HAVE_SIM
+  std::shared_ptr<vtr::sim::Deck> deck;
+  if (opts->sim) {
+    auto cfg = SimConfig(opts->simModel);
+    if (!cfg) {
+      std::fprintf(stderr, "vtrctl: unknown model %s\n", opts->simModel.c_str());
+      return 2;
+    }
+    deck = std::make_shared<vtr::sim::Deck>(*cfg);
+    if (opts->trace) {
+      deck->SetTraceSink(
+          [](const vtr::sim::TraceEntry& e) { PrintLine(vtr::sim::FormatTraceEntry(e)); });
+    }
+    vtr::platform::BindVirtualPort(opts->simPort, deck);
+  }
+#else
+  if (opts->sim) {
+    std::fprintf(stderr, "vtrctl: built without the virtual deck\n");
+    return 2;
+  }
+#endif
+
+  auto registry = vtr::host::DeviceRegistry::Default();
+  for (const auto& [name, params] : opts->devices) registry.Set(name, params);
+
+  int status = 0;
+  {
+    Notifications notes;
+    MciLibrary lib(vtr::host::RealDriver(), std::move(registry));
+    Console console(lib, notes);
+
+    std::atomic<bool> quit{false};
+    std::thread breaks;
+    if (pipe(gBreakPipe) == 0) {
+      struct sigaction sa {};
+      sa.sa_handler = OnInterrupt;
+      sigemptyset(&sa.sa_mask);
+      sigaction(SIGINT, &sa, nullptr);
+      breaks = std::thread([&] { WatchBreaks(lib, quit); });
+    }
+
+    std::vector<std::string> batch = opts->commands;
+    bool interactive = batch.empty() && !opts->script && isatty(STDIN_FILENO);
+    if (opts->script) {
+      std::ifstream in(*opts->script);
+      if (!in) {
+        std::fprintf(stderr, "vtrctl: cannot read %s\n", opts->script->c_str());
+        status = 2;
+      }
+      for (std::string line; std::getline(in, line);) batch.push_back(line);
+    } else if (batch.empty() && !interactive) {
+      for (std::string line; std::getline(std::cin, line);) batch.push_back(line);
+    }
+    if (interactive) {
+      status = Interactive(console, lib);
+    } else if (status == 0) {
+      for (const std::string& line : batch) {
+        if (!console.Run(line)) {
+          if (!opts->keepGoing) {
+            status = 1;
+            break;
+          }
+        }
+      }
+    }
+    lib.SendString("close all");
+    quit = true;
+    if (breaks.joinable()) {
+      OnInterrupt(0);
+      breaks.join();
+    }
+  }
+#ifdef VTR_HAVE_SIM
+  if (deck) {
+    vtr::platform::UnbindPort(opts->simPort);
+    deck->SetTraceSink(nullptr);
+  }
+#endif
+  if (tempProfile) {
+    std::error_code ec;
+    std::filesystem::remove_all(*tempProfile, ec);
+  }
+  return status;
+}

@@ -1,0 +1,193 @@
+// The virtual deck: the machine end of a 9-pin RS-422 line.
+//
+// A Deck behaves like a professional VTR (or a VDR disc recorder, or a ZDKR
+// machine) answering the Sony/SMPTE 9-pin protocol. It is a serial endpoint:
+// bind it to a COM number with platform::BindVirtualPort and the driver's
+// serial layer talks to it in-process, or run it on a pseudo-terminal with the
+// vtrsim program.
+//
+//   DeckConfig cfg = DeckConfig::ForModel(19);     // Sony BVW-75
+//   cfg.standard = VideoStandard::kNtscDropFrame;
+//   auto deck = std::make_shared<Deck>(cfg);
+//   platform::BindVirtualPort(1, deck);
+//   ...
+//   deck->InjectFault({.kind = FaultKind::kCorruptChecksum});
+//   for (const TraceEntry& e : deck->Trace()) ...
+//
+// Time comes from platform::Now(): replies are due a latency after the
+// command's last byte, and the transport (play, shuttle, cue-up, ...) moves
+// with the clock, virtual or real. Nothing runs in the background: the model
+// catches up with the clock whenever the deck is called.
+//
+// Positions are frame counts from the start of the tape; the timecode track
+// reads start_timecode + position. All methods are thread-safe.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/serial_ports.h"
+
+namespace vtr::sim {
+
+using platform::Micros;
+
+enum class VideoStandard { kNtsc, kNtscDropFrame, kPal };
+
+// Which vendor extensions the machine answers. kAuto follows the model:
+// Orvanta rows (device type 0xF001) are ZDKR machines, the Pioneer VDR rows
+// (0xF015, 0xF016) are VDR machines, everything else is a plain VTR.
+enum class Family { kAuto, kStandard, kZdkr, kVdr };
+
+struct DeckConfig {
+  int model_row = 19;                        // row of the model table (19 = BVW-75)
+  std::optional<std::uint16_t> device_type;  // raw code; overrides the row's code
+  Family family = Family::kAuto;
+  VideoStandard standard = VideoStandard::kNtsc;
+  bool pal_type_variant = true;  // a PAL deck reports the 625/50 variant of its code
+
+  // Capabilities.
+  bool can_cue = true;       // false: CUE_DATA is refused as unknown
+  bool can_step = true;      // false: STEP_FWD/STEP_REV are refused as unknown
+  bool has_timecode = true;  // false: time sense answers timer-1, timer mode 01
+  bool has_vitc = true;
+  bool record_inhibit = false;  // record and edit-on are accepted but do nothing
+
+  // Timing.
+  Micros latency{2000};         // command's last byte to reply's first byte
+  bool line_pacing = false;     // each byte takes 11 bits at 38400 baud
+  int status_delay_frames = 5;  // play/record bits show this long after motion starts
+  double wind_speed = 30.0;     // fast forward, rewind and cue search, times play
+  double shuttle_max = 50.0;    // shuttle and jog limit, times play
+  double var_max = 3.0;         // var limit, times play
+
+  // Tape.
+  bool tape_loaded = true;
+  std::uint32_t tape_frames = 30u * 60u * 30u;  // tape length (30 minutes at 30 fps)
+  std::uint32_t start_timecode = 0;             // timecode frame count at position 0
+  std::uint32_t position = 0;                   // initial position
+  std::uint32_t near_end_frames = 60u * 30u;    // near-end bit this close to the end
+  std::uint32_t preroll_frames = 150;           // preroll time (PRETIME_422 changes it)
+  std::uint32_t postroll_frames = 60;           // auto edit plays on after the out point
+
+  // A configuration for a row of the model table (its code, family and record
+  // capability). Rows outside 0..55 give the generic row 55.
+  static DeckConfig ForModel(int row);
+};
+
+enum class FaultKind {
+  kSilence,          // answer nothing (and trace nothing: the line stays quiet)
+  kNak,              // answer NAK with nak_bits instead of the real reply
+  kCorruptChecksum,  // the reply's checksum byte is wrong
+  kDropByte,         // byte `byte_index` of the reply is never sent
+  kDelayByte,        // byte `byte_index` (and those after it) comes `delay` late
+  kNoise,            // `noise` bytes go out before the reply
+  kWrongReply,       // answer with the reply to the previous command
+};
+
+struct Fault {
+  static constexpr int kAlways = -1;
+  FaultKind kind = FaultKind::kSilence;
+  int times = 1;  // how many replies it affects; kAlways until cleared
+  std::uint8_t nak_bits = 0x01;
+  std::size_t byte_index = 1;
+  Micros delay{20000};
+  std::vector<std::uint8_t> noise{0x55, 0xAA};
+};
+
+enum class Direction { kToDeck, kFromDeck };
+
+struct TraceEntry {
+  Direction direction;
+  Micros time;  // arrival of the block's last byte (to deck) or first byte (from deck)
+  std::vector<std::uint8_t> bytes;
+  std::string name;  // PLAY_422, STATSENSE_422, ACK, NAK, STATUS_DATA, ...
+};
+
+// "   12.345 ms  -> deck  20 01 21  PLAY_422"
+std::string FormatTraceEntry(const TraceEntry& e);
+
+// Speed law of the shuttle, jog and var commands: 10^(N/32 - 2) times play,
+// `fine` refining between N and N+1; speed byte 0 holds still.
+double SpeedForByte(std::uint8_t n, std::uint8_t fine = 0);
+
+enum class TransportMode {
+  kStop,
+  kPlay,
+  kRecord,
+  kFastForward,
+  kRewind,
+  kShuttle,
+  kJog,
+  kVar,
+  kStill,
+  kCue,
+  kEject,   // cassette on its way out
+  kNoTape,  // cassette out
+};
+
+// A snapshot of the deck for tests and the front panel.
+struct DeckState {
+  TransportMode mode;
+  std::uint32_t position;  // frames from the start of the tape
+  double speed;            // times play speed, negative in reverse
+  bool local;
+  bool cue_complete;
+  bool edit;
+  std::uint32_t timer1;  // control-track counter, frames
+};
+
+class Deck : public platform::SerialEndpoint {
+ public:
+  explicit Deck(DeckConfig config = {});
+  ~Deck() override;
+  Deck(const Deck&) = delete;
+  Deck& operator=(const Deck&) = delete;
+
+  // SerialEndpoint.
+  void Receive(std::span<const std::uint8_t> bytes) override;
+  std::size_t Transmit(std::span<std::uint8_t> out) override;
+  std::optional<Micros> NextArrival() const override;
+  void DiscardArrived() override;
+  bool Connected() const override;
+
+  // Faults apply to the next replies, in the order injected.
+  void InjectFault(Fault fault);
+  void ClearFaults();
+  void SetConnected(bool connected);  // false: the port vanished
+
+  // Front panel and tape handling.
+  void PanelStop();
+  void PanelEject();
+  void LoadTape(std::uint32_t position = 0);  // a cassette goes in, wound to `position`
+  void SetPosition(std::uint32_t frames);
+  void SetLocal(bool local);
+  void SetHardError(bool error);
+
+  DeckState State() const;
+  std::vector<std::uint8_t> StatusBytes() const;  // all 16 status bytes, as sensed now
+  const DeckConfig& Config() const { return config_; }
+  std::uint16_t ReportedDeviceType() const;
+  std::uint8_t ZdkrValue(std::uint8_t set_cmd2, std::uint8_t channel = 0) const;
+
+  std::vector<TraceEntry> Trace() const;
+  std::string TraceText() const;
+  void ClearTrace();
+  // Called (under the deck's lock: do not call back into the deck) for every
+  // block as it is traced.
+  void SetTraceSink(std::function<void(const TraceEntry&)> sink);
+
+ private:
+  struct Impl;
+  const DeckConfig config_;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace vtr::sim

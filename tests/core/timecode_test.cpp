@@ -1,0 +1,212 @@
+// Frame counts, BCD timecode and the MCI time formats, at their edges.
+#include "link/timecode.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+
+namespace {
+
+using Tc = std::array<BYTE, 4>;  // frames, seconds, minutes, hours
+
+constexpr DWORD kDay30 = 108000 * 24, kDayDrop = 107892 * 24;
+
+struct Rec {
+  Rec(DWORD pal, DWORD timeFormat = MCI_FORMAT_FRAMES) : r{} {
+    InitDevStruct(&r);
+    r.Pal = pal;
+    r.dwTimeFormat = timeFormat;
+  }
+  DeviceRecord r;
+};
+
+Tc Written(DWORD frames, WORD format, DWORD pal = 0, DWORD timeFormat = 3, DWORD convert = 0) {
+  Rec rec(pal, timeFormat);
+  Tc tc{0xEE, 0xEE, 0xEE, 0xEE};
+  frame422tc(&rec.r, frames, tc.data(), format, convert);
+  return tc;
+}
+
+TEST(Timecode, Frame422tcWritesBcdAtEveryRate) {
+  struct Row {
+    WORD format;
+    DWORD frames;
+    Tc tc;
+  } rows[] = {
+      {7, 1799, {0x29, 0x59, 0x00, 0x00}},            // last frame of minute 0
+      {7, 1800, {0x02, 0x00, 0x01, 0x00}},            // ;00 and ;01 skipped, no flag bit
+      {7, 3597, {0x29, 0x59, 0x01, 0x00}},            // minute 1 has 1798 frames
+      {7, 3598, {0x02, 0x00, 0x02, 0x00}},
+      {7, 17981, {0x29, 0x59, 0x09, 0x00}},
+      {7, 17982, {0x00, 0x00, 0x10, 0x00}},           // tenth minute keeps ;00
+      {7, 17983, {0x01, 0x00, 0x10, 0x00}},
+      {7, 19781, {0x29, 0x59, 0x10, 0x00}},
+      {7, 19782, {0x02, 0x00, 0x11, 0x00}},
+      {7, 107891, {0x29, 0x59, 0x59, 0x00}},
+      {7, 107892, {0x00, 0x00, 0x00, 0x01}},
+      {7, kDayDrop - 1, {0x29, 0x59, 0x59, 0x23}},
+      {6, 107999, {0x29, 0x59, 0x59, 0x00}},
+      {6, 108000, {0x00, 0x00, 0x00, 0x01}},
+      {6, kDay30 - 1, {0x29, 0x59, 0x59, 0x23}},
+      {6, 108000 * 123 + 1, {0x01, 0x00, 0x00, 0x23}},  // 123 h keeps its two low digits
+      {3, 108000 + 1800 + 31, {0x01, 0x01, 0x01, 0x01}},  // any other format counts at 30
+      {0, 59, {0x29, 0x01, 0x00, 0x00}},
+      {5, 89999, {0x24, 0x59, 0x59, 0x00}},
+      {5, 90000, {0x00, 0x00, 0x00, 0x01}},
+      {5, 90000 + 1500 + 26, {0x01, 0x01, 0x01, 0x01}},
+      {4, 86399, {0x23, 0x59, 0x59, 0x00}},
+      {4, 86400 + 1440 + 25, {0x01, 0x01, 0x01, 0x01}},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(Written(row.frames, row.format), row.tc) << row.format << " " << row.frames;
+  }
+  // A position in the device's time format is converted first.
+  EXPECT_EQ(Written(0x02000100, 7, 0, MCI_FORMAT_SMPTE_30DROP, 1), (Tc{0x02, 0x00, 0x01, 0x00}));
+  EXPECT_EQ(Written(1001, 6, 0, MCI_FORMAT_MILLISECONDS, 1), (Tc{0x29, 0x00, 0x00, 0x00}));
+  EXPECT_EQ(Written(1000, 5, 1, MCI_FORMAT_MILLISECONDS, 1), (Tc{0x00, 0x01, 0x00, 0x00}));
+}
+
+TEST(Timecode, ReadTimecodeUsesOnlyTheDropFlagAndOnlyAt30) {
+  struct Row {
+    Tc tc;
+    DWORD pal, frames;
+    WORD format;
+  } rows[] = {
+      {{0x15, 0x30, 0x59, 0x09}, 0, 1079115, 6},
+      {{0x55, 0x30, 0x59, 0x09}, 0, 1078035, 7},
+      {{0x55, 0x30, 0x59, 0x09}, 1, 899265, 5},
+      {{0x95, 0xB0, 0xD9, 0xC9}, 0, 1079115, 6},  // colour-frame and other flag bits ignored
+      {{0x00, 0x00, 0x00, 0x00}, 0, 0, 6},
+      {{0x42, 0x00, 0x01, 0x00}, 0, 1800, 7},
+      {{0x40, 0x00, 0x10, 0x00}, 0, 17982, 7},
+      {{0x69, 0x59, 0x59, 0x23}, 0, kDayDrop - 1, 7},
+      {{0x24, 0x59, 0x59, 0x23}, 1, 90000 * 24 - 1, 5},
+      {{0x3F, 0x00, 0x00, 0x00}, 0, 45, 6},  // digits above 9 count with their value
+      {{0x00, 0x7A, 0x00, 0x00}, 0, 80 * 30, 6},
+  };
+  for (const auto& row : rows) {
+    WORD format = 0;
+    EXPECT_EQ(readTimecode(row.tc.data(), row.pal, &format), row.frames) << row.frames;
+    EXPECT_EQ(format, row.format) << row.frames;
+  }
+}
+
+TEST(Timecode, ConvertPositionPacksEveryFormat) {
+  constexpr DWORD kUntouched = 0xDEADBEEF;
+  struct Row {
+    DWORD pal, format, frames, value, type;
+  } rows[] = {
+      {0, 0, 30, 1001, 0},
+      {0, 0, 1287074, 42949659, 0},        // the last count whose product fits 32 bits
+      {0, 0, 1287075, 42949692, 0},        // beyond: 64-bit product, no wrap
+      {0, 0, 0xFFFFFFFF, 0xFFFFFFFF, 0},   // saturates
+      {1, 0, 25, 1000, 0},
+      {1, 0, 1073741, 42949640, 0},
+      {1, 0, 1073742, 42949680, 0},
+      {0, 1, 486000 + 157, 0x051E04, 0x20000},  // 4:30:05
+      {0, 1, 107892, 0x383B00, 0x20000},        // HMS counts non-drop
+      {0, 1, 108000 * 300, 0x00002C, 0x20000},  // hours byte wraps at 256
+      {0, 2, 486000 + 157, 0x07050E, 0x20000},  // 270 minutes carry 14
+      {1, 2, 405000 + 132, 0x07050E, 0x20000},
+      {0, 3, 12345, 12345, 0},
+      {0, 9, 12345, 12345, 0},
+      {0, 4, 86400 + 1440 + 25, 0x01010101, 0x40000},
+      {0, 5, 90000 + 1500 + 26, 0x01010101, 0x40000},
+      {1, 6, 108000 + 1800 + 31, 0x01010101, 0x40000},
+      {0, 7, 1800, 0x02000100, 0x40000},
+      {0, 7, 17982, 0x00000A00, 0x40000},
+      {0, 7, 107892, 0x00000001, 0x40000},
+      {0, 7, kDayDrop - 1, 0x1D3B3B17, 0x40000},
+      {0, 10, 486000 + 157, 0x07050E01, 0x40000},
+      {1, 10, 405000 + 132, 0x07050E01, 0x40000},
+      {0, 8, 100, kUntouched, 293},
+      {0, 11, 100, kUntouched, 293},
+      {1, 0xFFFF, 100, kUntouched, 293},
+  };
+  for (const auto& row : rows) {
+    Rec rec(row.pal);
+    DWORD value = kUntouched;
+    EXPECT_EQ(convertPosition(&rec.r, row.format, row.frames, &value), row.type)
+        << row.format << " " << row.frames;
+    EXPECT_EQ(value, row.value) << row.format << " " << row.frames;
+  }
+}
+
+TEST(Timecode, PositionConvertReadsEveryFormat) {
+  struct Row {
+    DWORD pal, format, value, frames;
+  } rows[] = {
+      {0, 0, 1001, 29},  // truncated
+      {0, 0, 1002, 30},
+      {0, 0, 42949672, 1287074},  // the last value whose product fits 32 bits
+      {0, 0, 42949673, 1287074},
+      {0, 0, 0xFFFFFFFF, 128707440},
+      {1, 0, 1000, 25},
+      {1, 0, 42949672, 1073741},
+      {0, 1, 0x001E04, 486000},
+      {1, 1, 0x001E04, 405000},
+      {0, 2, 0x07050E, 25357},
+      {1, 2, 0x07050E, 21132},
+      {0, 3, 0xFFFFFFFF, 0xFFFFFFFF},
+      {0, 9, 77, 77},
+      {0, 4, 0x01010101, 87865},
+      {0, 5, 0x01010101, 91526},
+      {1, 6, 0x01010101, 109831},
+      {0, 6, 0x00004B00, 135000},  // 75 minutes are not rejected
+      {0, 7, 0x00000A00, 17982},
+      {0, 7, 0x02000100, 1800},
+      {0, 7, 0x00000001, 107892},
+      {0, 7, 0x1D3B3B17, kDayDrop - 1},
+      {0, 10, 0x07050E05, 25357},  // track ignored
+      {1, 10, 0x07050E01, 21132},
+      {0, 8, 5, 293},
+      {0, 12, 5, 293},
+  };
+  for (const auto& row : rows) {
+    Rec rec(row.pal, row.format);
+    EXPECT_EQ(positionConvert(&rec.r, row.value), row.frames) << row.format << " " << row.value;
+  }
+}
+
+// Every frame of a day of drop-frame timecode: decomposed, written, read back
+// and converted both ways, the count survives, and the labels are legal.
+TEST(Timecode, DropFrameDayRoundTripsExhaustively) {
+  Rec rec(0, MCI_FORMAT_SMPTE_30DROP);
+  for (DWORD f = 0; f < kDayDrop; ++f) {
+    const Hmsf t = dropFrameDecompose(f);
+    Tc tc{};
+    frame422tc(&rec.r, f, tc.data(), 7, 0);
+    const BYTE flagged[4] = {static_cast<BYTE>(tc[0] | 0x40), tc[1], tc[2], tc[3]};
+    WORD format = 0;
+    DWORD packed = 0;
+    convertPosition(&rec.r, 7, f, &packed);
+    const bool skipped = t.seconds == 0 && t.frames < 2 && t.minutes % 10 != 0;
+    if (readTimecode(flagged, 0, &format) != f || format != 7 || positionConvert(&rec.r, packed) != f ||
+        (tc[0] & 0xC0) != 0 || skipped || t.frames > 29 || t.seconds > 59 || t.minutes > 59) {
+      FAIL() << "frame " << f << " -> " << t.hours << ":" << t.minutes << ":" << t.seconds << ";"
+             << t.frames;
+    }
+  }
+}
+
+TEST(Timecode, NonDropDaysRoundTrip) {
+  for (DWORD pal : {0u, 1u}) {
+    Rec rec(pal, pal ? MCI_FORMAT_SMPTE_25 : MCI_FORMAT_SMPTE_30);
+    const WORD format = pal ? 5 : 6;
+    const DWORD day = pal ? 90000 * 24 : kDay30;
+    for (DWORD f = 0; f < day; f += 7) {
+      Tc tc{};
+      frame422tc(&rec.r, f, tc.data(), format, 0);
+      WORD got = 0;
+      DWORD packed = 0;
+      convertPosition(&rec.r, format, f, &packed);
+      if (readTimecode(tc.data(), pal, &got) != f || got != format ||
+          positionConvert(&rec.r, packed) != f) {
+        FAIL() << "pal " << pal << " frame " << f;
+      }
+    }
+  }
+}
+
+}  // namespace

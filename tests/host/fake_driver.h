@@ -1,0 +1,50 @@
+// A driver module that records what the library sends it, for host tests.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+#include "host/mci_library.h"
+
+namespace vtr::host::testing {
+
+struct DriverCall {
+  DWORD_PTR driverId = 0;
+  UINT message = 0;
+  LPARAM flags = 0;
+  std::vector<std::uint8_t> block;      // copy of the parameter block (first 128 bytes)
+  std::u16string params;                // DRV_OPEN's parameter string
+  std::vector<std::u16string> strings;  // strings behind pointer slots, by offset order
+};
+
+class FakeDriver {
+ public:
+  FakeDriver();  // installs itself as the module the entry points reach
+  ~FakeDriver();
+  DriverModuleEntry Entry() const;
+
+  std::vector<DriverCall> Calls() const;
+  std::vector<UINT> Messages() const;
+  DriverCall LastCall() const;
+  void Clear();
+
+  // What the next MCI command answers (result, and the word put in the return
+  // slot at `returnOffset`); by default 0 and nothing written.
+  std::function<LRESULT(const DriverCall&, std::uint8_t* block)> onCommand;
+  bool failLoad = false;
+  bool failOpen = false;
+  UINT loadedTable = MCI_NO_COMMAND_TABLE;
+  int instanceInits = 0;
+  int instanceExits = 0;
+
+  static LRESULT Proc(DWORD_PTR id, HDRVR h, UINT msg, LPARAM p1, LPARAM p2);
+  static BOOL Init(HINSTANCE, DWORD reason, LPVOID);
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<DriverCall> calls_;
+};
+
+}  // namespace vtr::host::testing

@@ -1,0 +1,9 @@
+// libFuzzer target for the command string parser (clang only).
+#include <cstddef>
+#include <cstdint>
+
+#include "tests/host/fuzz_entry.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  return vtr::host::testing::FuzzOneInput(data, size);
+}

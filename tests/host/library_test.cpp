@@ -1,0 +1,334 @@
+// The library stand-in against a fake driver: life cycle, core commands,
+// dispatch through the device's table, returns, notifications, breaks.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <thread>
+
+#include "driver/parms.h"
+#include "host/mci_library.h"
+#include "host/mci_text.h"
+#include "tests/host/fake_driver.h"
+
+namespace vtr::host {
+namespace {
+
+using testing::DriverCall;
+using testing::FakeDriver;
+
+class LibraryTest : public ::testing::Test {
+ protected:
+  FakeDriver fake;
+  MciLibrary lib{fake.Entry()};
+
+  CommandResult Send(std::string_view cmd, CallbackHandle cb = {}) {
+    return lib.SendString(cmd, cb);
+  }
+};
+
+TEST_F(LibraryTest, OpenAndCloseDriveTheLifeCycleInOrder) {
+  CommandResult r = Send("open vcr1 alias tape shareable wait");
+  ASSERT_EQ(r.error, 0u);
+  EXPECT_EQ(r.text, "1");
+  EXPECT_EQ(fake.instanceInits, 1);
+  EXPECT_EQ(fake.Messages(),
+            (std::vector<UINT>{DRV_LOAD, DRV_ENABLE, DRV_OPEN, DRV_OPEN, MCI_OPEN_DRIVER}));
+  auto calls = fake.Calls();
+  EXPECT_EQ(calls[3].params, u"videotape1");
+  EXPECT_EQ(static_cast<DWORD>(calls[4].flags) &
+                (MCI_OPEN_SHAREABLE | MCI_WAIT | MCI_OPEN_ALIAS | MCI_OPEN_TYPE),
+            MCI_OPEN_SHAREABLE | MCI_WAIT | MCI_OPEN_ALIAS | MCI_OPEN_TYPE);
+  EXPECT_EQ(calls[4].driverId, 1u);  // what DRV_OPEN answered
+  EXPECT_EQ(lib.DriverData(1), DWORD_PTR{7});
+
+  fake.Clear();
+  ASSERT_EQ(Send("close tape").error, 0u);
+  EXPECT_EQ(fake.Messages(),
+            (std::vector<UINT>{MCI_CLOSE_DRIVER, DRV_CLOSE, DRV_CLOSE, DRV_DISABLE, DRV_FREE}));
+  EXPECT_EQ(fake.instanceExits, 1);
+  EXPECT_FALSE(lib.ModuleLoaded());
+  EXPECT_EQ(Send("status tape mode").error, MCIERR_INVALID_DEVICE_NAME);
+}
+
+TEST_F(LibraryTest, ModuleStaysLoadedWhileAnyDeviceIsOpen) {
+  ASSERT_EQ(Send("open vcr alias a").error, 0u);
+  ASSERT_EQ(Send("open vcr2 alias b").error, 0u);
+  EXPECT_EQ(fake.instanceInits, 1);
+  ASSERT_EQ(Send("close a").error, 0u);
+  EXPECT_TRUE(lib.ModuleLoaded());
+  ASSERT_EQ(Send("close b").error, 0u);
+  EXPECT_FALSE(lib.ModuleLoaded());
+  EXPECT_EQ(fake.instanceExits, 1);
+}
+
+TEST_F(LibraryTest, OpenErrors) {
+  ASSERT_EQ(Send("open vcr alias tape").error, 0u);
+  struct Row {
+    const char* cmd;
+    DWORD error;
+  };
+  const std::vector<Row> rows{
+      {"open vcr7 alias tape", MCIERR_DUPLICATE_ALIAS},
+      {"open tape", MCIERR_INVALID_DEVICE_NAME},
+      {"open laserdisc", MCIERR_INVALID_DEVICE_NAME},
+      {"open vcr alias other", MCIERR_MUST_USE_SHAREABLE},
+      {"open vcr3 element x.tap", MCIERR_NO_ELEMENT_ALLOWED},
+      {"open vcr3 alias", MCIERR_MISSING_STRING_ARGUMENT},
+      {"open vcr3 alias all", MCIERR_CANNOT_USE_ALL},
+      {"open", MCIERR_MISSING_DEVICE_NAME},
+      {"", MCIERR_MISSING_COMMAND_STRING},
+  };
+  for (const Row& r : rows) EXPECT_EQ(Send(r.cmd).error, r.error) << r.cmd;
+  ASSERT_EQ(Send("open vcr4").error, 0u);
+  EXPECT_EQ(Send("open vcr4").error, MCIERR_DEVICE_OPEN);
+}
+
+TEST_F(LibraryTest, ShareableOpensShareTheDriverRecord) {
+  ASSERT_EQ(Send("open vcr alias a shareable").error, 0u);
+  ASSERT_EQ(Send("open vcr alias b shareable").error, 0u);
+  EXPECT_EQ(Send("status b mode").error, 0u);
+  EXPECT_EQ(fake.LastCall().driverId, 2u);
+}
+
+TEST_F(LibraryTest, DriverFailuresUndoTheOpen) {
+  fake.onCommand = [](const DriverCall& c, std::uint8_t*) -> LRESULT {
+    return c.message == MCI_OPEN_DRIVER ? MCIERR_HARDWARE : 0;
+  };
+  EXPECT_EQ(Send("open vcr alias tape").error, MCIERR_HARDWARE);
+  EXPECT_FALSE(lib.ModuleLoaded());
+  EXPECT_FALSE(lib.DeviceIdOf("tape"));
+  fake.onCommand = nullptr;
+  fake.failOpen = true;
+  EXPECT_EQ(Send("open vcr alias tape").error, MCIERR_CANNOT_LOAD_DRIVER);
+  fake.failOpen = false;
+  fake.failLoad = true;
+  EXPECT_EQ(Send("open vcr alias tape").error, MCIERR_CANNOT_LOAD_DRIVER);
+}
+
+TEST_F(LibraryTest, CommandsGoThroughTheDevicesTable) {
+  ASSERT_EQ(Send("open vcr alias tape").error, 0u);
+  ASSERT_EQ(Send("play tape from 1000 to 2000 notify").error, 0u);
+  DriverCall c = fake.LastCall();
+  EXPECT_EQ(c.message, MCI_PLAY);
+  EXPECT_EQ(static_cast<DWORD>(c.flags), MCI_FROM | MCI_TO | MCI_NOTIFY);
+  VTR_PLAY_PARMS p;
+  std::memcpy(&p, c.block.data(), sizeof p);
+  EXPECT_EQ(p.dwFrom, 1000u);
+  EXPECT_EQ(p.dwTo, 2000u);
+
+  struct Row {
+    const char* cmd;
+    DWORD error;
+  };
+  const std::vector<Row> rows{
+      {"spin tape up", MCIERR_UNRECOGNIZED_COMMAND},
+      {"play nowhere", MCIERR_INVALID_DEVICE_NAME},
+      {"play tape sideways", MCIERR_UNRECOGNIZED_KEYWORD},
+      {"play tape from", MCIERR_BAD_INTEGER},
+      {"play tape from 1:2:256", MCIERR_BAD_INTEGER},
+      {"escape tape \"\"", MCIERR_MISSING_STRING_ARGUMENT},
+      {"escape tape \"ab", MCIERR_NO_CLOSING_QUOTE},
+      {"play all", MCIERR_CANNOT_USE_ALL},
+      {"frobnicate all", MCIERR_UNRECOGNIZED_COMMAND},
+      {"status", MCIERR_MISSING_DEVICE_NAME},
+  };
+  for (const Row& r : rows) EXPECT_EQ(Send(r.cmd).error, r.error) << r.cmd;
+}
+
+TEST_F(LibraryTest, OnlyTheLowWordOfTheResultIsTheError) {
+  ASSERT_EQ(Send("open vcr alias tape").error, 0u);
+  fake.onCommand = [](const DriverCall&, std::uint8_t*) -> LRESULT { return 0x00050000 | 274; };
+  EXPECT_EQ(Send("index tape on").error, MCIERR_UNSUPPORTED_FUNCTION);
+}
+
+TEST_F(LibraryTest, ReturnValuesAreFormatted) {
+  ASSERT_EQ(Send("open vcr alias tape").error, 0u);
+  struct Row {
+    const char* cmd;
+    DWORD value;
+    LRESULT result;
+    const char* text;
+  };
+  const std::vector<Row> rows{
+      {"status tape mode", 526u * 65537u, MCI_RESOURCE_RETURNED, "playing"},
+      {"status tape mode", 524u * 65537u, MCI_RESOURCE_RETURNED, "not ready"},
+      {"status tape mode", 530u * 65537u, MCI_RESOURCE_RETURNED, "open"},
+      {"list tape video source number 1", 1296, MCI_RESOURCE_RETURNED, "line"},
+      {"status tape media type", 1283, MCI_RESOURCE_RETURNED, "vhs"},
+      {"status tape position", 0x04030201, MCI_COLONIZED4_RETURN, "01:02:03:04"},
+      {"status tape position", 0x001E3B17, MCI_COLONIZED4_RETURN, "23:59:30:00"},
+      {"status tape position", 0x00030201, MCI_COLONIZED3_RETURN, "01:02:03"},
+      {"status tape position", 1234, 0, "1234"},
+      {"status tape frame rate", 30, 0, "30"},
+      {"capability tape device type", 513, 0, "513"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.cmd);
+    fake.onCommand = [&r](const DriverCall&, std::uint8_t* block) -> LRESULT {
+      std::memcpy(block + sizeof(DWORD_PTR), &r.value, sizeof r.value);
+      return r.result;
+    };
+    CommandResult out = Send(r.cmd);
+    ASSERT_EQ(out.error, 0u);
+    EXPECT_EQ(out.text, r.text);
+  }
+}
+
+TEST_F(LibraryTest, StringReturnsComeBackFromTheCallersBuffer) {
+  ASSERT_EQ(Send("open vcr alias tape").error, 0u);
+  fake.onCommand = [](const DriverCall& c, std::uint8_t* block) -> LRESULT {
+    VTR_INFO_PARMS p;
+    std::memcpy(&p, block, sizeof p);
+    if (c.message != MCI_INFO || p.dwRetSize < 62) return MCIERR_PARAM_OVERFLOW;
+    std::u16string text = u"Kestrel VTR";
+    std::memcpy(p.lpstrReturn, text.c_str(), (text.size() + 1) * sizeof(char16_t));
+    return 0;
+  };
+  CommandResult out = Send("info tape product");
+  ASSERT_EQ(out.error, 0u);
+  EXPECT_EQ(out.text, "Kestrel VTR");
+}
+
+TEST_F(LibraryTest, NotificationsReachTheCallerThatAskedForThem) {
+  ASSERT_EQ(Send("open vcr alias tape").error, 0u);
+  std::vector<std::pair<int, Notification>> got;
+  CallbackHandle a = lib.RegisterCallback([&](const Notification& n) { got.emplace_back(1, n); });
+  CallbackHandle b = lib.RegisterCallback([&](const Notification& n) { got.emplace_back(2, n); });
+  fake.onCommand = [](const DriverCall& c, std::uint8_t* block) -> LRESULT {
+    DWORD_PTR cb;
+    std::memcpy(&cb, block, sizeof cb);
+    if (c.flags & MCI_NOTIFY)
+      mciDriverNotify(reinterpret_cast<HANDLE>(cb), 1, MCI_NOTIFY_SUCCESSFUL);
+    return 0;
+  };
+  Send("play tape notify", a);
+  Send("stop tape notify", b);
+  Send("stop tape", a);
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[0].first, 1);
+  EXPECT_EQ(got[1].first, 2);
+  EXPECT_EQ(got[1].second.code, MCI_NOTIFY_SUCCESSFUL);
+  EXPECT_EQ(got[1].second.deviceId, 1u);
+  lib.UnregisterCallback(a);
+  EXPECT_FALSE(mciDriverNotify(reinterpret_cast<HANDLE>(a.value), 1, 1));
+}
+
+TEST_F(LibraryTest, SysInfo) {
+  ASSERT_EQ(Send("open vcr alias tape").error, 0u);
+  ASSERT_EQ(Send("open vcr2").error, 0u);
+  struct Row {
+    const char* cmd;
+    DWORD error;
+    const char* text;
+  };
+  const std::vector<Row> rows{
+      {"sysinfo all quantity", 0, "100"},
+      {"sysinfo all quantity open", 0, "2"},
+      {"sysinfo vcr quantity", 0, "100"},
+      {"sysinfo vcr quantity open", 0, "2"},
+      {"sysinfo all name 1 open", 0, "tape"},
+      {"sysinfo all name 2 open", 0, "vcr2"},
+      {"sysinfo all name 3 open", MCIERR_OUTOFRANGE, ""},
+      {"sysinfo vcr name 2", 0, "vcr1"},
+      {"sysinfo tape installname", 0, "vcr"},
+      {"sysinfo tape name", MCIERR_BAD_INTEGER, ""},
+      {"sysinfo tape", MCIERR_MISSING_PARAMETER, ""},
+      {"sysinfo cdaudio quantity", MCIERR_INVALID_DEVICE_NAME, ""},
+  };
+  for (const Row& r : rows) {
+    CommandResult out = Send(r.cmd);
+    EXPECT_EQ(out.error, r.error) << r.cmd;
+    EXPECT_EQ(out.text, r.text) << r.cmd;
+  }
+}
+
+TEST_F(LibraryTest, CloseAllClosesEveryDevice) {
+  ASSERT_EQ(Send("open vcr alias a").error, 0u);
+  ASSERT_EQ(Send("open vcr5 alias b").error, 0u);
+  ASSERT_EQ(Send("close all wait").error, 0u);
+  EXPECT_TRUE(lib.OpenAliases().empty());
+  EXPECT_FALSE(lib.ModuleLoaded());
+  EXPECT_EQ(Send("close all").error, 0u);
+}
+
+TEST_F(LibraryTest, BreakGoesToTheDriverAndTheKeyReachesItsYield) {
+  ASSERT_EQ(Send("open vcr alias tape").error, 0u);
+  ASSERT_EQ(Send("break tape").error, 0u);
+  EXPECT_EQ(fake.LastCall().message, MCI_BREAK);
+
+  // A waiting command sees the break key in its yields until it returns.
+  std::atomic<bool> inside{false}, release{false};
+  std::atomic<UINT> yielded{0};
+  fake.onCommand = [&](const DriverCall& c, std::uint8_t*) -> LRESULT {
+    if (c.message != MCI_PLAY) return 0;
+    EXPECT_EQ(mciDriverYield(1), 0u);
+    inside = true;
+    while (!release) std::this_thread::yield();
+    yielded = mciDriverYield(1);
+    return 0;
+  };
+  std::thread t([&] { Send("play tape wait"); });
+  while (!inside) std::this_thread::yield();
+  lib.RequestBreak(1);
+  release = true;
+  t.join();
+  EXPECT_NE(yielded.load(), 0u);
+  fake.onCommand = nullptr;
+  EXPECT_EQ(mciDriverYield(1), 0u);  // over with the command
+
+  fake.Clear();
+  ASSERT_EQ(Send("break tape off").error, 0u);
+  EXPECT_TRUE(fake.Calls().empty());
+  EXPECT_TRUE(lib.BreakableDevices().empty());
+  ASSERT_EQ(Send("break tape on 3").error, 0u);
+  EXPECT_EQ(lib.BreakableDevices(), std::vector<UINT>{1});
+}
+
+TEST_F(LibraryTest, CommandTableResourceIsFoundWithoutRegardToCase) {
+  fake.Entry().registerResources();  // what loading the module does
+  UINT t = mciLoadCommandResource(fake.Entry().module, u"VcR", 0);
+  EXPECT_NE(t, MCI_NO_COMMAND_TABLE);
+  EXPECT_TRUE(mciFreeCommandResource(t));
+  EXPECT_FALSE(mciFreeCommandResource(t));
+  EXPECT_EQ(mciLoadCommandResource(fake.Entry().module, u"nothere", 0), MCI_NO_COMMAND_TABLE);
+  platform::AddModuleResource("BROKEN", std::vector<std::uint8_t>{1, 2, 3});
+  EXPECT_EQ(mciLoadCommandResource(fake.Entry().module, u"broken", 0), MCI_NO_COMMAND_TABLE);
+}
+
+TEST_F(LibraryTest, ManyThreadsOneDevice) {
+  ASSERT_EQ(Send("open vcr alias tape").error, 0u);
+  std::atomic<int> plays{0};
+  fake.onCommand = [&](const DriverCall& c, std::uint8_t*) -> LRESULT {
+    if (c.message == MCI_PLAY) ++plays;
+    return 0;
+  };
+  std::vector<std::thread> threads;
+  std::atomic<int> failures{0};
+  for (int i = 0; i < 4; ++i) {
+    threads.emplace_back([&, i] {
+      for (int k = 0; k < 200; ++k) {
+        std::string cmd = "play tape from " + std::to_string(i * 1000 + k);
+        if (lib.SendString(cmd).error != 0) ++failures;
+        if (lib.SendString("sysinfo all quantity open").text != "1") ++failures;
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(failures.load(), 0);
+  EXPECT_EQ(plays.load(), 800);
+}
+
+TEST(MciText, ErrorTextsForEveryCode) {
+  EXPECT_EQ(ErrorText(MCIERR_UNRECOGNIZED_COMMAND),
+            "The specified command is not recognized by the MCI device.");
+  EXPECT_EQ(ErrorText(0x00010000u | MCIERR_BAD_INTEGER), ErrorText(MCIERR_BAD_INTEGER));
+  for (DWORD code = MCIERR_INVALID_DEVICE_ID; code <= MCIERR_NO_INTEGER; ++code) {
+    if (code == 258 || code == 260 || code == 283 || code == 285) continue;  // unassigned
+    EXPECT_EQ(ErrorText(code).find("Unknown"), std::string::npos) << code;
+  }
+  EXPECT_EQ(ErrorText(9999), "Unknown MCI error 9999.");
+}
+
+}  // namespace
+}  // namespace vtr::host
