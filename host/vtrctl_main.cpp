@@ -47,6 +47,7 @@ struct Options {
   std::optional<std::string> script;
   bool sim = false;
   std::string simModel = "19";
+  std::string simStandard = "ntsc";
   int simPort = kDefaultSimPort;
   std::vector<std::pair<int, std::string>> ports;
   std::optional<std::string> profileDir;
@@ -68,6 +69,9 @@ void Usage(std::FILE* out) {
                "  --sim[=MODEL]      run an embedded virtual deck (default model row 19,\n"
                "                     BVW-75); MODEL is a model row, a model name or a\n"
                "                     device type code such as 0x2025\n"
+               "  --sim-standard S   the virtual deck's video: ntsc (default), drop (NTSC\n"
+               "                     with a drop-frame tape) or pal (with vtrctl's own\n"
+               "                     temporary profile, device vcr is then set to Pal=1)\n"
                "  --sim-port N       serial port the virtual deck is bound to (default COM%d)\n"
                "  --port COMn=PATH   bind COMn to a device path (tty, pty, USB adapter)\n"
                "  --profile-dir DIR  where VTR.INI lives (default: the platform default; with\n"
@@ -115,6 +119,14 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
     } else if (a.rfind("--sim=", 0) == 0) {
       o.sim = true;
       o.simModel = a.substr(6);
+    } else if (a == "--sim-standard") {
+      auto v = value(i, a);
+      if (!v) return std::nullopt;
+      if (*v != "ntsc" && *v != "drop" && *v != "pal") {
+        std::fprintf(stderr, "vtrctl: --sim-standard takes ntsc, drop or pal\n");
+        return std::nullopt;
+      }
+      o.simStandard = *v;
     } else if (a == "--sim-port") {
       auto v = value(i, a);
       if (!v) return std::nullopt;
@@ -416,6 +428,14 @@ int main(int argc, char** argv) {
     if (!cfg) {
       std::fprintf(stderr, "vtrctl: unknown model %s\n", opts->simModel.c_str());
       return 2;
+    }
+    if (opts->simStandard == "drop") cfg->standard = vtr::sim::VideoStandard::kNtscDropFrame;
+    if (opts->simStandard == "pal") {
+      cfg->standard = vtr::sim::VideoStandard::kPal;
+      cfg->tape_frames = cfg->tape_frames / 30u * 25u;
+      cfg->near_end_frames = cfg->near_end_frames / 30u * 25u;
+      // The driver counts 25 frames a second only when the profile says so.
+      if (tempProfile) std::ofstream(*tempProfile / "VTR.INI") << "[videotape]\nPal=1\n";
     }
     deck = std::make_shared<vtr::sim::Deck>(*cfg);
     if (opts->trace) {

@@ -23,9 +23,9 @@ const CommandEntry kEntries[] = {
 
 // Every entry's count byte equals 2 plus the data count of its CMD-1.
 constexpr bool CountsConsistent() {
-#define FRAME(name, ...)                                                      \
-  {                                                                           \
-    constexpr BYTE b[] = {__VA_ARGS__};                                       \
+#define FRAME(name, ...)                                                                       \
+  {                                                                                            \
+    constexpr BYTE b[] = {__VA_ARGS__};                                                        \
     if (b[0] != 2 + (b[1] & 0x0F) || sizeof(b) != static_cast<size_t>(b[0]) + 1) return false; \
   }
 #include "link/frames.inc"
@@ -47,18 +47,19 @@ void ResetCommandTable() {
 
 const char* CommandName(std::span<const BYTE> block) {
   if (block.size() < 2) return nullptr;
+  // CMD-1 and CMD-2 identify the command, except where a data byte is part of
+  // the name (pause is shuttle forward at speed 0, user-bits sense is time
+  // sense of source 30): those win over the entry that shares their code.
+  const char* byCode = nullptr;
   for (const auto& e : kEntries) {
-    if (e.lpInitial[1] == block[0] && e.lpInitial[2] == block[1]) {
-      // CMD-1 and CMD-2 identify the command, except where a data byte is
-      // part of the name (pause is shuttle forward at speed 0, user-bits sense).
-      if (e.lpInitial[0] > 2 && block.size() > 2 &&
-          (e.lpFrame == PAUSE_422 || e.lpFrame == CURUBSENSE_422) && block[2] != e.lpInitial[3]) {
-        continue;
-      }
+    if (e.lpInitial[1] != block[0] || e.lpInitial[2] != block[1]) continue;
+    if (e.lpFrame != PAUSE_422 && e.lpFrame != CURUBSENSE_422) {
+      if (byCode == nullptr) byCode = e.szName;
+    } else if (block.size() > 2 && block[2] == e.lpInitial[3]) {
       return e.szName;
     }
   }
-  return nullptr;
+  return byCode;
 }
 
 bool ClaimLink() { return LinkFlag().exchange(1) == 0; }

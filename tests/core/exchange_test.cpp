@@ -265,4 +265,31 @@ TEST(CommandTable, EveryEntryMatchesTheListingAndGoesOutAsListed) {
   EXPECT_EQ(seen, listed);
 }
 
+TEST(CommandTable, BlocksAreNamedByCodeOrByTheirNamingDataByte) {
+  struct Row {
+    const char* hex;
+    const char* name;
+  } rows[] = {
+      {"21 13 00", "PAUSE_422"},
+      {"21 13 60", "SHTL_FWD_422"},
+      {"21 13 20", "SHTL_FWD_422"},
+      {"21 13", "SHTL_FWD_422"},
+      {"61 0C 30", "CURUBSENSE_422"},
+      {"61 0C 03", "CURTCSENSE_422"},
+      {"61 0C 04", "CURTCSENSE_422"},
+      {"20 01", "PLAY_422"},
+      {"24 31 01 02 03 04", "CUE_DATA_422"},
+      {"C1 54 12", "SETZDKR_HUE"},
+      {"C0 55", "GETZDKR_HUE"},
+      {"40 41", "VDR_AUTOMODE_ON"},
+      {"20", nullptr},
+      {"7F 7F", nullptr},
+  };
+  for (const auto& row : rows) {
+    const Bytes b = Hex(row.hex);
+    const char* name = CommandName(b);
+    EXPECT_STREQ(name, row.name) << row.hex;
+  }
+}
+
 }  // namespace

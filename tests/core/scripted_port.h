@@ -4,16 +4,18 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <optional>
-#include <span>
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <span>
 #include <vector>
 
 #include "driver/device.h"
+#include "driver/driver.h"
 #include "link/serial.h"
 #include "platform/clock.h"
+#include "platform/mci_host.h"
 #include "platform/serial_ports.h"
 
 namespace vtr::test {
@@ -108,12 +110,14 @@ class ScriptedLine : public vtr::platform::SerialEndpoint {
   std::size_t writeLimit_ = SIZE_MAX;
 };
 
-// A device record on an open scripted line, in virtual time.
+// A device record on an open scripted line, in virtual time, with the
+// driver module attached (its locks and module-wide state as loaded).
 class ScriptedPort {
  public:
   static constexpr int kPort = 9;
   ScriptedPort() : line(std::make_shared<ScriptedLine>()), rec{} {
     vtr::platform::UseVirtualClock();
+    DllInstanceInit(vtr::platform::DriverModule(), 1, nullptr);
     vtr::platform::BindVirtualPort(kPort, line);
     InitDevStruct(&rec);
     rec.hComm = OpenComm("COM9", 1024, 1024);
@@ -123,6 +127,7 @@ class ScriptedPort {
   ~ScriptedPort() {
     CloseComm(rec.hComm);
     vtr::platform::UnbindPort(kPort);
+    DllInstanceInit(vtr::platform::DriverModule(), 0, nullptr);
     vtr::platform::UseRealClock();
   }
   ScriptedPort(const ScriptedPort&) = delete;

@@ -34,12 +34,12 @@ TEST(Timecode, Frame422tcWritesBcdAtEveryRate) {
     DWORD frames;
     Tc tc;
   } rows[] = {
-      {7, 1799, {0x29, 0x59, 0x00, 0x00}},            // last frame of minute 0
-      {7, 1800, {0x02, 0x00, 0x01, 0x00}},            // ;00 and ;01 skipped, no flag bit
-      {7, 3597, {0x29, 0x59, 0x01, 0x00}},            // minute 1 has 1798 frames
+      {7, 1799, {0x29, 0x59, 0x00, 0x00}},  // last frame of minute 0
+      {7, 1800, {0x02, 0x00, 0x01, 0x00}},  // ;00 and ;01 skipped, no flag bit
+      {7, 3597, {0x29, 0x59, 0x01, 0x00}},  // minute 1 has 1798 frames
       {7, 3598, {0x02, 0x00, 0x02, 0x00}},
       {7, 17981, {0x29, 0x59, 0x09, 0x00}},
-      {7, 17982, {0x00, 0x00, 0x10, 0x00}},           // tenth minute keeps ;00
+      {7, 17982, {0x00, 0x00, 0x10, 0x00}},  // tenth minute keeps ;00
       {7, 17983, {0x01, 0x00, 0x10, 0x00}},
       {7, 19781, {0x29, 0x59, 0x10, 0x00}},
       {7, 19782, {0x02, 0x00, 0x11, 0x00}},
@@ -49,7 +49,7 @@ TEST(Timecode, Frame422tcWritesBcdAtEveryRate) {
       {6, 107999, {0x29, 0x59, 0x59, 0x00}},
       {6, 108000, {0x00, 0x00, 0x00, 0x01}},
       {6, kDay30 - 1, {0x29, 0x59, 0x59, 0x23}},
-      {6, 108000 * 123 + 1, {0x01, 0x00, 0x00, 0x23}},  // 123 h keeps its two low digits
+      {6, 108000 * 123 + 1, {0x01, 0x00, 0x00, 0x23}},    // 123 h keeps its two low digits
       {3, 108000 + 1800 + 31, {0x01, 0x01, 0x01, 0x01}},  // any other format counts at 30
       {0, 59, {0x29, 0x01, 0x00, 0x00}},
       {5, 89999, {0x24, 0x59, 0x59, 0x00}},
@@ -98,9 +98,9 @@ TEST(Timecode, ConvertPositionPacksEveryFormat) {
     DWORD pal, format, frames, value, type;
   } rows[] = {
       {0, 0, 30, 1001, 0},
-      {0, 0, 1287074, 42949659, 0},        // the last count whose product fits 32 bits
-      {0, 0, 1287075, 42949692, 0},        // beyond: 64-bit product, no wrap
-      {0, 0, 0xFFFFFFFF, 0xFFFFFFFF, 0},   // saturates
+      {0, 0, 1287074, 42949659, 0},       // the last count whose product fits 32 bits
+      {0, 0, 1287075, 42949692, 0},       // beyond: 64-bit product, no wrap
+      {0, 0, 0xFFFFFFFF, 0xFFFFFFFF, 0},  // saturates
       {1, 0, 25, 1000, 0},
       {1, 0, 1073741, 42949640, 0},
       {1, 0, 1073742, 42949680, 0},
@@ -182,8 +182,9 @@ TEST(Timecode, DropFrameDayRoundTripsExhaustively) {
     DWORD packed = 0;
     convertPosition(&rec.r, 7, f, &packed);
     const bool skipped = t.seconds == 0 && t.frames < 2 && t.minutes % 10 != 0;
-    if (readTimecode(flagged, 0, &format) != f || format != 7 || positionConvert(&rec.r, packed) != f ||
-        (tc[0] & 0xC0) != 0 || skipped || t.frames > 29 || t.seconds > 59 || t.minutes > 59) {
+    if (readTimecode(flagged, 0, &format) != f || format != 7 ||
+        positionConvert(&rec.r, packed) != f || (tc[0] & 0xC0) != 0 || skipped || t.frames > 29 ||
+        t.seconds > 59 || t.minutes > 59) {
       FAIL() << "frame " << f << " -> " << t.hours << ":" << t.minutes << ":" << t.seconds << ";"
              << t.frames;
     }

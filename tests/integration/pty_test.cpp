@@ -1,0 +1,192 @@
+// The driver in real time against the vtrsim program on a pseudo-terminal:
+// the serial layer's exchanges at a slow deck's latency, and a notified play
+// through the library.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "driver/device.h"
+#include "driver/driver.h"
+#include "host/mci_library.h"
+#include "link/frames.h"
+#include "link/serial.h"
+#include "platform/clock.h"
+#include "platform/mci_host.h"
+#include "platform/serial_ports.h"
+#include "tests/support/driver_fixture.h"
+#include "tests/support/recording_host.h"
+
+#ifndef VTRSIM_PATH
+#define VTRSIM_PATH ""
+#endif
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kCom = 5;
+
+// vtrsim as a child process; the slave path is its first line of output.
+class Vtrsim {
+ public:
+  explicit Vtrsim(std::vector<std::string> args) {
+    int out[2];
+    if (pipe(out) != 0) return;
+    std::vector<char*> argv{const_cast<char*>(VTRSIM_PATH)};
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(out[1], 1);
+      close(out[0]);
+      close(out[1]);
+      const int devnull = open("/dev/null", O_RDONLY);
+      dup2(devnull, 0);
+      execv(VTRSIM_PATH, argv.data());
+      _exit(127);
+    }
+    close(out[1]);
+    out_ = out[0];
+  }
+  ~Vtrsim() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      // Never hang on a child that does not go: kill it after a second.
+      int status = 0;
+      const auto end = Clock::now() + std::chrono::seconds(1);
+      while (waitpid(pid_, &status, WNOHANG) == 0) {
+        if (Clock::now() > end) {
+          kill(pid_, SIGKILL);
+          waitpid(pid_, &status, 0);
+          break;
+        }
+        usleep(10000);
+      }
+    }
+    if (out_ >= 0) close(out_);
+  }
+  std::string SlavePath(std::chrono::milliseconds limit = std::chrono::seconds(5)) {
+    std::string line;
+    const auto end = Clock::now() + limit;
+    while (out_ >= 0 && Clock::now() < end) {
+      pollfd p{out_, POLLIN, 0};
+      if (poll(&p, 1, 50) <= 0) continue;
+      char c;
+      if (read(out_, &c, 1) != 1) break;
+      if (c == '\n') return line;
+      line += c;
+    }
+    return {};
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int out_ = -1;
+};
+
+class PtyTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (std::string(VTRSIM_PATH).empty() || access(VTRSIM_PATH, X_OK) != 0) {
+      GTEST_SKIP() << "vtrsim program not built (expected at '" << VTRSIM_PATH << "')";
+    }
+    if (access("/dev/ptmx", R_OK | W_OK) != 0) GTEST_SKIP() << "no /dev/ptmx: no pseudo-terminals";
+    vtr::platform::UseRealClock();
+  }
+  void TearDown() override { vtr::platform::UnbindPort(kCom); }
+
+  // Starts vtrsim and binds COM5 to its terminal.
+  void StartDeck(std::vector<std::string> args) {
+    sim_.emplace(std::move(args));
+    const std::string path = sim_->SlavePath();
+    ASSERT_FALSE(path.empty()) << "vtrsim printed no terminal path";
+    vtr::platform::BindPortPath(kCom, path);
+  }
+
+  std::optional<Vtrsim> sim_;
+};
+
+TEST_F(PtyTest, ThousandAcknowledgedStopsAtNineMillisecondsLatency) {
+  ASSERT_NO_FATAL_FAILURE(StartDeck({"--latency-ms", "9", "--pacing"}));
+  vtr::test::RecordingHost host;
+  // Attached for the exchanges, detached however the test ends.
+  struct Attached {
+    Attached() { DllInstanceInit(vtr::platform::DriverModule(), 1, nullptr); }
+    ~Attached() { DllInstanceInit(vtr::platform::DriverModule(), 0, nullptr); }
+  } attached;
+  HANDLE h = OpenComm("COM5", 1024, 1024);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  ASSERT_NE(h, nullptr);
+  // As the open handler configures the line.
+  COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, MAXDWORD, MAXDWORD};
+  EXPECT_TRUE(SetCommTimeouts(h, &timeouts));
+  EXPECT_TRUE(SetupComm(h, 1024, 1024));
+  DCB dcb{};
+  dcb.DCBlength = sizeof(dcb);
+  GetCommState(h, &dcb);
+  dcb.BaudRate = 38400;
+  dcb.ByteSize = 8;
+  dcb.Parity = ODDPARITY;
+  dcb.StopBits = ONESTOPBIT;
+  dcb.fBinary = 1;
+  SetCommState(h, &dcb);
+
+  DeviceRecord rec{};
+  rec.hComm = h;
+  int failures = 0;
+  const auto start = Clock::now();
+  for (int i = 0; i < 1000; ++i) {
+    if (kestrelSendCmd(&rec, STOP_422, 1) != 0) ++failures;
+  }
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+  std::printf("1000 exchanges in %lld ms\n", static_cast<long long>(ms));
+  CloseComm(h);
+  EXPECT_EQ(failures, 0);
+}
+
+TEST_F(PtyTest, NotifiedPlayBetweenPositionsThroughTheLibrary) {
+  ASSERT_NO_FATAL_FAILURE(StartDeck({}));
+  vtr::test::TempProfileDir profile;
+  profile.WriteIni("[videotape]\nVTRID=19\nComPort=5\n");
+
+  std::mutex mu;
+  std::condition_variable cv;
+  std::vector<UINT> codes;
+  {
+    vtr::host::MciLibrary lib(vtr::host::RealDriver());
+    auto cb = lib.RegisterCallback([&](const vtr::host::Notification& n) {
+      std::lock_guard lock(mu);
+      codes.push_back(n.code);
+      cv.notify_all();
+    });
+    ASSERT_EQ(lib.SendString("open vcr alias tape").error, 0u);
+    ASSERT_EQ(lib.SendString("play tape from 100 to 160 notify", cb).error, 0u);
+    {
+      std::unique_lock lock(mu);
+      EXPECT_TRUE(cv.wait_for(lock, std::chrono::seconds(15), [&] { return !codes.empty(); }))
+          << "no notification within 15 s";
+    }
+    // Paused just past the end point.
+    const vtr::host::CommandResult pos = lib.SendString("status tape position");
+    ASSERT_EQ(pos.error, 0u);
+    EXPECT_GE(std::stoi(pos.text), 160);
+    EXPECT_LT(std::stoi(pos.text), 190);
+    EXPECT_EQ(lib.SendString("close tape").error, 0u);
+  }
+  ASSERT_EQ(codes.size(), 1u);
+  EXPECT_EQ(codes[0], static_cast<UINT>(MCI_NOTIFY_SUCCESSFUL));
+}
+
+}  // namespace
