@@ -1,4 +1,6 @@
 // Injected faults: what the controller sees on the line.
+#include <cctype>
+#include <string>
 #include "tests/sim/deck_test_util.h"
 
 namespace vtr::sim::testing {
@@ -38,7 +40,14 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{"noise",
                   Fault{.kind = FaultKind::kNoise, .noise = {0xFF, 0x00}},
                   {0xFF, 0x00, 0x12, 0x11, 0x20, 0x25, 0x68}},
-        FaultCase{"wrong reply", Only(FaultKind::kWrongReply), kAck}));
+        FaultCase{"wrong reply", Only(FaultKind::kWrongReply), kAck}),
+    [](const ::testing::TestParamInfo<FaultCase>& param_info) {
+      std::string name;
+      for (const char* c = param_info.param.what; *c != 0; ++c) {
+        if (std::isalnum(static_cast<unsigned char>(*c)) != 0) name += *c;
+      }
+      return name;
+    });
 
 TEST_F(DeckTest, DelayedByteComesLate) {
   deck().InjectFault(
