@@ -121,7 +121,8 @@ DWORD kestrelMciStep(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
   chkEntry(rec, dwFlags, lpParms);
   auto* parms = static_cast<VTR_STEP_PARMS*>(lpParms);
   const bool reverse = (dwFlags & kFlagStepReverse) != 0;
-  DWORD r = kestrelSendCmd(rec, PAUSE_422, 1);
+  kestrelSendCmd(rec, PAUSE_422, 1);  // the step's result is that of the last send
+  DWORD r;
   if (rec->CanStep != 0 && (dwFlags & kFlagStepBy) == 0) {
     r = kestrelSendCmd(rec, reverse ? STEP_REV_422 : STEP_FWD_422, 1);
   } else {

@@ -148,9 +148,8 @@ DWORD kestrelGetMode(DeviceRecord* rec) {
     mode = MCI_MODE_PAUSE;
   } else if (bit(s[1], 1)) {
     mode = MCI_MODE_RECORD;
-  } else if (bit(s[4], 0) || bit(s[1], 2) || bit(s[1], 3)) {
-    mode = MCI_MODE_SEEK;
-  } else if (bit(s[2], 3) || bit(s[2], 4) || bit(s[2], 5)) {
+  } else if (bit(s[4], 0) || bit(s[1], 2) || bit(s[1], 3) ||  // preroll, winding
+             bit(s[2], 3) || bit(s[2], 4) || bit(s[2], 5)) {  // var, jog, shuttle
     mode = MCI_MODE_SEEK;
   } else if (bit(s[1], 0)) {
     mode = MCI_MODE_PLAY;
