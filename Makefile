@@ -2,7 +2,7 @@
 PRESET ?= default
 JOBS ?= $(shell nproc)
 
-.PHONY: all build demo test test-asan test-tsan test-all bench tidy format clean
+.PHONY: all build demo test test-asan test-tsan test-all bench fuzz tidy format clean
 
 all: build
 
@@ -34,9 +34,18 @@ bench:
 	cmake --build --preset default -j $(JOBS)
 	./build/default/bench/vtr_bench
 
+# libFuzzer on the command-string parser, for a bounded time (needs clang).
+FUZZ_SECONDS ?= 60
+fuzz:
+	@.ci/deps fuzz
+	CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVTR_BUILD_BENCH=OFF >/dev/null
+	cmake --build build/fuzz --target host_parser_fuzzer -j $(JOBS)
+	mkdir -p build/fuzz/corpus
+	./build/fuzz/tests/host/host_parser_fuzzer -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 build/fuzz/corpus
+
 tidy:
 	cmake --preset default >/dev/null
-	run-clang-tidy -quiet -p build/default '/(driver|link|monitor|commands|config)/.*\.cpp$$'
+	run-clang-tidy -quiet -p build/default '$(CURDIR)/(driver|link|monitor|commands|config)/.*\.cpp$$'
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
