@@ -31,7 +31,8 @@ class TenDevices {
     setenv("VTR422_PROFILE_DIR", dir_.c_str(), 1);
     std::string ini;
     for (int i = 0; i < kDevices; ++i) {
-      ini += "[videotape" + std::to_string(i + 1) + "]\nVTRID=19\nComPort=" + std::to_string(11 + i) + "\n";
+      ini += "[videotape" + std::to_string(i + 1) +
+             "]\nVTRID=19\nComPort=" + std::to_string(11 + i) + "\n";
     }
     std::FILE* f = std::fopen((dir_ + "/VTR.INI").c_str(), "w");
     std::fputs(ini.c_str(), f);
@@ -49,14 +50,16 @@ class TenDevices {
       DriverProc(0, reinterpret_cast<HDRVR>(static_cast<UINT_PTR>(100 + i)), DRV_OPEN, 0,
                  reinterpret_cast<LPARAM>(&op));
       VTR_GENERIC_PARMS g{0};
-      DriverProc(static_cast<DWORD_PTR>(1 + i), nullptr, MCI_OPEN_DRIVER, 0, reinterpret_cast<LPARAM>(&g));
+      DriverProc(static_cast<DWORD_PTR>(1 + i), nullptr, MCI_OPEN_DRIVER, 0,
+                 reinterpret_cast<LPARAM>(&g));
     }
     TimerProc(nullptr, WM_TIMER, 0, 0);  // the first completion of every new record
   }
   ~TenDevices() {
     for (int i = 0; i < kDevices; ++i) {
       VTR_GENERIC_PARMS g{0};
-      DriverProc(static_cast<DWORD_PTR>(1 + i), nullptr, MCI_CLOSE_DRIVER, 0, reinterpret_cast<LPARAM>(&g));
+      DriverProc(static_cast<DWORD_PTR>(1 + i), nullptr, MCI_CLOSE_DRIVER, 0,
+                 reinterpret_cast<LPARAM>(&g));
       DriverProc(0, reinterpret_cast<HDRVR>(static_cast<UINT_PTR>(100 + i)), DRV_CLOSE, 0, 0);
       vtr::platform::UnbindPort(11 + i);
     }
@@ -68,7 +71,8 @@ class TenDevices {
   void MakeBusy() {
     for (int i = 0; i < kDevices; ++i) {
       VTR_PLAY_PARMS p{0, 0, 0xFFFFFF, 0};
-      DriverProc(static_cast<DWORD_PTR>(1 + i), nullptr, MCI_PLAY, MCI_TO, reinterpret_cast<LPARAM>(&p));
+      DriverProc(static_cast<DWORD_PTR>(1 + i), nullptr, MCI_PLAY, MCI_TO,
+                 reinterpret_cast<LPARAM>(&p));
     }
     for (int k = 0; k < 20; ++k) Tick();  // into the watching state, the decks playing
   }

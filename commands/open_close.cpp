@@ -9,8 +9,8 @@
 #include "link/serial.h"
 
 namespace {
-char szOpenName[8];       // "COMx" or "COMxx"
-char szSettings[24];      // "COMx:9600,n,8,1" or "COMxx:9600,n,8,1"
+char szOpenName[8];   // "COMx" or "COMxx"
+char szSettings[24];  // "COMx:9600,n,8,1" or "COMxx:9600,n,8,1"
 constexpr int kHighestPort = 98;
 
 void forgetPort(DeviceRecord* rec) { rec->hComm = nullptr; }

@@ -123,7 +123,8 @@ DWORD kestrelMciSetAudio(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
       result = MCIERR_OUTOFRANGE;
     } else {
       const DWORD bit = 1u << (t - 1);
-      rec->dwInsertAudio = (dwFlags & kSetOn) != 0 ? (rec->dwInsertAudio | bit) : (rec->dwInsertAudio & ~bit);
+      rec->dwInsertAudio =
+          (dwFlags & kSetOn) != 0 ? (rec->dwInsertAudio | bit) : (rec->dwInsertAudio & ~bit);
       result = sendPresetIfCanEdit(rec, result);
     }
   }

@@ -156,14 +156,20 @@ DWORD kestrelMciGetDevCaps(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
   if ((dwFlags & kFlagItem) == 0) return finish(rec, dwFlags, lpParms, MCIERR_MISSING_PARAMETER);
   DWORD& ret = p->dwReturn;
   switch (p->dwItem) {
-    case 1: ret = rec->CanRecord; break;
+    case 1:
+      ret = rec->CanRecord;
+      break;
     case 2:
     case 3:
     case 8:
     case 0x101:
     case 0x104:
-    case 0x4007: ret = 1; break;
-    case 4: ret = MCI_DEVTYPE_VCR; break;
+    case 0x4007:
+      ret = 1;
+      break;
+    case 4:
+      ret = MCI_DEVTYPE_VCR;
+      break;
     case 5:
     case 6:
     case 9:
@@ -180,39 +186,73 @@ DWORD kestrelMciGetDevCaps(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
     case 0x4009:
     case 0x401B:
     case 0x401D:
-    case 0x8004: ret = 0; break;
+    case 0x8004:
+      ret = 0;
+      break;
     case 7:
-    case 0x103: ret = rec->CanEject; break;
+    case 0x103:
+      ret = rec->CanEject;
+      break;
     case 0x100:
       ret = 0;
       if (rec->HasCTL != 0) ret |= 0x162;
       if (rec->HasLTC != 0) ret |= 0x160;
       if (rec->HasVTC != 0) ret |= 0x161;
       break;
-    case 0x102: ret = rec->Pal != 0 ? 25 : 30; break;
-    case 0x105: ret = rec->BumpPlay; break;
+    case 0x102:
+      ret = rec->Pal != 0 ? 25 : 30;
+      break;
+    case 0x105:
+      ret = rec->BumpPlay;
+      break;
     case 0x107:
     case 0x108:
       p->dwValue1 = 0x10000;
       p->dwValue2 = 0x10000;
       break;
     case 0x109:
-    case 0x401E: ret = rec->PreRoll; break;
+    case 0x401E:
+      ret = rec->PreRoll;
+      break;
     case 0x10A:
-    case 0x8002: ret = rec->PostRoll; break;
-    case 0x10B: ret = 128; break;
-    case 0x10D: ret = rec->AudioTracks; break;
-    case 0x10E: ret = rec->LTCTrack; break;
+    case 0x8002:
+      ret = rec->PostRoll;
+      break;
+    case 0x10B:
+      ret = 128;
+      break;
+    case 0x10D:
+      ret = rec->AudioTracks;
+      break;
+    case 0x10E:
+      ret = rec->LTCTrack;
+      break;
     case 0x10F:
     case 0x8000:  // "preroll" answers the record pre-roll
-    case 0x8001: ret = rec->RecPreRoll; break;
-    case 0x110: ret = rec->wTCFormat; break;
-    case 0x112: ret = 65535; break;
-    case 0x113: ret = rec->HasTC == 0 ? 1 : 0; break;
-    case 0x114: ret = rec->CanInsAud & rec->CanInsVid; break;
-    case 0x115: ret = rec->CanAssemble; break;
-    case 0x400A: ret = rec->HasTC; break;
-    case 0x8003: ret = rec->RecPostRoll; break;
+    case 0x8001:
+      ret = rec->RecPreRoll;
+      break;
+    case 0x110:
+      ret = rec->wTCFormat;
+      break;
+    case 0x112:
+      ret = 65535;
+      break;
+    case 0x113:
+      ret = rec->HasTC == 0 ? 1 : 0;
+      break;
+    case 0x114:
+      ret = rec->CanInsAud & rec->CanInsVid;
+      break;
+    case 0x115:
+      ret = rec->CanAssemble;
+      break;
+    case 0x400A:
+      ret = rec->HasTC;
+      break;
+    case 0x8003:
+      ret = rec->RecPostRoll;
+      break;
     default:
       return finish(rec, dwFlags, lpParms, MCIERR_FLAGS_NOT_COMPATIBLE);
   }
@@ -239,9 +279,12 @@ DWORD kestrelMciList(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
     p->dwReturn = rec->VideoSources;
   } else if ((dwFlags & kListVideo) != 0 && (dwFlags & kListNumber) != 0) {
     const DWORD n = p->dwNumber;
-    if (n == 1) p->dwReturn = 0x510;
-    else if (n == 2) p->dwReturn = 0x511;
-    else if (n == 3 || n == 4) p->dwReturn = 0x513;
+    if (n == 1)
+      p->dwReturn = 0x510;
+    else if (n == 2)
+      p->dwReturn = 0x511;
+    else if (n == 3 || n == 4)
+      p->dwReturn = 0x513;
     if (n > rec->VideoSources || n < 1 || n > 4) result = MCIERR_BAD_INTEGER;
   } else if ((dwFlags & kListVideo) == 0 && (dwFlags & kListAudio) != 0 &&
              (dwFlags & kListCount) != 0) {
@@ -270,7 +313,8 @@ DWORD kestrelMciMark(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
 
 DWORD kestrelMciEscape(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
   auto* p = static_cast<VTR_ESCAPE_PARMS*>(lpParms);
-  if ((dwFlags & kFlagItem) == 0 || p->lpstrCommand == nullptr) return MCIERR_MISSING_STRING_ARGUMENT;
+  if ((dwFlags & kFlagItem) == 0 || p->lpstrCommand == nullptr)
+    return MCIERR_MISSING_STRING_ARGUMENT;
   // The command string is read as bytes, up to its first zero byte.
   const auto* bytes = reinterpret_cast<const BYTE*>(p->lpstrCommand);
   DWORD n = 0;

@@ -138,9 +138,11 @@ DWORD kestrelMciStep(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
 DWORD kestrelMciPlay(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
   chkEntry(rec, dwFlags, lpParms);
   auto* parms = static_cast<VTR_PLAY_PARMS*>(lpParms);
-  const DWORD combo = dwFlags & (MCI_FROM | MCI_TO | kFlagPlayReverse | kFlagPlayAt | kFlagPlayScan);
+  const DWORD combo =
+      dwFlags & (MCI_FROM | MCI_TO | kFlagPlayReverse | kFlagPlayAt | kFlagPlayScan);
 
-  if (combo == MCI_FROM || combo == kFlagPlayAt || combo == MCI_TO || combo == (MCI_FROM | MCI_TO)) {
+  if (combo == MCI_FROM || combo == kFlagPlayAt || combo == MCI_TO ||
+      combo == (MCI_FROM | MCI_TO)) {
     if (combo == MCI_TO) {
       background(rec, kStatePlayTo, 6, 0, parms->dwTo);
     } else {
@@ -175,8 +177,8 @@ DWORD kestrelMciPlay(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
       }
     } else {
       const std::int64_t speed = rec->dwSpeed;
-      VTR_SHUTTLE_PARMS shuttle{0, static_cast<DWORD>(static_cast<std::int32_t>(
-                                       reverse ? speed / -143 : speed / 143))};
+      VTR_SHUTTLE_PARMS shuttle{
+          0, static_cast<DWORD>(static_cast<std::int32_t>(reverse ? speed / -143 : speed / 143))};
       kestrelMciShuttle(rec, kFlagShuttleFactor, &shuttle);
       // A play asked to notify is told, whatever the speed.
       chkNotify(rec, dwFlags & ~MCI_WAIT, lpParms, 0);

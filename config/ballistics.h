@@ -7,22 +7,22 @@ struct DeviceRecord;
 
 // One row of the model table.
 struct VTRBALLISTICS {
-  DWORD fCanRecord;   // copied to CanRecord
-  DWORD fCanInsVid;   // copied to CanInsVid
-  DWORD fCanAuto;     // copied to CanAuto
-  WORD wEditIn;       // stored negated in EditIn
-  WORD wEditOut;      // stored negated in EditOut
-  WORD wEEIn;         // stored negated in EEIn
-  WORD wEEOut;        // stored negated in EEOut
-  WORD wDeviceType;   // device type reply, first data byte high
-  WORD wVendor;       // index into szMachVendors
+  DWORD fCanRecord;  // copied to CanRecord
+  DWORD fCanInsVid;  // copied to CanInsVid
+  DWORD fCanAuto;    // copied to CanAuto
+  WORD wEditIn;      // stored negated in EditIn
+  WORD wEditOut;     // stored negated in EditOut
+  WORD wEEIn;        // stored negated in EEIn
+  WORD wEEOut;       // stored negated in EEOut
+  WORD wDeviceType;  // device type reply, first data byte high
+  WORD wVendor;      // index into szMachVendors
   const char* szModel;
   const char* szShortName;  // may be null; nothing reads it
 };
 
-inline constexpr int kModelRows = 57;        // rows 0..55 are models, 56 is the end marker
-inline constexpr DWORD kVtrIdDetect = 56;    // VTRID meaning "detect at the next open"
-inline constexpr DWORD kVtrIdGeneric = 55;   // "Generic RS-422 Protocol"
+inline constexpr int kModelRows = 57;       // rows 0..55 are models, 56 is the end marker
+inline constexpr DWORD kVtrIdDetect = 56;   // VTRID meaning "detect at the next open"
+inline constexpr DWORD kVtrIdGeneric = 55;  // "Generic RS-422 Protocol"
 
 extern const VTRBALLISTICS vtrBallistics[kModelRows];
 extern const char* const szMachVendors[10];  // null-terminated

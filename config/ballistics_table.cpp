@@ -2,7 +2,8 @@
 #include "config/ballistics.h"
 
 const char* const szMachVendors[10] = {
-    "Sony", "Panasonic", "JVC", "Hitachi", "Pioneer", "Orvanta", "Adrian", "Ampex", "Sundance Digital", nullptr};
+    "Sony",    "Panasonic", "JVC",   "Hitachi",          "Pioneer",
+    "Orvanta", "Adrian",    "Ampex", "Sundance Digital", nullptr};
 
 // clang-format off
 const VTRBALLISTICS vtrBallistics[kModelRows] = {

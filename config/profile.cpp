@@ -18,7 +18,8 @@ struct KeyDef {
   bool read;  // written-only keys are never read back
 };
 
-#define KEY(name, width, read) {#name, offsetof(DeviceRecord, name), Width::width, read}
+#define KEY(name, width, read) \
+  { #name, offsetof(DeviceRecord, name), Width::width, read }
 const KeyDef kKeys[] = {
     KEY(UseWinCom, U32, false),  KEY(ComPort, U16, true),      KEY(ComAddr, U16, false),
     KEY(ComIrq, U16, false),     KEY(ComBaud, U16, false),     KEY(ComData, U16, false),
@@ -46,15 +47,15 @@ const KeyDef kKeys[] = {
 
 // The keys read after "ComPort", in reading order.
 const char* const kReadOrder[] = {
-    "VTRID",       "TapeFormat",  "UserBits",    "Pal",        "AudioTracks",  "VideoSources",
-    "AudioSources", "LTCTrack",   "PreRoll",     "PostRoll",   "RecPreRoll",   "RecPostRoll",
-    "InsPreRoll",  "InsPostRoll", "CanCue",      "CanRecord",  "CanEject",     "CanEdit",
-    "CanAuto",     "CanAssemble", "CanInsVid",   "CanInsAud",  "CanInsTC",     "CanStep",
-    "HasTC",       "HasCTL",      "HasLTC",      "HasVTC",     "EditIn",       "EditOut",
-    "EEIn",        "EEOut",       "Preset",      "InDelay",    "OutDelay",     "PresetDelay",
-    "PrerollBias", "TimerSelect", "RecInhibit",  "BumpType",   "CanBump",      "BumpDelay",
-    "BumpBias",    "BumpPhase",   "BumpFwdCmd",  "BumpRevCmd", "BumpOnce",     "BumpPlay",
-    "HasDFFlag",   "EEStop",      "ProhibitEE",  "HasCFFlag",  "EnableCF",     "CFPhase",
+    "VTRID",         "TapeFormat",  "UserBits",   "Pal",        "AudioTracks", "VideoSources",
+    "AudioSources",  "LTCTrack",    "PreRoll",    "PostRoll",   "RecPreRoll",  "RecPostRoll",
+    "InsPreRoll",    "InsPostRoll", "CanCue",     "CanRecord",  "CanEject",    "CanEdit",
+    "CanAuto",       "CanAssemble", "CanInsVid",  "CanInsAud",  "CanInsTC",    "CanStep",
+    "HasTC",         "HasCTL",      "HasLTC",     "HasVTC",     "EditIn",      "EditOut",
+    "EEIn",          "EEOut",       "Preset",     "InDelay",    "OutDelay",    "PresetDelay",
+    "PrerollBias",   "TimerSelect", "RecInhibit", "BumpType",   "CanBump",     "BumpDelay",
+    "BumpBias",      "BumpPhase",   "BumpFwdCmd", "BumpRevCmd", "BumpOnce",    "BumpPlay",
+    "HasDFFlag",     "EEStop",      "ProhibitEE", "HasCFFlag",  "EnableCF",    "CFPhase",
     "SpeedChgDelay",
 };
 
@@ -128,7 +129,8 @@ void format(const DeviceRecord* rec, const KeyDef& k, char* buf, std::size_t siz
 
 void LoadDevINI(LPCSTR szSection, DeviceRecord* rec) {
   rec->UseWinCom = 1;
-  rec->ComPort = static_cast<WORD>(GetPrivateProfileIntA(szSection, "ComPort", rec->ComPort, kProfileFile));
+  rec->ComPort =
+      static_cast<WORD>(GetPrivateProfileIntA(szSection, "ComPort", rec->ComPort, kProfileFile));
   rec->ComAddr = rec->ComIrq = rec->ComBaud = rec->ComData = rec->ComParity = rec->ComStop = 0;
   for (const char* name : kReadOrder) {
     const KeyDef& k = *findKey(name);

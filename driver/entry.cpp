@@ -115,7 +115,8 @@ BOOL LibMain(HINSTANCE hInst, WORD /*wDataSeg*/, WORD /*cbHeapSize*/) {
   drvTimerSt.wSlowTicks = 25;
   drvTimerSt.dwTicks = 0;
   drvTimerSt.lpfnTimerProc = TimerProc;
-  drvTimerSt.idTimer = static_cast<WORD>(SetTimer(nullptr, 1, drvTimerSt.wPeriod, drvTimerSt.lpfnTimerProc));
+  drvTimerSt.idTimer =
+      static_cast<WORD>(SetTimer(nullptr, 1, drvTimerSt.wPeriod, drvTimerSt.lpfnTimerProc));
   return 1;
 }
 

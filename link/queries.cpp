@@ -83,7 +83,8 @@ DWORD kestrelGetPosition(DeviceRecord* rec, DWORD fCounter) {
 
   BYTE source = 4;  // the control-track counter (timer 1)
   if (fCounter == 0 && rec->HasTC != 0) {
-    source = (rec->TimerSelect >= 1 && rec->TimerSelect <= 4) ? static_cast<BYTE>(rec->TimerSelect) : 3;
+    source =
+        (rec->TimerSelect >= 1 && rec->TimerSelect <= 4) ? static_cast<BYTE>(rec->TimerSelect) : 3;
   }
   CURTCSENSE_422[3] = source;
   kestrelSendCmd(rec, CURTCSENSE_422, 0);

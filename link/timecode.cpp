@@ -121,7 +121,9 @@ DWORD convertPosition(const DeviceRecord* rec, DWORD dwFormat, DWORD dwFrames, D
     case MCI_FORMAT_SMPTE_24:
     case MCI_FORMAT_SMPTE_25:
     case MCI_FORMAT_SMPTE_30: {
-      const DWORD rate = dwFormat == MCI_FORMAT_SMPTE_24 ? 24 : dwFormat == MCI_FORMAT_SMPTE_25 ? 25 : 30;
+      const DWORD rate = dwFormat == MCI_FORMAT_SMPTE_24   ? 24
+                         : dwFormat == MCI_FORMAT_SMPTE_25 ? 25
+                                                           : 30;
       const Hmsf t = splitFrames(dwFrames, rate);
       *lpResult = packBytes(t.hours, t.minutes, t.seconds, t.frames);
       return MCI_COLONIZED4_RETURN;

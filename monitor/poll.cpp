@@ -141,8 +141,8 @@ void act(DeviceRecord* rec, DWORD pos, DWORD mode, DWORD status) {
       if (delaying(rec)) return;
       kestrelSendCmd(rec, PAUSE_422, 1);
       // Arrival within one frame of an even target counts.
-      notifyOwed(rec, ((rec->dwPendingTo ^ pos) & ~1u) == 0 ? MCI_NOTIFY_SUCCESSFUL
-                                                            : MCI_NOTIFY_FAILURE);
+      notifyOwed(
+          rec, ((rec->dwPendingTo ^ pos) & ~1u) == 0 ? MCI_NOTIFY_SUCCESSFUL : MCI_NOTIFY_FAILURE);
       finish(rec);
       return;
 
@@ -288,8 +288,7 @@ void visit(int slot, DeviceRecord* rec) {
   if (!haveLine) EnterCriticalSection(&csLink);
   const DWORD status = rec->dwStatus;
 
-  if (rec->dwPendingState != kStateNone &&
-      (mode == MCI_MODE_NOT_READY || mode == MCI_MODE_OPEN)) {
+  if (rec->dwPendingState != kStateNone && (mode == MCI_MODE_NOT_READY || mode == MCI_MODE_OPEN)) {
     if (++nCmdRetry[slot] >= kCmdRetryLimit) {
       nCmdRetry[slot] = 0;
       abortPending(rec);

@@ -8,9 +8,9 @@
 #if defined(_WIN32)
 #include "platform/windows/win32_windows.h"
 #else
+#include <pthread.h>
 #include <cstddef>
 #include <cstdint>
-#include <pthread.h>
 
 #define WINAPI
 #define CALLBACK

@@ -69,7 +69,8 @@ class ClockState {
         fire = *next;
         if (fire.due.count() > virtualNow_.load()) virtualNow_.store(fire.due.count());
         next->due = fire.due + fire.period;
-        if (next->due <= Micros{virtualNow_.load()}) next->due = Micros{virtualNow_.load()} + fire.period;
+        if (next->due <= Micros{virtualNow_.load()})
+          next->due = Micros{virtualNow_.load()} + fire.period;
       }
       RunCallback(fire);
     }
@@ -108,7 +109,8 @@ class ClockState {
 
   BOOL Kill(UINT_PTR id) {
     std::unique_lock lock(mutex_);
-    auto it = std::find_if(timers_.begin(), timers_.end(), [&](const Timer& t) { return t.id == id; });
+    auto it =
+        std::find_if(timers_.begin(), timers_.end(), [&](const Timer& t) { return t.id == id; });
     if (it == timers_.end()) return FALSE;
     timers_.erase(it);
     cv_.notify_all();
@@ -204,7 +206,9 @@ ClockState& State() {
 
 Micros Now() { return State().Now(); }
 void UseRealClock() { State().UseReal(); }
-void UseVirtualClock(Micros start, std::uint32_t tickBaseMs) { State().UseVirtual(start, tickBaseMs); }
+void UseVirtualClock(Micros start, std::uint32_t tickBaseMs) {
+  State().UseVirtual(start, tickBaseMs);
+}
 bool IsVirtualClock() { return State().IsVirtual(); }
 void Advance(Micros d) { State().Advance(d); }
 void Pass(Micros d) { State().Pass(d); }
@@ -215,7 +219,8 @@ std::uint64_t TimerCallbacksRun() { return State().CallbacksRun(); }
 using vtr::platform::State;
 
 DWORD GetTickCount() {
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(vtr::platform::Now()).count();
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(vtr::platform::Now()).count();
   return static_cast<DWORD>(static_cast<std::uint64_t>(ms) + State().TickBase());
 }
 

@@ -63,12 +63,22 @@ std::u16string Widen(std::string_view s) {
     auto c = static_cast<unsigned char>(s[i]);
     char32_t cp = 0;
     std::size_t n = 1;
-    if (c < 0x80) cp = c;
-    else if ((c >> 5) == 6 && i + 1 < s.size()) { cp = c & 0x1Fu; n = 2; }
-    else if ((c >> 4) == 14 && i + 2 < s.size()) { cp = c & 0x0Fu; n = 3; }
-    else if ((c >> 3) == 30 && i + 3 < s.size()) { cp = c & 0x07u; n = 4; }
-    else { cp = 0xFFFD; }
-    for (std::size_t k = 1; k < n; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3Fu);
+    if (c < 0x80)
+      cp = c;
+    else if ((c >> 5) == 6 && i + 1 < s.size()) {
+      cp = c & 0x1Fu;
+      n = 2;
+    } else if ((c >> 4) == 14 && i + 2 < s.size()) {
+      cp = c & 0x0Fu;
+      n = 3;
+    } else if ((c >> 3) == 30 && i + 3 < s.size()) {
+      cp = c & 0x07u;
+      n = 4;
+    } else {
+      cp = 0xFFFD;
+    }
+    for (std::size_t k = 1; k < n; ++k)
+      cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3Fu);
     i += n;
     if (cp >= 0x10000) {
       cp -= 0x10000;

@@ -15,10 +15,10 @@
 #include <cstddef>
 #include <cstdint>
 
-#include <windows.h>
-#include <mmsystem.h>
-#include <mmddk.h>
 #include <digitalv.h>
+#include <mmddk.h>
+#include <mmsystem.h>
+#include <windows.h>
 
 // Wide string literal of the platform's WCHAR type (wchar_t here).
 #define VTR_WTEXT(s) L##s
@@ -391,7 +391,8 @@ DWORD_PTR WINAPI mciGetDriverData(UINT wDeviceID);
 static_assert(sizeof(WCHAR) == 2, "UTF-16 WCHAR");
 #if defined(_WIN64)
 static_assert(offsetof(MCI_OPEN_DRIVER_PARMS, lpstrParams) == 4, "winmm driver-open layout");
-static_assert(offsetof(MCI_OPEN_DRIVER_PARMS, wCustomCommandTable) == 12, "winmm driver-open layout");
+static_assert(offsetof(MCI_OPEN_DRIVER_PARMS, wCustomCommandTable) == 12,
+              "winmm driver-open layout");
 static_assert(offsetof(MCI_OPEN_DRIVER_PARMS, wType) == 16, "winmm driver-open layout");
 static_assert(sizeof(DRVCONFIGINFO) == 20, "winmm configuration block");
 #endif
