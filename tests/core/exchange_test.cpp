@@ -50,21 +50,19 @@ TEST_F(Exchange, AcknowledgementIsExactlyTenOneElevenWithinTheBudget) {
     MCIERROR result;
     bool lineError;  // wLastComErr written
     std::optional<Micros> elapsed;
-  } rows[] = {
+  };
+  constexpr auto kDrop = FaultKind::kDropByte, kDelay = FaultKind::kDelayByte;
+  using namespace std::chrono_literals;
+  const Row rows[] = {
       {"accepted", std::nullopt, 0, false, std::nullopt},
       {"refused", Fault{.kind = FaultKind::kNak}, 262, false, std::nullopt},
       {"wrong checksum", Fault{.kind = FaultKind::kCorruptChecksum}, 262, false, std::nullopt},
       {"noise first", Fault{.kind = FaultKind::kNoise}, 262, false, std::nullopt},
-      {"third byte lost", Fault{.kind = FaultKind::kDropByte, .byte_index = 2}, 262, true,
-       kAckBudgetTime},
-      {"first byte lost", Fault{.kind = FaultKind::kDropByte, .byte_index = 0}, 262, true,
-       kAckBudgetTime},
+      {"third byte lost", Fault{.kind = kDrop, .byte_index = 2}, 262, true, kAckBudgetTime},
+      {"first byte lost", Fault{.kind = kDrop, .byte_index = 0}, 262, true, kAckBudgetTime},
       {"silent", Fault{.kind = FaultKind::kSilence}, 262, true, kAckBudgetTime},
-      {"late within budget",
-       Fault{.kind = FaultKind::kDelayByte, .byte_index = 2, .delay = Micros{40000}}, 0, false,
-       std::nullopt},
-      {"late past budget",
-       Fault{.kind = FaultKind::kDelayByte, .byte_index = 2, .delay = Micros{50000}}, 262, true,
+      {"late within budget", Fault{.kind = kDelay, .byte_index = 2, .delay = 40ms}, 0, false, {}},
+      {"late past budget", Fault{.kind = kDelay, .byte_index = 2, .delay = 50ms}, 262, true,
        kAckBudgetTime},
   };
   for (const auto& row : rows) {
@@ -266,30 +264,16 @@ TEST(CommandTable, EveryEntryMatchesTheListingAndGoesOutAsListed) {
 }
 
 TEST(CommandTable, BlocksAreNamedByCodeOrByTheirNamingDataByte) {
-  struct Row {
-    const char* hex;
-    const char* name;
-  } rows[] = {
-      {"21 13 00", "PAUSE_422"},
-      {"21 13 60", "SHTL_FWD_422"},
-      {"21 13 20", "SHTL_FWD_422"},
-      {"21 13", "SHTL_FWD_422"},
-      {"61 0C 30", "CURUBSENSE_422"},
-      {"61 0C 03", "CURTCSENSE_422"},
-      {"61 0C 04", "CURTCSENSE_422"},
-      {"20 01", "PLAY_422"},
-      {"24 31 01 02 03 04", "CUE_DATA_422"},
-      {"C1 54 12", "SETZDKR_HUE"},
-      {"C0 55", "GETZDKR_HUE"},
-      {"40 41", "VDR_AUTOMODE_ON"},
-      {"20", nullptr},
-      {"7F 7F", nullptr},
+  const std::pair<const char*, const char*> rows[] = {
+      {"21 13 00", "PAUSE_422"},       {"21 13 60", "SHTL_FWD_422"},
+      {"21 13 20", "SHTL_FWD_422"},    {"21 13", "SHTL_FWD_422"},
+      {"61 0C 30", "CURUBSENSE_422"},  {"61 0C 03", "CURTCSENSE_422"},
+      {"61 0C 04", "CURTCSENSE_422"},  {"20 01", "PLAY_422"},
+      {"24 31 01 02 03 04", "CUE_DATA_422"}, {"C1 54 12", "SETZDKR_HUE"},
+      {"C0 55", "GETZDKR_HUE"},        {"40 41", "VDR_AUTOMODE_ON"},
+      {"20", nullptr},                 {"7F 7F", nullptr},
   };
-  for (const auto& row : rows) {
-    const Bytes b = Hex(row.hex);
-    const char* name = CommandName(b);
-    EXPECT_STREQ(name, row.name) << row.hex;
-  }
+  for (const auto& [hex, name] : rows) EXPECT_STREQ(CommandName(Hex(hex)), name) << hex;
 }
 
 }  // namespace

@@ -110,6 +110,22 @@ TEST_F(PollTest, StopDuringPlayToSupersedesAndThePollEndsQuietly) {
   EXPECT_EQ(Statuses(), std::vector<UINT>{MCI_NOTIFY_SUPERSEDED});
 }
 
+// A play to a position that the machine ends early fails: front-panel stop, eject.
+TEST_F(PollTest, PlayToThatEndsEarlyNotifiesFailure) {
+  OpenQuietly();
+  for (auto end : {&vtr::sim::Deck::PanelStop, &vtr::sim::Deck::PanelEject}) {
+    host_.ClearNotifications();
+    deck_->LoadTape(0);
+    VTR_PLAY_PARMS p{kCallback, 0, 5000, 0};
+    ASSERT_EQ(Send(MCI_PLAY, MCI_NOTIFY | MCI_TO, &p), 0u);
+    Run(133 * 20);
+    ((*deck_).*end)();
+    RunUntil([&] { return !host_.Notifications().empty(); }, 10000);
+    EXPECT_EQ(Statuses(), std::vector<UINT>{MCI_NOTIFY_FAILURE});
+    Run(133 * 2);
+  }
+}
+
 TEST_F(PollTest, CueWithoutCueCapabilityNotifiesOnThe26thVisit) {
   OpenQuietly();
   Record()->CanCue = 0;

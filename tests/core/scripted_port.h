@@ -91,11 +91,6 @@ class ScriptedLine : public vtr::platform::SerialEndpoint {
     std::lock_guard lock(mu_);
     return received_;
   }
-  // Bytes waiting at the driver's side.
-  Bytes Pending() const {
-    std::lock_guard lock(mu_);
-    return {pending_.begin(), pending_.end()};
-  }
   std::uint64_t Reads() const {
     std::lock_guard lock(mu_);
     return reads_;

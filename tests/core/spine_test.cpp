@@ -5,8 +5,6 @@
 #include <cstring>
 #include <thread>
 
-#include <unistd.h>
-
 #include "config/ballistics.h"
 #include "config/profile.h"
 #include "tests/support/driver_fixture.h"
@@ -36,50 +34,6 @@ TEST(DeviceName, NumbersAndSectionsFromTheParameterString) {
   }
 }
 
-TEST(DeviceRecordDefaults, EveryDefaultAndZeroElsewhere) {
-  DeviceRecord rec;
-  std::memset(&rec, 0, sizeof(rec));
-  rec.wDeviceID = 7;
-  InitDevStruct(&rec);
-  EXPECT_EQ(rec.wDeviceID, 7);  // identity is left alone
-  EXPECT_EQ(rec.wPollPeriod, 133);
-  EXPECT_EQ(rec.dwPendingDelay, 2u);
-  EXPECT_EQ(rec.dwNextDelay, 2u);
-  EXPECT_EQ(rec.UseWinCom, 1u);
-  EXPECT_EQ(rec.ComPort, 2);
-  EXPECT_EQ(rec.VTRID, 56u);
-  EXPECT_EQ(rec.AudioTracks, 2);
-  EXPECT_EQ(rec.VideoSources, 2);
-  EXPECT_EQ(rec.AudioSources, 4);
-  EXPECT_EQ(rec.wTCFormat, 6);
-  EXPECT_EQ(rec.dwTimeFormat, 3u);
-  EXPECT_EQ(rec.dwCounterFormat, 3u);
-  EXPECT_EQ(rec.dwMode, 390u);
-  EXPECT_EQ(rec.PreRoll, 300);
-  EXPECT_EQ(rec.PostRoll, 60);
-  EXPECT_EQ(rec.RecPreRoll, 120);
-  EXPECT_EQ(rec.InsPreRoll, 300);
-  for (DWORD cap : {rec.CanCue, rec.CanRecord, rec.CanEject, rec.CanEdit, rec.CanAuto, rec.CanAssemble,
-                    rec.CanInsVid, rec.CanInsAud, rec.CanInsTC, rec.CanStep, rec.HasTC, rec.HasCTL,
-                    rec.HasLTC, rec.HasVTC}) {
-    EXPECT_EQ(cap, 1u);
-  }
-  EXPECT_EQ(rec.EditIn, -4);
-  EXPECT_EQ(rec.EEOut, -2);
-  EXPECT_EQ(rec.Preset, -1);
-  EXPECT_EQ(rec.InDelay, 4);
-  EXPECT_EQ(rec.TimerSelect, 3);
-  EXPECT_EQ(rec.BumpFwdCmd, 0x65);
-  EXPECT_EQ(rec.BumpRevCmd, 0x63);
-  EXPECT_EQ(rec.BumpPlay, 1u);
-  EXPECT_EQ(rec.HasCFFlag, 1u);
-  EXPECT_EQ(rec.RecInhibit, 1u);
-  EXPECT_EQ(rec.CanBump, 1u);
-  EXPECT_EQ(rec.dwSpeed + rec.nOpenCount + rec.dwPosition + rec.dwStatus + rec.dwInPoint +
-                rec.UserBits + rec.Pal + rec.bIsZDKR + rec.EnableCF + rec.BumpOnce,
-            0u);
-}
-
 class SpineTest : public DriverFixture {};
 
 TEST_F(SpineTest, EleventhDeviceFailsAndAFreedSlotIsReused) {
@@ -101,11 +55,6 @@ TEST_F(SpineTest, SecondDriverOpenForTheSameNumberCreatesNothing) {
   int used = 0;
   for (int i = 0; i < kDeviceSlots; ++i) used += LoadSlotRecord(i) != nullptr;
   EXPECT_EQ(used, 1);
-}
-
-TEST_F(SpineTest, DriverOpenWithoutParameterBlockAnswers10000) {
-  EXPECT_EQ(DriverProc(0, nullptr, DRV_OPEN, 0, 0), 10000);
-  EXPECT_EQ(LoadSlotRecord(0), nullptr);
 }
 
 TEST_F(SpineTest, UnknownDeviceAnswers257WithoutTakingALock) {
@@ -130,18 +79,18 @@ TEST_F(SpineTest, MessagesWithoutHandlersAndUnlistedMessages) {
 }
 
 TEST_F(SpineTest, DriverMessagesAnswerAsInstalled) {
-  EXPECT_EQ(DriverProc(0, nullptr, DRV_QUERYCONFIGURE, 0, 0), 1);
-  EXPECT_EQ(DriverProc(0, nullptr, DRV_INSTALL, 0, 0), 1);
-  EXPECT_EQ(DriverProc(0, nullptr, DRV_DISABLE, 0, 0), 1);
+  for (UINT msg : {DRV_QUERYCONFIGURE, DRV_INSTALL, DRV_DISABLE}) {
+    EXPECT_EQ(DriverProc(0, nullptr, msg, 0, 0), 1) << msg;
+  }
   DRVCONFIGINFO info{12, nullptr, nullptr};
   EXPECT_EQ(DriverProc(0, nullptr, DRV_CONFIGURE, 0, reinterpret_cast<LPARAM>(&info)), 0);
+  EXPECT_EQ(DriverProc(0, nullptr, DRV_OPEN, 0, 0), 10000);  // no parameter block
+  EXPECT_EQ(LoadSlotRecord(0), nullptr);
   MCI_OPEN_DRIVER_PARMS op{3, u"videotape", 0, 0};
-  DriverProc(0, reinterpret_cast<HDRVR>(static_cast<UINT_PTR>(103)), DRV_OPEN, 0, reinterpret_cast<LPARAM>(&op));
+  DriverProc(0, reinterpret_cast<HDRVR>(static_cast<UINT_PTR>(103)), DRV_OPEN, 0,
+             reinterpret_cast<LPARAM>(&op));
   EXPECT_EQ(op.wCustomCommandTable, 7u);  // the table the host loaded at DRV_LOAD
   EXPECT_EQ(op.wType, MCI_DEVTYPE_VCR);
-}
-
-TEST_F(SpineTest, LoadFailsWhenTheTableCannotBeLoaded) {
   host_.SetTableHandle(MCI_NO_COMMAND_TABLE);
   EXPECT_EQ(DriverProc(0, nullptr, DRV_LOAD, 0, 0), 0);
   host_.SetTableHandle(7);
@@ -202,39 +151,6 @@ TEST_F(ProfileTest, AbsentKeysKeepDefaultsAndNarrowingFollowsTheFieldWidth) {
             0);
 }
 
-TEST_F(ProfileTest, SectionWithoutKeysLeavesTheDefaults) {
-  dir_.WriteIni("[videotape]\n");
-  DeviceRecord rec = Load("videotape");
-  DeviceRecord def;
-  std::memset(&def, 0, sizeof(def));
-  InitDevStruct(&def);
-  EXPECT_EQ(std::memcmp(&rec, &def, offsetof(DeviceRecord, csCommand)), 0);
-}
-
-TEST_F(ProfileTest, BrokenLinesReadAsZeroOrDefault) {
-  dir_.WriteIni(std::string("[videotape\nPreRoll=9\n[videotape]\nPostRoll\nRecPreRoll=abc\n"
-                            "InsPreRoll=  77xyz\nCanCue=\n") +
-                std::string(5000, 'x') + "\nLTCTrack=3\n" + std::string("\0\x01\x02", 3) + "\n");
-  DeviceRecord rec = Load("videotape");
-  EXPECT_EQ(rec.PreRoll, 300);
-  EXPECT_EQ(rec.PostRoll, 60);
-  EXPECT_EQ(rec.RecPreRoll, 0);
-  EXPECT_EQ(rec.InsPreRoll, 77);
-  EXPECT_EQ(rec.CanCue, 1u);
-  EXPECT_EQ(rec.LTCTrack, 3);
-}
-
-TEST_F(ProfileTest, UnwritableDirectoryKeepsTheOldFile) {
-  dir_.WriteIni("[videotape]\nPreRoll=5\n");
-  DeviceRecord rec = Load("videotape");
-  rec.PreRoll = 9;
-  std::filesystem::permissions(dir_.Path(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
-  SaveDevINI("videotape", &rec);
-  std::filesystem::permissions(dir_.Path(), std::filesystem::perms::owner_all);
-  if (geteuid() == 0) GTEST_SKIP() << "root writes to a read-only directory; nothing to check";
-  EXPECT_EQ(dir_.ReadIni(), "[videotape]\nPreRoll=5\n");
-}
-
 TEST_F(ProfileTest, DetectionChoosesTheFirstRowAndSaves) {
   struct Case {
     DWORD code;
@@ -261,19 +177,6 @@ TEST_F(ProfileTest, DetectionChoosesTheFirstRowAndSaves) {
     EXPECT_NE(dir_.ReadIni().find(std::string("VTRName=") + c.name + "\n"), std::string::npos) << c.name;
     EXPECT_EQ(Load("videotape3").VTRID, c.row);
   }
-}
-
-TEST(ModelTable, RowsAsTabulated) {
-  EXPECT_EQ(vtrBallistics[19].wDeviceType, 0x2025);
-  EXPECT_STREQ(vtrBallistics[19].szModel, "BVW-75");
-  EXPECT_EQ(vtrBallistics[56].wDeviceType, 0xFFFF);
-  EXPECT_EQ(vtrBallistics[56].wEditIn, 65535);
-  EXPECT_STREQ(szMachVendors[vtrBallistics[54].wVendor], "Sundance Digital");
-  EXPECT_EQ(szMachVendors[9], nullptr);
-  DeviceRecord rec{};
-  initSetVTRBallistics(&rec, 56);
-  EXPECT_EQ(rec.EditIn, -4);
-  EXPECT_EQ(rec.CanRecord, 1u);
 }
 
 }  // namespace

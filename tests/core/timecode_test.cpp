@@ -191,23 +191,4 @@ TEST(Timecode, DropFrameDayRoundTripsExhaustively) {
   }
 }
 
-TEST(Timecode, NonDropDaysRoundTrip) {
-  for (DWORD pal : {0u, 1u}) {
-    Rec rec(pal, pal ? MCI_FORMAT_SMPTE_25 : MCI_FORMAT_SMPTE_30);
-    const WORD format = pal ? 5 : 6;
-    const DWORD day = pal ? 90000 * 24 : kDay30;
-    for (DWORD f = 0; f < day; f += 7) {
-      Tc tc{};
-      frame422tc(&rec.r, f, tc.data(), format, 0);
-      WORD got = 0;
-      DWORD packed = 0;
-      convertPosition(&rec.r, format, f, &packed);
-      if (readTimecode(tc.data(), pal, &got) != f || got != format ||
-          positionConvert(&rec.r, packed) != f) {
-        FAIL() << "pal " << pal << " frame " << f;
-      }
-    }
-  }
-}
-
 }  // namespace

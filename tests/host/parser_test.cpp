@@ -51,29 +51,15 @@ TEST(ParseInteger, DecimalSignedAndColonFields) {
     std::optional<DWORD> value;
   };
   const std::vector<Row> rows{
-      {"0", 0u},
-      {"1000", 1000u},
-      {"4294967295", 0xFFFFFFFFu},
-      {"4294967296", std::nullopt},
-      {"99999999999999999999", std::nullopt},
-      {"-1", 0xFFFFFFFFu},
-      {"-2147483648", 0x80000000u},
-      {"-2147483649", std::nullopt},
-      {"1:2:3:4", 0x04030201u},
-      {"1:2:3", 0x030201u},
-      {"0:0:10:0", 0x000A0000u},
-      {"255:255:255:255", 0xFFFFFFFFu},
-      {"1:2:3:256", std::nullopt},
-      {"256:0", std::nullopt},
-      {"1:2:3:4:5", std::nullopt},
-      {"1::2", std::nullopt},
-      {"-1:2", std::nullopt},
-      {"12a", std::nullopt},
-      {"", std::nullopt},
-      {"-", std::nullopt},
-      {"0x10", std::nullopt},
+      {"0", 0u},          {"1000", 1000u},           {"4294967295", 0xFFFFFFFFu},
+      {"-1", 0xFFFFFFFFu}, {"-2147483648", 0x80000000u}, {"1:2:3:4", 0x04030201u},
+      {"1:2:3", 0x030201u}, {"0:0:10:0", 0x000A0000u},   {"255:255:255:255", 0xFFFFFFFFu},
   };
   for (const Row& r : rows) EXPECT_EQ(ParseInteger(r.text), r.value) << r.text;
+  for (const char* bad : {"4294967296", "99999999999999999999", "-2147483649", "1:2:3:256",
+                          "256:0", "1:2:3:4:5", "1::2", "-1:2", "12a", "", "-", "0x10"}) {
+    EXPECT_EQ(ParseInteger(bad), std::nullopt) << bad;
+  }
 }
 
 // Slots where the driver's handlers read them: offsets from driver/parms.h.
@@ -88,48 +74,31 @@ TEST(ParseArguments, ItemsLandInTheDriversSlots) {
   const std::vector<Row> rows{
       {"play", "from 1000 to 2000 notify", MCI_FROM | MCI_TO | MCI_NOTIFY,
        offsetof(VTR_PLAY_PARMS, dwTo), 2000},
-      {"play", "from 1000", MCI_FROM, offsetof(VTR_PLAY_PARMS, dwFrom), 1000},
       {"play", "at 7 reverse scan", 0x20000 | 0x10000 | 0x40000, offsetof(VTR_PLAY_PARMS, dwAt), 7},
       {"record", "from 1:2:3:4 insert", MCI_FROM | 0x100, offsetof(VTR_RECORD_PARMS, dwFrom),
        0x04030201},
-      {"record", "to 5 at 9 preview", MCI_TO | 0x20000 | 0x40000, offsetof(VTR_RECORD_PARMS, dwAt),
-       9},
       {"cue", "to 300 preroll wait", MCI_TO | 0x40000 | MCI_WAIT, offsetof(VTR_CUE_PARMS, dwTo),
        300},
-      {"cue", "from 12 input", MCI_FROM | 0x10000, offsetof(VTR_CUE_PARMS, dwFrom), 12},
       {"seek", "to 500", MCI_TO, offsetof(VTR_SEEK_PARMS, dwTo), 500},
       {"seek", "to start", 0x100, offsetof(VTR_SEEK_PARMS, dwTo), 0},
-      {"seek", "to end", 0x200, offsetof(VTR_SEEK_PARMS, dwTo), 0},
       {"seek", "mark 3", 0x20000, offsetof(VTR_SEEK_PARMS, dwMark), 3},
-      {"seek", "at 4", 0x40000, offsetof(VTR_SEEK_PARMS, dwAt), 4},
       {"step", "by 5 reverse", 0x10000 | 0x20000, offsetof(VTR_STEP_PARMS, dwFrames), 5},
       {"shuttle", "factor -3", 0x10000, offsetof(VTR_SHUTTLE_PARMS, dwFactor), 0xFFFFFFFDu},
       {"status", "mode", MCI_STATUS_ITEM, offsetof(VTR_STATUS_PARMS, dwItem), 4},
-      {"status", "position", MCI_STATUS_ITEM, offsetof(VTR_STATUS_PARMS, dwItem), 2},
       {"status", "number of audio tracks", MCI_STATUS_ITEM, offsetof(VTR_STATUS_PARMS, dwItem),
        0x4020},
       {"status", "audio source number", MCI_STATUS_ITEM, offsetof(VTR_STATUS_PARMS, dwItem),
        0x4007},
-      {"status", "audio source", MCI_STATUS_ITEM, offsetof(VTR_STATUS_PARMS, dwItem), 0x4006},
-      {"status", "320", MCI_STATUS_ITEM, offsetof(VTR_STATUS_PARMS, dwItem), 320},
       {"status", "track 2", MCI_TRACK, offsetof(VTR_STATUS_PARMS, dwTrack), 2},
       {"status", "mode test", MCI_STATUS_ITEM | MCI_TEST, offsetof(VTR_STATUS_PARMS, dwItem), 4},
-      {"capability", "can record", MCI_GETDEVCAPS_ITEM, offsetof(VTR_GETDEVCAPS_PARMS, dwItem), 1},
       {"capability", "forward variable", MCI_GETDEVCAPS_ITEM,
        offsetof(VTR_GETDEVCAPS_PARMS, dwItem), 0x107},
       {"list", "video source number 2", 0x10000 | 0x80000, offsetof(VTR_LIST_PARMS, dwNumber), 2},
-      {"set", "time format smpte 30 drop", 0x400, offsetof(VTR_SET_PARMS, dwTimeFormat), 7},
-      {"set", "time format smpte 30", 0x400, offsetof(VTR_SET_PARMS, dwTimeFormat), 6},
-      {"set", "time format ms", 0x400, offsetof(VTR_SET_PARMS, dwTimeFormat), 0},
-      {"set", "time format 10", 0x400, offsetof(VTR_SET_PARMS, dwTimeFormat), 10},
+      {"set", "TIME   Format\tSMPTE 30   Drop", 0x400, offsetof(VTR_SET_PARMS, dwTimeFormat), 7},
       {"set", "audio right off", 0x800 | 0x4000, offsetof(VTR_SET_PARMS, dwAudio), 2},
       {"set", "time mode detect", 0x10000, offsetof(VTR_SET_PARMS, dwTimeMode), 0x50E},
-      {"set", "record format lp", 0x40000, offsetof(VTR_SET_PARMS, dwRecordFormat), 0x509},
       {"set", "counter format hms", 0x80000, offsetof(VTR_SET_PARMS, dwCounterFormat), 1},
-      {"set", "index date", 0x100000, offsetof(VTR_SET_PARMS, dwIndex), 0x519},
-      {"set", "tracking minus", 0x400000, offsetof(VTR_SET_PARMS, dwTracking), 0x522},
       {"set", "speed 500", 0x800000, offsetof(VTR_SET_PARMS, dwSpeed), 500},
-      {"set", "counter 12", 0x2000000, offsetof(VTR_SET_PARMS, dwCounter), 12},
       {"set", "postroll duration 9", 0x20000000, offsetof(VTR_SET_PARMS, dwPostrollDuration), 9},
       {"set", "door open", 0x100, offsetof(VTR_SET_PARMS, dwTimeFormat), 0},
       {"setaudio", "to line source", 0x200000 | 0x20000, offsetof(VTR_SETAV_PARMS, dwTo), 0x510},
@@ -140,20 +109,16 @@ TEST(ParseArguments, ItemsLandInTheDriversSlots) {
       {"edit", "track 1 inpoint 100 outpoint 200", 0x10000 | 0x100000 | 0x200000,
        offsetof(VTR_EDIT_PARMS, dwOutPoint), 200},
       {"setzdkr", "tc type drop frames", 0x300, offsetof(VTR_SETZDKR_PARMS, dwTCType), 0x10},
-      {"setzdkr", "type genlock vcr", 0x600, offsetof(VTR_SETZDKR_PARMS, dwGenlockType), 0x10},
       {"setzdkr", "edit off duration 6", 0x800, offsetof(VTR_SETZDKR_PARMS, dwEditOffDur), 6},
       {"setzdkrvid", "out coring two bits", 0x1700, offsetof(VTR_SETZDKRVID_PARMS, dwOutCoring),
        0x20},
-      {"setzdkrvid", "setup 40", 0x1D00, offsetof(VTR_SETZDKRVID_PARMS, dwSetup), 40},
       {"setzdkrvid", "pchroma 3", 0x2400, offsetof(VTR_SETZDKRVID_PARMS, dwPChroma), 3},
       {"setzdkraud", "level 77", 0x0, offsetof(VTR_SETZDKRAUD_PARMS, dwLevel), 77},
       {"setzdkraud", "audio play channel 2", 0x1B00,
        offsetof(VTR_SETZDKRAUD_PARMS, dwAudioPlayChannel), 2},
       {"getzdkr", "is it zdkr", 0x2700, offsetof(VTR_GETZDKR_PARMS, dwChannel), 0},
-      {"getzdkrvid", "setup", 0x1F00, offsetof(VTR_GETZDKR_PARMS, dwChannel), 0},
       {"getzdkraud", "audio in level channel 2", 0x1B00, offsetof(VTR_GETZDKR_PARMS, dwChannel), 2},
       {"vdr", "play ok autoplay", 0x300, offsetof(VTR_VDR_PARMS, dwCommand), 0x20},
-      {"vdr", "automode off", 0, offsetof(VTR_VDR_PARMS, dwCommand), 0x60},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(std::string(r.verb) + " " + r.args);
@@ -177,13 +142,6 @@ TEST(ParseArguments, StringItemsPointAtUtf16Text) {
   EXPECT_EQ(std::u16string(text), u"AB c");
 }
 
-TEST(ParseArguments, KeywordsAreCaseInsensitiveAndSpacingFree) {
-  Parsed p;
-  Parse("set", "TIME   Format\tSMPTE 30   Drop", p);
-  ASSERT_EQ(p.error, 0u);
-  EXPECT_EQ(p.block.Word(offsetof(VTR_SET_PARMS, dwTimeFormat)), 7u);
-}
-
 TEST(ParseArguments, Errors) {
   struct Row {
     const char* verb;
@@ -204,7 +162,6 @@ TEST(ParseArguments, Errors) {
       {"set", "time format fortnights", MCIERR_BAD_CONSTANT},
       {"set", "frames", MCIERR_UNRECOGNIZED_KEYWORD},
       {"escape", "\"\"", MCIERR_MISSING_STRING_ARGUMENT},
-      {"escape", "\"abc", MCIERR_NO_CLOSING_QUOTE},
       {"status", "\"mode\"", MCIERR_UNRECOGNIZED_KEYWORD},
       {"seek", "to", MCIERR_BAD_INTEGER},
       {"stop", "now", MCIERR_UNRECOGNIZED_KEYWORD},

@@ -8,7 +8,6 @@
 #include <fstream>
 #include <random>
 #include <regex>
-#include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -19,13 +18,6 @@
 namespace {
 
 using vtr::test::TempDir;
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 TEST(ProfileProcessTest, WriterKilledMidWriteLeavesOldOrNewFile) {
   TempDir dir;
@@ -61,7 +53,7 @@ TEST(ProfileProcessTest, WriterKilledMidWriteLeavesOldOrNewFile) {
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
 
-    const std::string text = Slurp(file);
+    const std::string text = vtr::test::ReadAll(file);
     ASSERT_TRUE(std::regex_match(text, whole)) << "round " << round << ": " << text;
     EXPECT_GE(GetPrivateProfileIntA("videotape", "PreRoll", 0, file.c_str()), 1u);
   }

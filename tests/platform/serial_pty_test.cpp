@@ -36,12 +36,10 @@ class SerialPtyTest : public ::testing::Test {
     HANDLE h = CreateFileA("\\\\.\\COM5", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                            FILE_FLAG_WRITE_THROUGH, nullptr);
     if (h == INVALID_HANDLE_VALUE) return h;
-    EXPECT_EQ(SetupComm(h, 1024, 1024), TRUE);
     COMMTIMEOUTS t{MAXDWORD, 0, 0, MAXDWORD, MAXDWORD};
-    EXPECT_EQ(SetCommTimeouts(h, &t), TRUE);
     DCB dcb{};
-    EXPECT_EQ(GetCommState(h, &dcb), TRUE);
-    EXPECT_EQ(BuildCommDCBA("COM5:38400,o,8,1", &dcb), TRUE);
+    EXPECT_TRUE(SetupComm(h, 1024, 1024) && SetCommTimeouts(h, &t) && GetCommState(h, &dcb) &&
+                BuildCommDCBA("COM5:38400,o,8,1", &dcb));
     dcb.fBinary = 1;
     dcb.fDsrSensitivity = 0;
     EXPECT_EQ(SetCommState(h, &dcb), TRUE);
@@ -136,7 +134,9 @@ TEST_F(SerialPtyTest, SecondOpenFailsWhileHeld) {
   CloseHandle(again);
 }
 
-TEST_F(SerialPtyTest, NonTtyPathFails) {
+TEST_F(SerialPtyTest, MissingOrNonTtyPathFails) {
+  vtr::platform::BindPortPath(kPort, "/nonexistent/tty");
+  EXPECT_EQ(CreateFileA("COM5", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
   vtr::platform::BindPortPath(kPort, "/dev/null");
   EXPECT_EQ(CreateFileA("COM5", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
 }
@@ -171,56 +171,9 @@ TEST_F(SerialPtyTest, EmptyAttemptBudgetWallTime) {
   }
   const auto ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
   std::printf("9500 empty read attempts: %.1f ms (aim: 20..200 ms)\n", ms);
+  EXPECT_GE(ms, 47.0);  // paced, never faster than the schedule
   EXPECT_LT(ms, 2000.0);
   CloseHandle(h);
-}
-
-// Real time on an in-process line: the wait for a late byte is paced to the
-// schedule, never faster, and the byte ends it.
-class LateByte : public vtr::platform::SerialEndpoint {
- public:
-  explicit LateByte(vtr::platform::Micros at) : at_(at) {}
-  void Receive(std::span<const std::uint8_t>) override {}
-  std::size_t Transmit(std::span<std::uint8_t> out) override {
-    if (sent_ || out.empty() || vtr::platform::Now() < at_) return 0;
-    out[0] = 0x42;
-    sent_ = true;
-    return 1;
-  }
-  std::optional<vtr::platform::Micros> NextArrival() const override {
-    return sent_ ? std::nullopt : std::optional(at_);
-  }
-  void DiscardArrived() override {}
-  bool Connected() const override { return true; }
-
- private:
-  vtr::platform::Micros at_;
-  bool sent_ = false;
-};
-
-TEST(SerialRealTimeTest, LateByteOnAnInProcessLine) {
-  vtr::platform::UseRealClock();
-  const auto arrival = vtr::platform::Now() + vtr::platform::Micros{3000};
-  vtr::platform::BindVirtualPort(kPort, std::make_shared<LateByte>(arrival));
-  HANDLE h = CreateFileA("COM5", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  COMMTIMEOUTS t{MAXDWORD, 0, 0, MAXDWORD, MAXDWORD};
-  ASSERT_EQ(SetCommTimeouts(h, &t), TRUE);
-  int empty = 0;
-  std::uint8_t b = 0;
-  DWORD got = 0;
-  const auto start = Clock::now();
-  while (got == 0 && Clock::now() - start < 2s) {
-    ASSERT_EQ(ReadFile(h, &b, 1, &got, nullptr), TRUE);
-    if (got == 0) ++empty;
-  }
-  EXPECT_EQ(got, 1u);
-  EXPECT_EQ(b, 0x42);
-  // Attempt k of a run ends no earlier than k * 5 us after it started.
-  EXPECT_LE(empty, 3000 / 5 + 1);
-  std::printf("late byte after %d empty attempts\n", empty);
-  CloseHandle(h);
-  vtr::platform::UnbindPort(kPort);
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 namespace vtr::test {
@@ -33,5 +35,13 @@ class TempDir {
  private:
   std::string path_;
 };
+
+// The whole content of a file; empty if it cannot be read.
+inline std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
 
 }  // namespace vtr::test

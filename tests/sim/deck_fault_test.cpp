@@ -14,6 +14,8 @@ struct FaultCase {
   Bytes reply_to_device_type;
 };
 
+void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.what; }
+
 class Faults : public DeckTest, public ::testing::WithParamInterface<FaultCase> {};
 
 TEST_P(Faults, ChangeTheNextReplyOnly) {

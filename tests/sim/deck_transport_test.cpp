@@ -21,146 +21,86 @@ TEST(SpeedLaw, FollowsTenToTheSpeedByte) {
   EXPECT_LT(SpeedForByte(64, 255), SpeedForByte(65));
 }
 
-struct MotionCase {
-  const char* what;
-  Bytes command;
-  TransportMode mode;
-  double speed;     // times play, signed
-  int status_byte;  // the bit the status shows
-  int status_bit;
-  bool reverse;
-};
-
-class Motion : public DeckTest, public ::testing::WithParamInterface<MotionCase> {};
-
-TEST_P(Motion, MovesAtItsSpeedAndShowsIt) {
-  const MotionCase& m = GetParam();
-  DeckConfig c;
-  c.position = 20000;
-  c.tape_frames = 100000;
-  Make(c);
-  const Micros start = platform::Now();
-  ASSERT_EQ(SendRaw(m.command), kAck) << m.what;
-  Wait(seconds(2));
-  const DeckState s = deck().State();
-  EXPECT_EQ(s.mode, m.mode) << m.what;
-  EXPECT_NEAR(s.speed, m.speed, 0.01 * std::max(std::abs(m.speed), 1.0)) << m.what;
-  const double moved = static_cast<double>(s.position) - 20000.0;
-  const double secs = static_cast<double>((platform::Now() - start).count()) / 1e6;
-  EXPECT_NEAR(moved, m.speed * secs * kNtscFps, 1.5) << m.what;
-  const Bytes st = Status();
-  EXPECT_TRUE((st[static_cast<std::size_t>(m.status_byte)] >> m.status_bit) & 1) << m.what;
-  EXPECT_EQ(((st[2] >> 2) & 1) != 0, m.reverse) << m.what;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Deck, Motion,
-    ::testing::Values(
-        MotionCase{"play", WithSum({0x20, 0x01}), TransportMode::kPlay, 1.0, 1, 0, false},
-        MotionCase{"record", WithSum({0x20, 0x02}), TransportMode::kRecord, 1.0, 1, 1, false},
-        MotionCase{"fast forward", WithSum({0x20, 0x10}), TransportMode::kFastForward, 30.0, 1, 2,
-                   false},
-        MotionCase{"rewind", WithSum({0x20, 0x20}), TransportMode::kRewind, -30.0, 1, 3, true},
-        MotionCase{"still", WithSum({0x21, 0x13, 0x00}), TransportMode::kStill, 0.0, 2, 1, false},
-        MotionCase{"shuttle 1x", WithSum({0x21, 0x13, 0x40}), TransportMode::kShuttle, 1.0, 2, 5,
-                   false},
-        MotionCase{"shuttle 48.7x", WithSum({0x21, 0x13, 118}), TransportMode::kShuttle, 48.7, 2, 5,
-                   false},
-        MotionCase{"shuttle reverse 0.1x", WithSum({0x21, 0x23, 32}), TransportMode::kShuttle, -0.1,
-                   2, 5, true},
-        MotionCase{"jog reverse", WithSum({0x21, 0x21, 0x40}), TransportMode::kJog, -1.0, 2, 4,
-                   true},
-        MotionCase{"var forward, limited", WithSum({0x21, 0x12, 0x60}), TransportMode::kVar, 3.0, 2,
-                   3, false},
-        MotionCase{"shuttle, two speed bytes", WithSum({0x22, 0x13, 0x40, 0x80}),
-                   TransportMode::kShuttle, 1.037, 2, 5, false}));
-
-TEST_F(DeckTest, PlayStatusShowsAfterTheConfiguredDelay) {
-  for (int frames : {5, 0}) {
+TEST_F(DeckTest, MotionMovesAtItsSpeedAndShowsIt) {
+  constexpr auto Sh = TransportMode::kShuttle;
+  struct {
+    const char* what;
+    Bytes command;  // checksum appended
+    TransportMode mode;
+    double speed;               // times play, signed
+    int status_byte, status_bit;  // the bit the status shows
+  } const cases[] = {
+      {"play", {0x20, 0x01}, TransportMode::kPlay, 1.0, 1, 0},
+      {"record", {0x20, 0x02}, TransportMode::kRecord, 1.0, 1, 1},
+      {"fast forward", {0x20, 0x10}, TransportMode::kFastForward, 30.0, 1, 2},
+      {"rewind", {0x20, 0x20}, TransportMode::kRewind, -30.0, 1, 3},
+      {"still", {0x21, 0x13, 0x00}, TransportMode::kStill, 0.0, 2, 1},
+      {"shuttle 1x", {0x21, 0x13, 0x40}, Sh, 1.0, 2, 5},
+      {"shuttle 48.7x", {0x21, 0x13, 118}, Sh, 48.7, 2, 5},
+      {"shuttle reverse 0.1x", {0x21, 0x23, 32}, Sh, -0.1, 2, 5},
+      {"jog reverse", {0x21, 0x21, 0x40}, TransportMode::kJog, -1.0, 2, 4},
+      {"var forward, limited", {0x21, 0x12, 0x60}, TransportMode::kVar, 3.0, 2, 3},
+      {"shuttle, two speed bytes", {0x22, 0x13, 0x40, 0x80}, Sh, 1.037, 2, 5},
+  };
+  for (const auto& m : cases) {
+    SCOPED_TRACE(m.what);
     DeckConfig c;
-    c.status_delay_frames = frames;
+    c.position = 20000;
+    c.tape_frames = 100000;
     Make(c);
-    ASSERT_EQ(Send({0x20, 0x01}), kAck);
-    const Bytes early = Status();  // 20 ms after the command
-    EXPECT_EQ((early[1] & 1) != 0, frames == 0) << frames;
-    EXPECT_EQ((early[1] & 0x20) != 0, frames != 0) << "still stopped " << frames;
-    Wait(milliseconds(200));
-    EXPECT_TRUE(StatusBit(1, 0)) << frames;
-    EXPECT_TRUE(StatusBit(2, 7)) << "servo lock " << frames;
+    const Micros start = platform::Now();
+    ASSERT_EQ(Send(m.command), kAck);
+    Wait(seconds(2));
+    const DeckState s = deck().State();
+    EXPECT_EQ(s.mode, m.mode);
+    EXPECT_NEAR(s.speed, m.speed, 0.01 * std::max(std::abs(m.speed), 1.0));
+    const double secs = static_cast<double>((platform::Now() - start).count()) / 1e6;
+    EXPECT_NEAR(static_cast<double>(s.position) - 20000.0, m.speed * secs * kNtscFps, 1.5);
+    const Bytes st = Status();
+    EXPECT_TRUE((st[static_cast<std::size_t>(m.status_byte)] >> m.status_bit) & 1);
+    EXPECT_EQ(((st[2] >> 2) & 1) != 0, m.speed < 0);  // direction bit
   }
 }
 
-TEST_F(DeckTest, StepMovesOneFrameIntoStill) {
-  DeckConfig c;
-  c.position = 100;
-  Make(c);
-  EXPECT_EQ(Send({0x20, 0x14}), kAck);
-  EXPECT_EQ(Send({0x20, 0x14}), kAck);
-  EXPECT_EQ(Send({0x20, 0x24}), kAck);
-  EXPECT_EQ(deck().State().position, 101u);
-  EXPECT_EQ(deck().State().mode, TransportMode::kStill);
-}
-
-struct CueCase {
-  const char* what;
-  std::uint32_t from;
-  Bytes target_bcd;
-  std::uint32_t target;
-};
-
-class CueUp : public DeckTest, public ::testing::WithParamInterface<CueCase> {};
-
-TEST_P(CueUp, SettlesExactlyOnTheTargetAndRaisesCueUpComplete) {
-  const CueCase& k = GetParam();
-  DeckConfig c;
-  c.position = k.from;
-  c.tape_frames = 200000;
-  Make(c);
-  Bytes cmd{0x24, 0x31};
-  cmd.insert(cmd.end(), k.target_bcd.begin(), k.target_bcd.end());
-  EXPECT_EQ(Send(cmd), kAck);
-  Bytes st = Status();
-  EXPECT_EQ((st[4] & 0x01) != 0, k.from != k.target) << "preroll bit while cueing";
-  EXPECT_EQ((st[2] & 0x01) != 0, k.from == k.target);
-  const double distance = std::abs(double(k.target) - double(k.from));
-  // Search speed most of the way, a slower approach at the end.
-  const double search = distance / (30.0 * kNtscFps);
-  Micros waited{0};
-  while (!deck().State().cue_complete && waited < seconds(120)) {
-    Wait(milliseconds(100));
-    waited += milliseconds(100);
+TEST_F(DeckTest, CueUpSettlesExactlyOnTheTargetAndRaisesCueUpComplete) {
+  struct {
+    const char* what;
+    std::uint32_t from;
+    Bytes target_bcd;
+    std::uint32_t target;
+  } const cases[] = {{"forward", 0, {0x00, 0x00, 0x10, 0x00}, 18000},
+                     {"reverse", 50000, {0x15, 0x30, 0x02, 0x00}, 4515},
+                     {"short hop", 900, {0x10, 0x33, 0x00, 0x00}, 1000},
+                     {"where it is", 1000, {0x10, 0x33, 0x00, 0x00}, 1000}};
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.what);
+    DeckConfig c;
+    c.position = k.from;
+    c.tape_frames = 200000;
+    Make(c);
+    Bytes cmd{0x24, 0x31};
+    cmd.insert(cmd.end(), k.target_bcd.begin(), k.target_bcd.end());
+    EXPECT_EQ(Send(cmd), kAck);
+    Bytes st = Status();
+    EXPECT_EQ((st[4] & 0x01) != 0, k.from != k.target) << "preroll bit while cueing";
+    EXPECT_EQ((st[2] & 0x01) != 0, k.from == k.target);
+    // Search speed most of the way, a slower approach at the end.
+    const double search = std::abs(double(k.target) - double(k.from)) / (30.0 * kNtscFps);
+    Micros waited{0};
+    for (; !deck().State().cue_complete && waited < seconds(120); waited += milliseconds(100)) {
+      Wait(milliseconds(100));
+    }
+    EXPECT_GE(double(waited.count()) / 1e6, search);
+    EXPECT_LE(double(waited.count()) / 1e6, search + 3.0);
+    EXPECT_EQ(deck().State().position, k.target);
+    st = Status();
+    EXPECT_EQ(st[2] & 0x03, 0x03) << "still and cue-up complete";
+    EXPECT_FALSE(st[4] & 0x01) << "preroll bit off";
+    Wait(seconds(5));  // it stays there
+    EXPECT_EQ(deck().State().position, k.target);
+    Send({0x20, 0x01});  // any motion command clears cue-up complete
+    EXPECT_FALSE(StatusBit(2, 0));
   }
-  EXPECT_GE(double(waited.count()) / 1e6, search) << k.what;
-  EXPECT_LE(double(waited.count()) / 1e6, search + 3.0) << k.what;
-  const DeckState s = deck().State();
-  EXPECT_EQ(s.position, k.target) << k.what;
-  st = Status();
-  EXPECT_EQ(st[2] & 0x03, 0x03) << "still and cue-up complete";
-  EXPECT_FALSE(st[4] & 0x01) << "preroll bit off";
-  // It stays there.
-  Wait(seconds(5));
-  EXPECT_EQ(deck().State().position, k.target);
-  // Any motion command clears cue-up complete.
-  Send({0x20, 0x01});
-  EXPECT_FALSE(StatusBit(2, 0));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Deck, CueUp,
-    ::testing::Values(CueCase{"forward", 0, {0x00, 0x00, 0x10, 0x00}, 18000},
-                      CueCase{"reverse", 50000, {0x15, 0x30, 0x02, 0x00}, 4515},
-                      CueCase{"short hop", 900, {0x10, 0x33, 0x00, 0x00}, 1000},
-                      CueCase{"where it is", 1000, {0x10, 0x33, 0x00, 0x00}, 1000}));
-
-TEST_F(DeckTest, CueBeyondTheTapeStopsAtTheEndWithoutCueUpComplete) {
-  DeckConfig c;
-  c.tape_frames = 3000;
-  Make(c);
-  Send({0x24, 0x31, 0x00, 0x00, 0x00, 0x01});
-  Wait(seconds(10));
-  EXPECT_EQ(deck().State().position, 3000u);
-  EXPECT_EQ(deck().State().mode, TransportMode::kStop);
-  EXPECT_FALSE(StatusBit(2, 0));
 }
 
 TEST_F(DeckTest, PlayStopsAtTheEndOfTape) {
@@ -183,6 +123,14 @@ TEST_F(DeckTest, PlayStopsAtTheEndOfTape) {
   Send({0x20, 0x10});
   Wait(seconds(1));
   EXPECT_EQ(deck().State().mode, TransportMode::kStop);
+  // A cue beyond the tape stops at the end without cue-up complete.
+  Send({0x20, 0x20});
+  Wait(seconds(1));
+  Send({0x24, 0x31, 0x00, 0x00, 0x00, 0x01});
+  Wait(seconds(10));
+  EXPECT_EQ(deck().State().position, 10000u);
+  EXPECT_EQ(deck().State().mode, TransportMode::kStop);
+  EXPECT_FALSE(StatusBit(2, 0));
 }
 
 TEST_F(DeckTest, RewindStopsAtTheStart) {
@@ -195,50 +143,6 @@ TEST_F(DeckTest, RewindStopsAtTheStart) {
   Wait(seconds(2));
   EXPECT_EQ(deck().State().position, 0u);
   EXPECT_EQ(Status()[1], 0xA0);  // standby, stop
-}
-
-TEST_F(DeckTest, EjectLeavesNoTapeUntilOneIsLoaded) {
-  Make();
-  EXPECT_EQ(Send({0x20, 0x0F}), kAck);
-  EXPECT_TRUE(StatusBit(1, 4)) << "ejecting";
-  Wait(seconds(2));
-  EXPECT_TRUE(StatusBit(0, 5)) << "cassette out";
-  EXPECT_EQ(Send({0x20, 0x01}), kAck);
-  EXPECT_EQ(deck().State().mode, TransportMode::kNoTape);
-  deck().LoadTape(300);
-  EXPECT_EQ(Status()[0], 0x00);
-  EXPECT_EQ(deck().State().position, 300u);
-}
-
-TEST_F(DeckTest, LocalModeIgnoresRemoteMotion) {
-  Make();
-  deck().SetLocal(true);
-  EXPECT_EQ(Send({0x20, 0x01}), kAck);
-  EXPECT_EQ(deck().State().mode, TransportMode::kStop);
-  EXPECT_TRUE(StatusBit(0, 0));
-  deck().SetLocal(false);
-  Send({0x20, 0x01});
-  Wait(seconds(1));
-  deck().PanelStop();
-  EXPECT_EQ(deck().State().mode, TransportMode::kStop);
-}
-
-TEST_F(DeckTest, EditOnRecordsFromPlayUnlessInhibited) {
-  for (bool inhibit : {false, true}) {
-    DeckConfig c;
-    c.record_inhibit = inhibit;
-    Make(c);
-    Send({0x20, 0x01});
-    Send({0x20, 0x65});
-    Wait(seconds(1));
-    const Bytes st = Status();
-    EXPECT_EQ((st[1] & 0x02) != 0, !inhibit);
-    EXPECT_EQ((st[4] & 0x10) != 0, !inhibit);
-    EXPECT_EQ((st[8] & 0x01) != 0, inhibit);
-    Send({0x20, 0x64});
-    Wait(seconds(1));
-    EXPECT_EQ(Status()[1] & 0x03, 0x01) << "playing again";
-  }
 }
 
 TEST_F(DeckTest, AutoEditPrerollsRecordsBetweenThePointsAndParks) {
@@ -278,12 +182,6 @@ TEST_F(DeckTest, PrerollGoesToThePrerollPoint) {
   EXPECT_EQ(deck().State().position, 3600u - 90u);
   EXPECT_TRUE(deck().State().cue_complete);
 }
-
-}  // namespace
-}  // namespace vtr::sim::testing
-
-namespace vtr::sim::testing {
-namespace {
 
 TEST(Timecode, LabelsAndCountsRoundTripOnEveryStandard) {
   for (VideoStandard s :

@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 
 #include "platform/clock.h"
 #include "platform/mci_host.h"
@@ -10,25 +9,13 @@
 
 namespace vtr::test {
 
-TempProfileDir::TempProfileDir() {
-  std::string templ = (std::filesystem::temp_directory_path() / "vtr422-test-XXXXXX").string();
-  char* made = mkdtemp(templ.data());
-  path_ = made != nullptr ? made : templ;
-  setenv("VTR422_PROFILE_DIR", path_.c_str(), 1);
+TempProfileDir::TempProfileDir() : path_(dir_.path()) {
+  setenv("VTR422_PROFILE_DIR", dir_.path().c_str(), 1);
 }
 
-TempProfileDir::~TempProfileDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
-  unsetenv("VTR422_PROFILE_DIR");
-}
+TempProfileDir::~TempProfileDir() { unsetenv("VTR422_PROFILE_DIR"); }
 
-std::string TempProfileDir::ReadIni() const {
-  std::ifstream in(IniPath(), std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+std::string TempProfileDir::ReadIni() const { return ReadAll(IniPath().string()); }
 
 void TempProfileDir::WriteIni(const std::string& text) const {
   std::ofstream(IniPath(), std::ios::binary) << text;

@@ -13,6 +13,7 @@
 #include "driver/driver.h"
 #include "driver/parms.h"
 #include "sim/deck.h"
+#include "tests/platform/temp_dir.h"
 #include "tests/support/recording_host.h"
 
 namespace vtr::test {
@@ -28,6 +29,7 @@ class TempProfileDir {
   void WriteIni(const std::string& text) const;
 
  private:
+  TempDir dir_;
   std::filesystem::path path_;
 };
 
