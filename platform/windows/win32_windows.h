@@ -15,10 +15,13 @@
 #include <cstddef>
 #include <cstdint>
 
-#include <digitalv.h>
-#include <mmddk.h>
-#include <mmsystem.h>
+// Each of these needs the ones before it.
+// clang-format off
 #include <windows.h>
+#include <mmsystem.h>
+#include <mmddk.h>
+#include <digitalv.h>
+// clang-format on
 
 // Wide string literal of the platform's WCHAR type (wchar_t here).
 #define VTR_WTEXT(s) L##s
