@@ -131,33 +131,53 @@ DWORD kestrelGetStatus(DeviceRecord* rec) {
   return rec->dwStatus;
 }
 
+namespace {
+
+// The head both mode chains share: fault, no tape, stop, still, record.
+// 0 when none of them matches.
+DWORD commonMode(const DWORD* s) {
+  if (bit(s[0], 2)) return MCI_MODE_NOT_READY;
+  if (bit(s[0], 5)) return MCI_MODE_OPEN;
+  if (bit(s[1], 5)) return MCI_MODE_STOP;
+  if (bit(s[2], 1)) return MCI_MODE_PAUSE;
+  if (bit(s[1], 1)) return MCI_MODE_RECORD;
+  return 0;
+}
+
+// The rest of the MCI chain: cueing, winding or scanning is seek, then play.
+DWORD mciMode(const DWORD* s) {
+  if (const DWORD m = commonMode(s)) return m;
+  if (bit(s[4], 0) || bit(s[1], 2) || bit(s[1], 3) || bit(s[2], 3) || bit(s[2], 4) ||
+      bit(s[2], 5)) {
+    return MCI_MODE_SEEK;
+  }
+  return bit(s[1], 0) ? MCI_MODE_PLAY : VTR_MODE_IDLE;
+}
+
+// The extended chain: local control first, then the driver's own winding and
+// scanning modes.
+DWORD extendedMode(const DWORD* s) {
+  if (bit(s[0], 0)) return VTR_MODE_LOCAL;
+  if (const DWORD m = commonMode(s)) return m;
+  if (bit(s[4], 0)) return MCI_MODE_SEEK;
+  if (bit(s[1], 2)) return VTR_MODE_FAST_FORWARD;
+  if (bit(s[1], 3)) return VTR_MODE_REWIND;
+  const bool scan = bit(s[2], 3) || bit(s[2], 4) || bit(s[2], 5);
+  if (!scan) return bit(s[1], 0) ? MCI_MODE_PLAY : VTR_MODE_IDLE;
+  return bit(s[2], 2) ? VTR_MODE_SCAN_REVERSE : VTR_MODE_SCAN_FORWARD;
+}
+
+}  // namespace
+
 DWORD kestrelGetMode(DeviceRecord* rec) {
   LinkGuard link;  // statStruct stays ours until decoded
   if (kestrelGetStatus(rec) == 0) {
     ClearLink();
     return MCI_MODE_NOT_READY;
   }
-  const DWORD* s = statStruct;
-  DWORD mode = VTR_MODE_IDLE;
-  if (bit(s[0], 2)) {
-    mode = MCI_MODE_NOT_READY;
-  } else if (bit(s[0], 5)) {
-    mode = MCI_MODE_OPEN;
-  } else if (bit(s[1], 5)) {
-    mode = MCI_MODE_STOP;
-  } else if (bit(s[2], 1)) {
-    mode = MCI_MODE_PAUSE;
-  } else if (bit(s[1], 1)) {
-    mode = MCI_MODE_RECORD;
-  } else if (bit(s[4], 0) || bit(s[1], 2) || bit(s[1], 3) ||  // preroll, winding
-             bit(s[2], 3) || bit(s[2], 4) || bit(s[2], 5)) {  // var, jog, shuttle
-    mode = MCI_MODE_SEEK;
-  } else if (bit(s[1], 0)) {
-    mode = MCI_MODE_PLAY;
-  }
-  rec->dwMode = mode;
+  rec->dwMode = mciMode(statStruct);
   ClearLink();
-  return mode;
+  return rec->dwMode;
 }
 
 DWORD kestrelGetModeX(DeviceRecord* rec) {
@@ -166,37 +186,9 @@ DWORD kestrelGetModeX(DeviceRecord* rec) {
     ClearLink();
     return rec->dwMode;
   }
-  const DWORD* s = statStruct;
-  const bool scan = bit(s[2], 3) || bit(s[2], 4) || bit(s[2], 5);
-  DWORD mode;
-  if (bit(s[0], 0)) {
-    mode = VTR_MODE_LOCAL;
-  } else if (bit(s[0], 2)) {
-    mode = MCI_MODE_NOT_READY;
-  } else if (bit(s[0], 5)) {
-    mode = MCI_MODE_OPEN;
-  } else if (bit(s[1], 5)) {
-    mode = MCI_MODE_STOP;
-  } else if (bit(s[2], 1)) {
-    mode = MCI_MODE_PAUSE;
-  } else if (bit(s[1], 1)) {
-    mode = MCI_MODE_RECORD;
-  } else if (bit(s[4], 0)) {
-    mode = MCI_MODE_SEEK;
-  } else if (bit(s[1], 2)) {
-    mode = VTR_MODE_FAST_FORWARD;
-  } else if (bit(s[1], 3)) {
-    mode = VTR_MODE_REWIND;
-  } else if (scan && bit(s[2], 2)) {
-    mode = VTR_MODE_SCAN_REVERSE;
-  } else if (!scan) {
-    mode = bit(s[1], 0) ? MCI_MODE_PLAY : VTR_MODE_IDLE;
-  } else {
-    mode = VTR_MODE_SCAN_FORWARD;
-  }
-  rec->dwMode = mode;
+  rec->dwMode = extendedMode(statStruct);
   ClearLink();
-  return mode;
+  return rec->dwMode;
 }
 
 DWORD kestrelGetHeader(DeviceRecord* rec) {
