@@ -153,13 +153,15 @@ template <std::size_t N>
 DWORD setFromTable(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms, const SetItem (&table)[N]) {
   chkEntry(rec, dwFlags, lpParms);
   const DWORD selector = dwFlags & 0xFF00;
+  DWORD result = MCIERR_BAD_INTEGER;
   for (const auto& item : table) {
     if (item.selector != selector) continue;
-    LinkGuard link;
+    LinkGuard link;  // released before the pause: never held across a yield
     if (item.kind != Kind::None) item.frame[3] = limitedValue(item, lpParms);
-    return finishZDKR(rec, dwFlags, lpParms, kestrelSendCmd(rec, item.frame, 1));
+    result = kestrelSendCmd(rec, item.frame, 1);
+    break;
   }
-  return finishZDKR(rec, dwFlags, lpParms, MCIERR_BAD_INTEGER);
+  return finishZDKR(rec, dwFlags, lpParms, result);
 }
 
 DWORD limitChannel(DWORD& word) {
@@ -181,6 +183,7 @@ DWORD kestrelMciSetZDKRAud(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
   chkEntry(rec, dwFlags, lpParms);
   auto* p = static_cast<VTR_SETZDKRAUD_PARMS*>(lpParms);
   const DWORD selector = dwFlags & 0xFF00;
+  DWORD result = MCIERR_BAD_INTEGER;
   for (const auto& item : kSetZDKRAud) {
     if (item.selector != selector) continue;
     if (p->dwLevel > 255) p->dwLevel = 127;
@@ -188,9 +191,10 @@ DWORD kestrelMciSetZDKRAud(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
     LinkGuard link;
     item.frame[3] = static_cast<BYTE>(channel);
     item.frame[4] = static_cast<BYTE>(p->dwLevel);
-    return finishZDKR(rec, dwFlags, lpParms, kestrelSendCmd(rec, item.frame, 1));
+    result = kestrelSendCmd(rec, item.frame, 1);
+    break;
   }
-  return finishZDKR(rec, dwFlags, lpParms, MCIERR_BAD_INTEGER);
+  return finishZDKR(rec, dwFlags, lpParms, result);
 }
 
 DWORD kestrelMciGetZDKR(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
@@ -201,6 +205,7 @@ DWORD kestrelMciGetZDKR(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
     p->dwReturn = rec->bIsZDKR;
     return finishZDKR(rec, dwFlags, lpParms, 0);
   }
+  DWORD result = MCIERR_BAD_INTEGER;
   for (const auto& item : kGetZDKR) {
     if (item.selector != selector) continue;
     LinkGuard link;
@@ -209,10 +214,10 @@ DWORD kestrelMciGetZDKR(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
       rec->abZDKRReply[item.channelIndex] = static_cast<BYTE>(channel);
       item.frame[3] = static_cast<BYTE>(channel);
     }
-    const DWORD r = kestrelGetStatusZDKR(rec, item.frame, &rec->abZDKRReply[item.index], lpParms);
-    return finishZDKR(rec, dwFlags, lpParms, r);
+    result = kestrelGetStatusZDKR(rec, item.frame, &rec->abZDKRReply[item.index], lpParms);
+    break;
   }
-  return finishZDKR(rec, dwFlags, lpParms, MCIERR_BAD_INTEGER);
+  return finishZDKR(rec, dwFlags, lpParms, result);
 }
 
 DWORD kestrelMciVDR(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {

@@ -44,7 +44,7 @@ class StressTest : public DriverFixture {
     VTR_SEEK_PARMS seek{callback, r(2000), 0, 0};
     VTR_GENERIC_PARMS plain{callback};
     VTR_STEP_PARMS step{callback, 1 + r(5)};
-    switch (r(8)) {
+    switch (r(9)) {
       case 0:
         Send(MCI_PLAY, MCI_NOTIFY | MCI_FROM | MCI_TO, &play, device); break;
       case 1: Send(MCI_STATUS, MCI_STATUS_ITEM, &status, device); break;
@@ -53,6 +53,9 @@ class StressTest : public DriverFixture {
       case 4: Send(MCI_SEEK, MCI_TO | MCI_NOTIFY, &seek, device); break;
       case 5: Send(MCI_STEP, 0x10000, &step, device); break;
       case 6: Send(MCI_STOP, MCI_NOTIFY, &plain, device); break;
+      case 8:  // pauses 200 ms after its exchange, yielding
+        Send(0x0C87, 0x400 | MCI_WAIT, &step, device);
+        break;
       default: Send(MCI_PLAY, MCI_TO, &play, device); break;
     }
   }
