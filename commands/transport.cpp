@@ -215,7 +215,8 @@ DWORD kestrelMciCue(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
   DWORD r = 0;
   if (rec->CanCue != 0) r = sendCueTo(rec, target, 1);
   chkWait(rec, dwFlags, VTR_STAT_STOP | VTR_STAT_STILL, r);
-  background(rec, kStateCue, 18, 0, parms->dwTo);
+  // The poll checks arrival against the target actually cued, whatever chose it.
+  background(rec, kStateCue, 18, 0, target);
   oweNotify(rec, dwFlags, lpParms);
   return r;
 }

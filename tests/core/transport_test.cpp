@@ -246,10 +246,13 @@ TEST_F(TransportTest, CueBeforeTheTapeStartFailsWith270) {
   EXPECT_EQ(Send(MCI_CUE, MCI_NOTIFY, &p), MCIERR_BAD_INTEGER);
   EXPECT_EQ(host_.Notifications().back().status, MCI_NOTIFY_FAILURE);
   EXPECT_TRUE(Commands().empty());
-  // With the record pre-roll it fits.
+  // With the record pre-roll it fits, and the arrival there is a success.
   Record()->fUseRecPreRoll = 1;
-  EXPECT_EQ(Send(MCI_CUE, 0, &p), 0u);
+  host_.ClearNotifications();
+  EXPECT_EQ(Send(MCI_CUE, MCI_NOTIFY, &p), 0u);
   EXPECT_EQ(Last("CUE_DATA_422"), (Bytes{0x24, 0x31, 0x10, 0x04, 0x00, 0x00}));  // 130 frames
+  for (int i = 0; i < 100 && host_.Notifications().empty(); ++i) Run(133);
+  EXPECT_EQ(host_.Notifications().back().status, MCI_NOTIFY_SUCCESSFUL);
 }
 
 TEST_F(TransportTest, PauseFreezeAndUnfreezeAllStill) {
