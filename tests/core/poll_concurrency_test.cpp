@@ -44,6 +44,7 @@ class StressTest : public DriverFixture {
     VTR_SEEK_PARMS seek{callback, r(2000), 0, 0};
     VTR_GENERIC_PARMS plain{callback};
     VTR_STEP_PARMS step{callback, 1 + r(5)};
+    VTR_SETZDKR_PARMS zdkr{callback, 0, 0, 0, 0, r(200), 8, 7};
     switch (r(9)) {
       case 0:
         Send(MCI_PLAY, MCI_NOTIFY | MCI_FROM | MCI_TO, &play, device); break;
@@ -54,7 +55,7 @@ class StressTest : public DriverFixture {
       case 5: Send(MCI_STEP, 0x10000, &step, device); break;
       case 6: Send(MCI_STOP, MCI_NOTIFY, &plain, device); break;
       case 8:  // pauses 200 ms after its exchange, yielding
-        Send(0x0C87, 0x400 | MCI_WAIT, &step, device);
+        Send(0x0C87, 0x400 | MCI_WAIT, &zdkr, device);
         break;
       default: Send(MCI_PLAY, MCI_TO, &play, device); break;
     }
