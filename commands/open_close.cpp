@@ -39,23 +39,11 @@ DWORD kestrelMciOpen(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
   }
   HANDLE h = rec->hComm;
 
-  COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, MAXDWORD, MAXDWORD};
-  if (!SetCommTimeouts(h, &timeouts) || !SetupComm(h, 1024, 1024)) {
+  if (!ConfigureComm(h, szSettings)) {
     CloseComm(h);
     forgetPort(rec);
     return MCIERR_HARDWARE;
   }
-  DCB dcb{};
-  dcb.DCBlength = sizeof(dcb);
-  GetCommState(h, &dcb);
-  BuildCommDCBA(szSettings, &dcb);
-  dcb.BaudRate = 38400;
-  dcb.ByteSize = 8;
-  dcb.Parity = ODDPARITY;
-  dcb.StopBits = ONESTOPBIT;
-  dcb.fBinary = 1;
-  dcb.fDsrSensitivity = 0;
-  SetCommState(h, &dcb);  // a failure to apply is not fatal
 
   FlushComm(h, 0);
   FlushComm(h, 1);

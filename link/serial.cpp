@@ -48,3 +48,20 @@ int WriteComm(HANDLE hComm, const void* lpBuf, int cbWrite) {
   }
   return static_cast<int>(dwWritten);
 }
+
+bool ConfigureComm(HANDLE h, LPCSTR szSettings) {
+  COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, MAXDWORD, MAXDWORD};
+  if (!SetCommTimeouts(h, &timeouts) || !SetupComm(h, 1024, 1024)) return false;
+  DCB dcb{};
+  dcb.DCBlength = sizeof(dcb);
+  GetCommState(h, &dcb);
+  BuildCommDCBA(szSettings, &dcb);
+  dcb.BaudRate = 38400;
+  dcb.ByteSize = 8;
+  dcb.Parity = ODDPARITY;
+  dcb.StopBits = ONESTOPBIT;
+  dcb.fBinary = 1;
+  dcb.fDsrSensitivity = 0;
+  SetCommState(h, &dcb);  // a failure to apply is not fatal
+  return true;
+}

@@ -128,19 +128,7 @@ TEST_F(PtyTest, ThousandAcknowledgedStopsAtNineMillisecondsLatency) {
   HANDLE h = OpenComm("COM5", 1024, 1024);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   ASSERT_NE(h, nullptr);
-  // As the open handler configures the line.
-  COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, MAXDWORD, MAXDWORD};
-  EXPECT_TRUE(SetCommTimeouts(h, &timeouts));
-  EXPECT_TRUE(SetupComm(h, 1024, 1024));
-  DCB dcb{};
-  dcb.DCBlength = sizeof(dcb);
-  GetCommState(h, &dcb);
-  dcb.BaudRate = 38400;
-  dcb.ByteSize = 8;
-  dcb.Parity = ODDPARITY;
-  dcb.StopBits = ONESTOPBIT;
-  dcb.fBinary = 1;
-  SetCommState(h, &dcb);
+  EXPECT_TRUE(ConfigureComm(h, "COM5:9600,n,8,1"));  // as the open handler does
 
   DeviceRecord rec{};
   rec.hComm = h;
