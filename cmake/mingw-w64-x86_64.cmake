@@ -1,39 +1,6 @@
-# Cross build for 64-bit Windows with Debian's mingw-w64 (package
-# g++-mingw-w64-x86-64). The win32 thread model is used on purpose: the driver
-# calls the Win32 API for locks and timers and must not depend on
-# libwinpthread-1.dll.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross build for 64-bit Windows (x64).
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
 set(VTR_MINGW_PREFIX x86_64-w64-mingw32)
-
-find_program(VTR_MINGW_CXX NAMES ${VTR_MINGW_PREFIX}-g++-win32 ${VTR_MINGW_PREFIX}-g++)
-find_program(VTR_MINGW_CC NAMES ${VTR_MINGW_PREFIX}-gcc-win32 ${VTR_MINGW_PREFIX}-gcc)
-find_program(VTR_MINGW_RC NAMES ${VTR_MINGW_PREFIX}-windres)
-if(NOT VTR_MINGW_CXX OR NOT VTR_MINGW_RC)
-  message(FATAL_ERROR "mingw-w64 not found: apt-get install g++-mingw-w64-x86-64")
-endif()
-
-set(CMAKE_CXX_COMPILER ${VTR_MINGW_CXX})
-if(VTR_MINGW_CC)
-  set(CMAKE_C_COMPILER ${VTR_MINGW_CC})
-endif()
-set(CMAKE_RC_COMPILER ${VTR_MINGW_RC})
-
-set(CMAKE_FIND_ROOT_PATH /usr/${VTR_MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# The DLL and the test program carry their C++ runtime inside, so that
-# installing the driver is copying one file.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
-set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static")
-
-# Programs built for Windows run here under Wine (try_run, tests).
-find_program(VTR_WINE NAMES wine64 wine)
-if(VTR_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${VTR_WINE})
-endif()
+set(VTR_MINGW_PACKAGE g++-mingw-w64-x86-64)
+set(VTR_MINGW_WINE wine64 wine)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)

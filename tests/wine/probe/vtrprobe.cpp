@@ -173,7 +173,7 @@ extern "C" LRESULT CALLBACK vtrProbeDriverProc(DWORD_PTR dwDriverID, HDRVR, UINT
       if (!modp) return 10000;
       modp->wCustomCommandTable = g_table;
       modp->wType = MCI_DEVTYPE_VCR;
-      return modp->wDeviceID;
+      return static_cast<LRESULT>(modp->wDeviceID);
     }
     case DRV_CLOSE:
       Log("DRV_CLOSE");
@@ -201,5 +201,5 @@ extern "C" LRESULT CALLBACK vtrProbeDriverProc(DWORD_PTR dwDriverID, HDRVR, UINT
     return 0;
   }
   Log(DumpBlock(uMsg, flags, block));
-  return Answer(static_cast<UINT>(dwDriverID), uMsg, flags, block);
+  return static_cast<LRESULT>(Answer(static_cast<UINT>(dwDriverID), uMsg, flags, block));
 }
