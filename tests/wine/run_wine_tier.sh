@@ -3,14 +3,20 @@
 # loaded by Wine's own winmm, which parses our command table and drives the
 # driver, talking over a pseudo-terminal to the virtual deck (vtrsim).
 #
+#   0. install: the Windows package (both modules) goes into the fresh prefix
+#      through its INF, as a user installs it; checked: files, registry values
+#      in both views, the [videotape] section added.
 #   1. parser probe: a stand-in driver carrying the same command table records
 #      the flags and parameter blocks winmm builds; checked against the layout
 #      the handlers read (tests/wine/probe_expected.txt).
 #   2. end to end: the same command script through vtrwin + Wine + mcivtr.drv
 #      and through vtrctl on POSIX, each against a fresh vtrsim; the two
-#      transcripts must match.
+#      transcripts must match. Then again through the 32-bit vtrwin and the x86
+#      module when the 32-bit Wine (wine32:i386) is there; without it the x86
+#      module's exports and command table are compared with the x64 one's.
+#   3. uninstall, and install over a "vcr" that another driver holds.
 #
-# Skips (exit 0, "SKIP: ...") when wine or mingw-w64 is missing.
+# Skips (exit 0, "SKIP: ...") when wine or mingw-w64 (x64 or x86) is missing.
 # Environment: VTR_WINE_KEEP=1 keeps the temporary prefix and logs;
 # VTR_POSIX_BUILD names the POSIX build with sim/vtrsim and host/vtrctl
 # (default build/default).
@@ -28,11 +34,16 @@ if [[ -z "$WINE_BIN" ]]; then
   echo "SKIP: wine not installed (apt-get install wine64)"
   exit 0
 fi
-if ! command -v x86_64-w64-mingw32-g++ >/dev/null 2>&1; then
-  echo "SKIP: mingw-w64 not installed (apt-get install g++-mingw-w64-x86-64)"
+if ! command -v x86_64-w64-mingw32-g++ >/dev/null 2>&1 ||
+   ! command -v i686-w64-mingw32-g++ >/dev/null 2>&1; then
+  echo "SKIP: mingw-w64 not installed (apt-get install g++-mingw-w64-x86-64 g++-mingw-w64-i686)"
   exit 0
 fi
 WINESERVER="$(command -v wineserver || echo /usr/lib/wine/wineserver64)"
+# setupapi must run as a 64-bit process to take the INF's 64-bit section;
+# Debian's "wine" starts builtin programs such as rundll32 as 32-bit ones.
+WINE64="$WINE_BIN"
+if [[ -x /usr/lib/wine/wine64 ]]; then WINE64=/usr/lib/wine/wine64; fi
 
 WORK="$(mktemp -d /tmp/vtr-wine.XXXXXX)"
 SIM_PID=""
@@ -69,14 +80,17 @@ if ! (cd "$ROOT" && cmake --preset mingw >"$WORK/mingw-configure.log" 2>&1 &&
   echo "FAIL: mingw build of vtrwin and vtrprobe"
   exit 1
 fi
-# The driver module needs the whole core; its failure is reported, and the
-# probe still runs.
+# The driver modules need the whole core; their failure is reported, and the
+# probe still runs. The package holds both widths (it builds build/mingw32).
 HAVE_DRIVER=1
-if ! (cd "$ROOT" && cmake --build --preset mingw -j"$JOBS" >"$WORK/mingw-build.log" 2>&1) ||
-   [[ ! -f "$BIN/mcivtr.drv" ]]; then
+PACKAGE="$ROOT/build/mingw/vtr422-$(sed -nE 's/^project\(vtr422 VERSION ([0-9.]+).*/\1/p' \
+  "$ROOT/CMakeLists.txt")-windows.zip"
+if ! (cd "$ROOT" && cmake --build --preset mingw -j"$JOBS" --target all package \
+        >"$WORK/mingw-build.log" 2>&1) || [[ ! -f "$PACKAGE" ]]; then
   grep -m20 -E 'error|FAILED' "$WORK/mingw-build.log"
   HAVE_DRIVER=0
 fi
+BIN32="$ROOT/build/mingw32/bin"
 
 echo "== preparing a Wine prefix"
 if ! "$WINE_BIN" wineboot -i >"$WORK/wineboot.log" 2>&1; then
@@ -88,15 +102,72 @@ fi
 WINDIR="$WINEPREFIX/drive_c/windows"
 SYS32="$WINDIR/system32"
 cp "$BIN/vtrprobe.drv" "$SYS32/"
-[[ $HAVE_DRIVER == 1 ]] && cp "$BIN/mcivtr.drv" "$SYS32/"
 cp "$BIN/vtrwin.exe" "$WORK/"
 
-reg_add() {  # key value data
-  "$WINE_BIN" reg add "$1" /v "$2" /t REG_SZ /d "$3" /f >>"$WORK/reg.log" 2>&1
+reg_add() {  # key value data (64-bit view, which the 64-bit programs read)
+  "$WINE_BIN" reg add "$1" /v "$2" /t REG_SZ /d "$3" /f /reg:64 >>"$WORK/reg.log" 2>&1
 }
 MCI_KEY='HKLM\Software\Microsoft\Windows NT\CurrentVersion\MCI'
 
 winpath() { echo "Z:${1//\//\\}"; }
+
+# ---- 0. install from the INF ------------------------------------------------------
+PKG=""
+inf_run() {  # section
+  "$WINE64" rundll32 setupapi.dll,InstallHinfSection "$1" 132 "$(winpath "$PKG/mcivtr.inf")" \
+    >>"$WORK/setup.log" 2>&1
+  "$WINESERVER" -w
+}
+# Device names whose value is DATA, in key KEY (MCI32 or MCI) of registry VIEW
+# (64 or 32), one per line.
+names_for() {  # key view data
+  "$WINE_BIN" reg query "HKLM\Software\Microsoft\Windows NT\CurrentVersion\\$1" "/reg:$2" \
+    2>/dev/null | tr -d '\r' | awk -v d="$3" 'tolower($3) == tolower(d) { print $1 }'
+}
+# The names registered for DATA in every key and view the installer writes
+# under Wine, on one line: "MCI32/64=vcr MCI32/32=vcr MCI/64=vcr MCI/32=vcr".
+registrations() {  # data
+  local k v out=()
+  for k in MCI32 MCI; do for v in 64 32; do
+    out+=("$k/$v=$(names_for "$k" "$v" "$1" | paste -sd,)")
+  done; done
+  echo "${out[*]}"
+}
+check_registered() {  # name what
+  local got
+  got="$(registrations mcivtr.drv)"
+  if [[ "$got" == "MCI32/64=$1 MCI32/32=$1 MCI/64=$1 MCI/32=$1" ]]; then
+    pass "$2"
+  else
+    flunk "$2: registrations are $got"
+  fi
+}
+NOT_REGISTERED="MCI32/64= MCI32/32= MCI/64= MCI/32="
+# VTR.INI in the Windows directory, whatever the case of its name.
+profile() { find "$WINDIR" -maxdepth 1 -iname vtr.ini | head -n1; }
+put_profile() {  # file
+  find "$WINDIR" -maxdepth 1 -iname vtr.ini -delete
+  cp "$1" "$WINDIR/vtr.ini"
+}
+install_from_inf() {
+  PKG="$WORK/pkg/$(basename "$PACKAGE" .zip)"
+  mkdir -p "$WORK/pkg"
+  (cd "$WORK/pkg" && cmake -E tar xf "$PACKAGE") || { flunk "cannot unpack $PACKAGE"; return 1; }
+  echo "== installing $(basename "$PACKAGE") from its INF"
+  inf_run DefaultInstall
+  if cmp -s "$PKG/mcivtr.drv" "$SYS32/mcivtr.drv" &&
+     cmp -s "$PKG/mcivtr32.drv" "$WINDIR/syswow64/mcivtr.drv"; then
+    pass "INF copies the x64 module to system32 and the x86 one to syswow64"
+  else
+    flunk "INF did not copy the modules"; return 1
+  fi
+  check_registered vcr "INF registers vcr in MCI32 and MCI, both registry views"
+  if grep -qi '^\[videotape\]' "$(profile)" 2>/dev/null; then
+    pass "INF adds [videotape] to a prefix without VTR.INI"
+  else
+    flunk "no [videotape] section in VTR.INI after the install"
+  fi
+}
 run_vtrwin() {  # script output
   (cd "$WORK" && timeout 300 "$WINE_BIN" vtrwin.exe -k -f "$(winpath "$1")" >"$2" \
      2>>"$WORK/wine-stderr.log")
@@ -159,8 +230,7 @@ end_to_end() {
 
   # Windows side: the profile is VTR.INI in the Windows directory; COM2 is
   # the deck's pseudo-terminal through Wine's port map.
-  cp "$HERE/vtr.ini" "$WINDIR/vtr.ini"
-  reg_add "$MCI_KEY" vcr mcivtr.drv
+  put_profile "$HERE/vtr.ini"
   start_sim wine
   if [[ -z "$PTY" ]]; then
     flunk "vtrsim printed no pty path"
@@ -183,22 +253,108 @@ end_to_end() {
     <"$HERE/e2e_commands.txt" >"$WORK/e2e-posix.txt" 2>"$WORK/vtrctl.err"
   stop_sim
 
-  # Error texts are each library's own; the numbers must agree.
+  compare_e2e "$WORK/e2e-wine.txt" "Wine transcript (x64)"
+  end_to_end_x86
+}
+# Error texts are each library's own; the numbers must agree.
+compare_e2e() {  # transcript what
   normalise() { sed -E 's/(error [0-9]+):.*/\1/' "$1"; }
-  if [[ ! -s "$WORK/e2e-wine.txt" ]]; then
-    flunk "vtrwin printed nothing under Wine"
-  elif diff -u <(normalise "$WORK/e2e-posix.txt") <(normalise "$WORK/e2e-wine.txt") \
-      >"$WORK/e2e.diff"; then
-    pass "Wine transcript matches vtrctl ($(wc -l <"$WORK/e2e-wine.txt") lines)"
+  if [[ ! -s "$1" ]]; then
+    flunk "$2: vtrwin printed nothing under Wine"
+  elif diff -u <(normalise "$WORK/e2e-posix.txt") <(normalise "$1") >"$1.diff"; then
+    pass "$2 matches vtrctl ($(wc -l <"$1") lines)"
   else
-    flunk "Wine and vtrctl transcripts differ (- vtrctl, + Wine):"
-    cat "$WORK/e2e.diff"
+    flunk "$2 and vtrctl differ (- vtrctl, + Wine):"
+    cat "$1.diff"
   fi
 }
-if [[ $HAVE_DRIVER == 1 ]]; then
+
+# The x86 module: the same script through the 32-bit vtrwin, whose winmm reads
+# the 32-bit registry view and loads syswow64/mcivtr.drv.
+end_to_end_x86() {
+  check_x86_module
+  cp "$BIN32/vtrwin.exe" "$WORK/vtrwin32.exe"
+  : >"$WORK/empty.txt"
+  if ! (cd "$WORK" && timeout 120 "$WINE_BIN" vtrwin32.exe -f "$(winpath "$WORK/empty.txt")" \
+          >/dev/null 2>&1); then
+    echo "NOTE: the 32-bit Wine (wine32:i386) is missing or does not start 32-bit programs:" \
+         "the x86 module was checked by its exports and command table only"
+    return
+  fi
+  put_profile "$HERE/vtr.ini"
+  start_sim wine32
+  reg_add 'HKLM\Software\Wine\Ports' COM2 "$PTY"
+  "$WINESERVER" -k; "$WINESERVER" -w
+  echo "== end to end under 32-bit Wine (COM2 = $PTY)"
+  (cd "$WORK" && timeout 300 "$WINE_BIN" vtrwin32.exe -k -f "$(winpath "$HERE/e2e_commands.txt")" \
+     >"$WORK/e2e-wine32.txt" 2>>"$WORK/wine-stderr.log")
+  sed -i 's/\r$//' "$WORK/e2e-wine32.txt"
+  stop_sim
+  compare_e2e "$WORK/e2e-wine32.txt" "32-bit Wine transcript (x86)"
+}
+
+# Both modules export the same names and carry the same generated command
+# table, byte for byte.
+check_x86_module() {
+  local table="$ROOT/build/mingw/commands/resource/generated/vcr_table.bin" m
+  exports() { "${1}-objdump" -p "$2" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |
+              awk '/^[[:space:]]+\[ *[0-9]+\]/ { print $NF }' | sort; }
+  if [[ -s "$PKG/mcivtr.drv" && "$(exports x86_64-w64-mingw32 "$PKG/mcivtr.drv")" == \
+        "$(exports i686-w64-mingw32 "$PKG/mcivtr32.drv")" ]]; then
+    pass "x86 module exports what the x64 one does ($(exports i686-w64-mingw32 \
+      "$PKG/mcivtr32.drv" | tr '\n' ' '))"
+  else
+    flunk "x86 and x64 modules export different names"
+  fi
+  for m in mcivtr.drv mcivtr32.drv; do
+    if python3 -c 'import sys; t = open(sys.argv[1], "rb").read()
+sys.exit(0 if t and t in open(sys.argv[2], "rb").read() else 1)' "$table" "$PKG/$m"; then
+      pass "$m carries the command table ($(stat -c %s "$table") bytes)"
+    else
+      flunk "$m lacks the generated command table"
+    fi
+  done
+}
+
+# ---- 3. uninstall; installing beside another driver's "vcr" ---------------------------
+uninstall_and_taken_name() {
+  echo "== uninstalling through the INF"
+  inf_run DefaultUninstall
+  if [[ ! -e "$SYS32/mcivtr.drv" && ! -e "$WINDIR/syswow64/mcivtr.drv" &&
+        "$(registrations mcivtr.drv)" == "$NOT_REGISTERED" ]]; then
+    pass "uninstall removes both modules and every registration"
+  else
+    flunk "uninstall left files or registrations: $(registrations mcivtr.drv)"
+  fi
+  echo "== installing while another driver holds vcr"
+  printf '[videotape1]\r\nComPort=3\r\n' >"$WORK/other.ini"
+  put_profile "$WORK/other.ini"
+  "$WINE_BIN" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\MCI32' /v vcr \
+    /t REG_SZ /d other.drv /f /reg:64 >>"$WORK/reg.log" 2>&1
+  inf_run QuietInstall
+  check_registered vcr1 "a vcr held by another driver: installed as vcr1"
+  if [[ "$(names_for MCI32 64 other.drv)" == vcr ]] &&
+     "$WINE_BIN" reg query 'HKLM\Software\vtr422' /v DeviceName /reg:64 2>/dev/null |
+       grep -q 'vcr1'; then
+    pass "the other driver keeps vcr; DeviceName records vcr1"
+  else
+    flunk "the other driver's vcr changed, or DeviceName is not vcr1"
+  fi
+  inf_run DefaultUninstall
+  if [[ "$(names_for MCI32 64 other.drv)" == vcr &&
+        "$(registrations mcivtr.drv)" == "$NOT_REGISTERED" ]] &&
+     grep -qi '^\[videotape1\]' "$(profile)" && ! grep -qi '^\[videotape\]' "$(profile)"; then
+    pass "uninstall removes vcr1 and the [videotape] it added, and nothing else"
+  else
+    flunk "uninstall beside another driver: $(registrations mcivtr.drv)"; cat "$(profile)"
+  fi
+}
+
+if [[ $HAVE_DRIVER == 1 ]] && install_from_inf; then
   end_to_end
+  uninstall_and_taken_name
 else
-  flunk "mcivtr.drv did not build: end-to-end comparison not run"
+  flunk "the Windows package did not build or install: end-to-end comparison not run"
 fi
 
 echo "$passed passed, $failed failed"
