@@ -19,6 +19,7 @@
 #include <windows.h>
 
 #include <cwchar>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -91,25 +92,34 @@ bool ModuleInstalled(const MciKey& key) {
   return GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-// The value's text, or empty when the value is absent or not text.
-std::wstring ReadValue(const MciKey& key, const std::wstring& name) {
+// The value's text; nullopt when there is no such value, empty text when it
+// is not text (still somebody's).
+std::optional<std::wstring> ReadValue(const MciKey& key, const std::wstring& name) {
   HKEY h = nullptr;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.path, 0, KEY_QUERY_VALUE | key.view, &h) !=
       ERROR_SUCCESS)
-    return {};
-  wchar_t buf[MAX_PATH] = {};
-  DWORD size = sizeof(buf) - sizeof(wchar_t);
+    return std::nullopt;
+  DWORD size = 0;
   DWORD type = 0;
-  LSTATUS rc =
-      RegQueryValueExW(h, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buf), &size);
+  std::optional<std::wstring> text;
+  if (RegQueryValueExW(h, name.c_str(), nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
+    text.emplace();
+    if (type == REG_SZ || type == REG_EXPAND_SZ) {
+      std::vector<wchar_t> buf(size / sizeof(wchar_t) + 1, L'\0');
+      size = static_cast<DWORD>(buf.size() * sizeof(wchar_t));
+      if (RegQueryValueExW(h, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(buf.data()),
+                           &size) == ERROR_SUCCESS)
+        text = buf.data();
+    }
+  }
   RegCloseKey(h);
-  if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return {};
-  return buf;
+  return text;
 }
 
 // A value is ours when its file name (text before any parameters) is ours.
-bool IsOurs(const std::wstring& value) {
-  std::wstring file = value.substr(0, value.find(L' '));
+bool IsOurs(const std::optional<std::wstring>& value) {
+  if (!value) return false;
+  std::wstring file = value->substr(0, value->find(L' '));
   return _wcsicmp(file.c_str(), kDriverFile) == 0;
 }
 
@@ -169,10 +179,10 @@ int Install() {
   for (; number <= kMaxNumber; ++number) {
     bool free = true;
     for (const MciKey& k : keys) {
-      std::wstring v = ReadValue(k, NameFor(number));
-      if (!v.empty() && !IsOurs(v)) {
+      std::optional<std::wstring> v = ReadValue(k, NameFor(number));
+      if (v && !IsOurs(v)) {
         free = false;
-        if (number == 0 && holder.empty()) holder = v;
+        if (number == 0 && holder.empty()) holder = *v;
       }
     }
     if (free) break;
@@ -203,10 +213,14 @@ int Install() {
     std::vector<wchar_t> section(32768);
     DWORD n = GetPrivateProfileSectionW(
         kSection, section.data(), static_cast<DWORD>(section.size()), SampleProfile().c_str());
-    if (n > 0 && WritePrivateProfileSectionW(kSection, section.data(), kProfile)) {
-      DWORD added = 1;
-      SetOwnValue(L"AddedProfileSection", REG_DWORD, &added, sizeof(added));
-    }
+    if (n == 0 || !WritePrivateProfileSectionW(kSection, section.data(), kProfile))
+      return Fail(
+          L"The driver is registered, but the [videotape] section of the sample VTR.INI "
+          L"could not be added to VTR.INI in the Windows folder",
+          static_cast<LSTATUS>(GetLastError()));
+    DWORD added = 1;
+    rc = SetOwnValue(L"AddedProfileSection", REG_DWORD, &added, sizeof(added));
+    if (rc != ERROR_SUCCESS) return Fail(L"Could not record the installation", rc);
   }
   if (number != 0)
     Say(L"The device type vcr belongs to another driver (" + holder +
