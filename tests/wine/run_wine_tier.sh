@@ -3,18 +3,18 @@
 # loaded by Wine's own winmm, which parses our command table and drives the
 # driver, talking over a pseudo-terminal to the virtual deck (vtrsim).
 #
-#   0. install: the Windows package (both modules) goes into the fresh prefix
-#      through its INF, as a user installs it; checked: files, registry values
-#      in both views, the [videotape] section added.
 #   1. parser probe: a stand-in driver carrying the same command table records
 #      the flags and parameter blocks winmm builds; checked against the layout
 #      the handlers read (tests/wine/probe_expected.txt).
-#   2. end to end: the same command script through vtrwin + Wine + mcivtr.drv
+#   2. install: the Windows package (both modules) goes into the prefix through
+#      its INF, as a user installs it; checked: files, registry values in both
+#      views, the [videotape] section added.
+#   3. end to end: the same command script through vtrwin + Wine + mcivtr.drv
 #      and through vtrctl on POSIX, each against a fresh vtrsim; the two
 #      transcripts must match. Then again through the 32-bit vtrwin and the x86
 #      module when the 32-bit Wine (wine32:i386) is there; without it the x86
 #      module's exports and command table are compared with the x64 one's.
-#   3. uninstall, and install over a "vcr" that another driver holds.
+#   4. uninstall, and install over a "vcr" that another driver holds.
 #
 # Skips (exit 0, "SKIP: ...") when wine or mingw-w64 (x64 or x86) is missing.
 # Environment: VTR_WINE_KEEP=1 keeps the temporary prefix and logs;
@@ -111,7 +111,7 @@ MCI_KEY='HKLM\Software\Microsoft\Windows NT\CurrentVersion\MCI'
 
 winpath() { echo "Z:${1//\//\\}"; }
 
-# ---- 0. install from the INF ------------------------------------------------------
+# ---- helpers for 2. (install from the INF), run after the probe -----------------
 PKG=""
 inf_run() {  # section
   "$WINE64" rundll32 setupapi.dll,InstallHinfSection "$1" 132 "$(winpath "$PKG/mcivtr.inf")" \
@@ -195,7 +195,7 @@ else
   cat "$WORK/probe-transcript.diff"
 fi
 
-# ---- 2. end to end against the virtual deck ----------------------------------------
+# ---- 3. end to end against the virtual deck ----------------------------------------
 DEFAULT_BUILD="${VTR_POSIX_BUILD:-$ROOT/build/default}"
 VTRSIM="$DEFAULT_BUILD/sim/vtrsim"
 VTRCTL="$DEFAULT_BUILD/host/vtrctl"
@@ -316,7 +316,7 @@ sys.exit(0 if t and t in open(sys.argv[2], "rb").read() else 1)' "$table" "$PKG/
   done
 }
 
-# ---- 3. uninstall; installing beside another driver's "vcr" ---------------------------
+# ---- 4. uninstall; installing beside another driver's "vcr" ---------------------------
 uninstall_and_taken_name() {
   echo "== uninstalling through the INF"
   inf_run DefaultUninstall
