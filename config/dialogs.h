@@ -3,6 +3,7 @@
 #pragma once
 
 #include "driver/device.h"
+#include "driver/driver.h"
 
 // The record the dialogs load, edit and save; never an open device's record.
 extern DeviceRecord VtrConfigInfo;
@@ -15,7 +16,7 @@ void ResetConfigDialogs();
 // Runs "IDD_MAIN_SETTINGS" modally over the parent; lParam is the caller's
 // DRVCONFIGINFO. Answers 0 whatever the outcome.
 LRESULT ConfigDlgProc(HWND hwndParent, LPARAM lParam);
-INT_PTR CALLBACK MainConfigDlgProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam);
+// MainConfigDlgProc: driver/driver.h.
 INT_PTR CALLBACK AdvCapabilitiesConfigDlgProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK AdvEditingConfigDlgProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam);
 // Loads VtrConfigInfo and sets the main dialog's controls from it; with

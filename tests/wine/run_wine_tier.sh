@@ -201,5 +201,20 @@ else
   flunk "mcivtr.drv did not build: end-to-end comparison not run"
 fi
 
+# ---- 3. configuration dialogs (tests/wine/run_dialog_test.sh) ----------------------
+if [[ $HAVE_DRIVER == 1 ]]; then
+  dialog_out="$(WINE_BIN="$WINE_BIN" WINESERVER="$WINESERVER" BIN="$BIN" WORK="$WORK" \
+    bash "$HERE/run_dialog_test.sh" 2>&1)"
+  dialog_status=$?
+  echo "$dialog_out"
+  if grep -q '^SKIP:' <<<"$dialog_out"; then
+    :
+  elif [[ $dialog_status -eq 0 ]]; then
+    pass "DRV_CONFIGURE shows the dialogs and they change VTR.INI as expected"
+  else
+    flunk "configuration dialogs under Wine"
+  fi
+fi
+
 echo "$passed passed, $failed failed"
 exit "$fail"
