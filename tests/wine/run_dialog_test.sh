@@ -34,7 +34,9 @@ finish() {
 }
 trap finish EXIT
 
-reg() { "$WINE_BIN" reg add "$1" /v "$2" /t REG_SZ /d "$3" /f >>"$DLG/reg.log" 2>&1; }
+# /reg:64: with 32-bit Wine installed "wine reg" is the 32-bit tool, which
+# would write the 32-bit view.
+reg() { "$WINE_BIN" reg add "$1" /v "$2" /t REG_SZ /d "$3" /f /reg:64 >>"$DLG/reg.log" 2>&1; }
 # COM2 and COM5 open for sure (each open of /dev/ptmx is a new terminal);
 # what else opens is Wine's and the machine's (vtrdlg compares the list with
 # its own opens).
