@@ -316,7 +316,10 @@ void TerminalForm::Run(HWND dialog) {
     // newterm, unlike initscr, answers failure instead of ending the process;
     // the dialog then ends without a result.
     SCREEN* screen = newterm(nullptr, stdout, stdin);
-    if (screen == nullptr) return;
+    if (screen == nullptr) {
+      failed_ = true;
+      return;
+    }
     set_term(screen);
     screen_ = screen;
     cbreak();

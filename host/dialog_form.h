@@ -9,10 +9,13 @@ namespace vtr::host {
 class TerminalForm final : public platform::DialogUi {
  public:
   void Run(HWND dialog) override;
+  // True when a dialog could not be shown (the terminal type is unknown).
+  bool Failed() const { return failed_; }
 
  private:
   int depth_ = 0;           // dialogs open from dialogs share one screen
   void* screen_ = nullptr;  // the curses screen while a dialog shows
+  bool failed_ = false;
 };
 
 }  // namespace vtr::host

@@ -98,5 +98,11 @@ int main(int argc, char** argv) {
                  static_cast<unsigned>(err), vtr::host::ErrorText(err).c_str());
     return 1;
   }
+  if (form.Failed()) {
+    const char* term = std::getenv("TERM");
+    std::fprintf(stderr, "vtrconfig: the terminal cannot show the dialogs (TERM=%s)\n",
+                 term != nullptr ? term : "");
+    return 1;
+  }
   return 0;
 }

@@ -327,6 +327,10 @@ class Console {
       PrintLine(line + " -> error " + std::to_string(err) + ": " + vtr::host::ErrorText(err));
       return false;
     }
+    if (form.Failed()) {
+      PrintLine(line + " -> error: the terminal cannot show the dialogs (check TERM)");
+      return false;
+    }
     PrintLine(line + " -> ok");
     return true;
 #else
