@@ -158,3 +158,21 @@ void SaveDevINI(LPCSTR szSection, const DeviceRecord* rec) {
     WritePrivateProfileStringA(szSection, k.szKey, szValue, kProfileFile);
   }
 }
+
+INT ProfileFieldValue(const DeviceRecord* rec, const char* szKey) {
+  const KeyDef* k = findKey(szKey);
+  return k != nullptr ? defaultOf(rec, *k) : 0;
+}
+
+void FormatProfileField(const DeviceRecord* rec, const char* szKey, char* szBuf, std::size_t cb) {
+  const KeyDef* k = findKey(szKey);
+  if (k != nullptr) {
+    format(rec, *k, szBuf, cb);
+  } else if (cb > 0) {
+    szBuf[0] = '\0';
+  }
+}
+
+void StoreProfileField(DeviceRecord* rec, const char* szKey, UINT value) {
+  if (const KeyDef* k = findKey(szKey)) store(rec, *k, value);
+}

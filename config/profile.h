@@ -7,3 +7,11 @@ inline constexpr const char* kProfileFile = "VTR.INI";
 
 void LoadDevINI(LPCSTR szSection, DeviceRecord* rec);
 void SaveDevINI(LPCSTR szSection, const DeviceRecord* rec);
+
+// One field by its key name, for the configuration dialogs: the field's value
+// (sign-extended for signed fields), its decimal text as the profile writes
+// it, and storing a number narrowed to the field's width. Unknown keys read as
+// 0 and store nothing.
+INT ProfileFieldValue(const DeviceRecord* rec, const char* szKey);
+void FormatProfileField(const DeviceRecord* rec, const char* szKey, char* szBuf, std::size_t cb);
+void StoreProfileField(DeviceRecord* rec, const char* szKey, UINT value);

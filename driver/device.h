@@ -169,6 +169,10 @@ extern DrvTimer drvTimerSt;
 extern HINSTANCE hInstance;
 extern char szRequestedSection[16];
 
+// The profile section ("videotape" and the first one or two digits) and the
+// device number formed from a device's parameter string; null has no digits.
+void FormDeviceName(LPCWSTR lpstrParams, char* szSection, DWORD* pdwNumber);
+
 // Serialises whole exchanges on the serial lines: the owner of the link-busy
 // flag holds it, and so do command handlers while they fill a shared command
 // frame and send it. Never held across a yield.

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "commands/handlers.h"
+#include "config/dialogs.h"
 #include "config/profile.h"
 #include "driver/device.h"
 #include "driver/driver.h"
@@ -109,6 +110,7 @@ BOOL LibMain(HINSTANCE hInst, WORD /*wDataSeg*/, WORD /*cbHeapSize*/) {
   fComInUse = 0;
   std::memset(statStruct, 0, sizeof(statStruct));
   ResetPollState();
+  ResetConfigDialogs();
   InitializeCriticalSection(&csLink);
   InitializeCriticalSection(&csPoll);
   drvTimerSt.wPeriod = 133;
@@ -153,9 +155,14 @@ LRESULT CALLBACK DriverProc(DWORD_PTR dwDriverID, HDRVR hDriver, UINT uMsg, LPAR
     case DRV_FREE:
       mciFreeCommandResource(wTableEntry);
       return 1;
-    case DRV_CONFIGURE:
-      // The configuration dialogs are not part of this build; see the decisions.
+    case DRV_CONFIGURE: {
+      // The block's size is the caller's sizeof(DRVCONFIGINFO): 12 on 32-bit Windows.
+      const auto* info = reinterpret_cast<const DRVCONFIGINFO*>(lParam2);
+      if (lParam1 != 0 && info != nullptr && info->dwDCISize == sizeof(DRVCONFIGINFO)) {
+        ConfigDlgProc(reinterpret_cast<HWND>(lParam1), lParam2);
+      }
       return 0;
+    }
     case DRV_QUERYCONFIGURE:
     case DRV_INSTALL:
       return 1;

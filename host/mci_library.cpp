@@ -207,6 +207,24 @@ CommandResult MciLibrary::Driver(const DevicePtr& device, const CommandDef& def,
 
 // ---- open and close ------------------------------------------------------------
 
+DWORD MciLibrary::Configure(std::string_view name, HWND parent) {
+  std::string install = Lower(name);
+  if (DevicePtr device = FindDevice(name)) {
+    install = device->installName;
+  } else if (!registry_.Params(install)) {
+    return MCIERR_INVALID_DEVICE_NAME;
+  }
+  std::lock_guard lock(lifecycle_);
+  const bool loadedHere = !ModuleLoaded();
+  if (DWORD err = LoadModule()) return err;
+  const std::u16string alias = platform::Widen(install);
+  DRVCONFIGINFO info{sizeof(DRVCONFIGINFO), u"MCI", alias.c_str()};
+  Proc(queryDriverId_, queryDriver_, DRV_CONFIGURE, reinterpret_cast<LPARAM>(parent),
+       reinterpret_cast<LPARAM>(&info));
+  if (loadedHere) UnloadModule();
+  return 0;
+}
+
 DWORD MciLibrary::LoadModule() {
   if (ModuleLoaded()) return 0;
   if (driver_.registerResources != nullptr) driver_.registerResources();

@@ -97,6 +97,12 @@ class MciLibrary final : public platform::MciHost {
   // Devices whose break key is on (the default; "break x off" turns it off).
   std::vector<UINT> BreakableDevices() const;
 
+  // DRV_CONFIGURE over `parent` for an open device's alias or an installed
+  // name ("vcr", "vcr3"), as the control panel sends it: the configuration
+  // block names the installed device. Loads the module for the while when no
+  // device holds it. 0, or an MCI error for an unknown name.
+  DWORD Configure(std::string_view name, HWND parent);
+
   std::optional<UINT> DeviceIdOf(std::string_view alias) const;
   std::optional<std::string> AliasOf(UINT deviceId) const;
   std::vector<std::string> OpenAliases() const;

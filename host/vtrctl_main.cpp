@@ -21,6 +21,9 @@
 #include <vector>
 
 #include "config/ballistics.h"
+#ifdef VTR_HAVE_CURSES
+#include "host/dialog_form.h"
+#endif
 #include "host/mci_library.h"
 #include "host/mci_text.h"
 #include "platform/serial_ports.h"
@@ -84,7 +87,8 @@ void Usage(std::FILE* out) {
                "\n"
                "Script lines: a command string, \"# comment\", \".wait MS\" (let MS\n"
                "milliseconds pass), \".notify [TIMEOUT_MS]\" (wait for the next notification,\n"
-               "default %ld ms; fails on timeout).\n"
+               "default %ld ms; fails on timeout), \".config [ALIAS]\" (the configuration\n"
+               "dialogs of an open alias or an installed name, default vcr, in the terminal).\n"
                "Output: \"COMMAND -> RESULT\" per command (the return string, \"ok\", or\n"
                "\"error N: TEXT\"), and \"notify CODE: COMMAND\" for each notification.\n"
                "Ctrl-C breaks a waiting command.\n",
@@ -303,8 +307,37 @@ class Console {
       PrintLine(line + " -> error: no notification within " + std::to_string(timeout) + " ms");
       return false;
     }
-    PrintLine(line + " -> error: unknown directive (.wait MS, .notify [TIMEOUT_MS])");
+    if (word == ".config") return Configure(line, arg.empty() ? "vcr" : arg);
+    PrintLine(line +
+              " -> error: unknown directive (.wait MS, .notify [TIMEOUT_MS], .config [ALIAS])");
     return false;
+  }
+
+  bool Configure(const std::string& line, const std::string& name) {
+#ifdef VTR_HAVE_CURSES
+    if (::isatty(STDIN_FILENO) == 0 || ::isatty(STDOUT_FILENO) == 0) {
+      PrintLine(line + " -> error: the configuration dialogs need a terminal");
+      return false;
+    }
+    vtr::host::TerminalForm form;
+    vtr::platform::SetDialogUi(&form);
+    const DWORD err = lib_.Configure(name, vtr::platform::ConsoleWindow());
+    vtr::platform::SetDialogUi(nullptr);
+    if (err != 0) {
+      PrintLine(line + " -> error " + std::to_string(err) + ": " + vtr::host::ErrorText(err));
+      return false;
+    }
+    if (form.Failed()) {
+      PrintLine(line + " -> error: the terminal cannot show the dialogs (check TERM)");
+      return false;
+    }
+    PrintLine(line + " -> ok");
+    return true;
+#else
+    (void)name;
+    PrintLine(line + " -> error: built without ncurses (no terminal dialogs)");
+    return false;
+#endif
   }
 
   MciLibrary& lib_;

@@ -36,6 +36,7 @@ using LPDWORD = DWORD*;
 using UINT_PTR = std::uintptr_t;
 using DWORD_PTR = std::uintptr_t;
 using LONG_PTR = std::intptr_t;
+using INT_PTR = std::intptr_t;
 using WPARAM = UINT_PTR;
 using LPARAM = LONG_PTR;
 using LRESULT = LONG_PTR;
@@ -195,6 +196,37 @@ BOOL SetCommState(HANDLE hFile, LPDCB lpDCB);
 UINT GetPrivateProfileIntA(LPCSTR lpAppName, LPCSTR lpKeyName, INT nDefault, LPCSTR lpFileName);
 BOOL WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpString,
                                 LPCSTR lpFileName);
+
+// ---- dialog boxes ------------------------------------------------------------
+// Modal dialogs from the module's templates and the control calls the
+// configuration dialogs make. On POSIX the dialog manager of platform/posix
+// keeps the controls; a user interface (platform/dialogs.h) shows them.
+#define WM_INITDIALOG 0x0110u
+#define WM_COMMAND 0x0111u
+#define BM_GETCHECK 0x00F0u
+#define BM_SETCHECK 0x00F1u
+#define BST_UNCHECKED 0x0000u
+#define BST_CHECKED 0x0001u
+#define CB_GETCOUNT 0x0146u
+#define CB_GETCURSEL 0x0147u
+#define CB_ADDSTRING 0x0143u
+#define CB_RESETCONTENT 0x014Bu
+#define CB_SETCURSEL 0x014Eu
+#define CB_ERR (-1)
+#define IDOK 1
+#define IDCANCEL 2
+#define LOWORD(l) (static_cast<WORD>(static_cast<DWORD_PTR>(l) & 0xFFFF))
+#define HIWORD(l) (static_cast<WORD>((static_cast<DWORD_PTR>(l) >> 16) & 0xFFFF))
+using DLGPROC = INT_PTR(CALLBACK*)(HWND, UINT, WPARAM, LPARAM);
+INT_PTR DialogBoxParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND hWndParent,
+                        DLGPROC lpDialogFunc, LPARAM dwInitParam);
+BOOL EndDialog(HWND hDlg, INT_PTR nResult);
+LRESULT SendDlgItemMessageA(HWND hDlg, int nIDDlgItem, UINT Msg, WPARAM wParam, LPARAM lParam);
+BOOL CheckRadioButton(HWND hDlg, int nIDFirstButton, int nIDLastButton, int nIDCheckButton);
+BOOL CheckDlgButton(HWND hDlg, int nIDButton, UINT uCheck);
+UINT IsDlgButtonChecked(HWND hDlg, int nIDButton);
+BOOL SetDlgItemTextA(HWND hDlg, int nIDDlgItem, LPCSTR lpString);
+UINT GetDlgItemTextA(HWND hDlg, int nIDDlgItem, LPSTR lpString, int cchMax);
 
 // ---- installable drivers and MCI ---------------------------------------------
 #define DRV_LOAD 0x0001u

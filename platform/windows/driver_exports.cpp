@@ -11,8 +11,8 @@ BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID lpReserved) {
   return DllInstanceInit(hInstance, dwReason, lpReserved);
 }
 
-LRESULT CALLBACK vtrExportDriverProc(DWORD_PTR dwDriverID, HDRVR hDriver, UINT uMsg,
-                                     LPARAM lParam1, LPARAM lParam2) {
+LRESULT CALLBACK vtrExportDriverProc(DWORD_PTR dwDriverID, HDRVR hDriver, UINT uMsg, LPARAM lParam1,
+                                     LPARAM lParam2) {
   return DriverProc(dwDriverID, hDriver, uMsg, lParam1, lParam2);
 }
 
@@ -24,6 +24,10 @@ void CALLBACK vtrExportTimerProc(HWND hwnd, UINT uMsg, UINT_PTR idEvent, DWORD d
 
 BOOL WINAPI vtrExportDllInstanceInit(HINSTANCE hInstance, DWORD dwReason, LPVOID lpReserved) {
   return DllInstanceInit(hInstance, dwReason, lpReserved);
+}
+
+INT_PTR CALLBACK vtrExportMainConfigDlgProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam) {
+  return MainConfigDlgProc(hDlg, uMsg, wParam, lParam);
 }
 
 }  // extern "C"

@@ -9,8 +9,6 @@
 #include "config/profile.h"
 #include "tests/support/driver_fixture.h"
 
-void FormDeviceName(LPCWSTR lpstrParams, char* szSection, DWORD* pdwNumber);
-
 namespace vtr::test {
 namespace {
 
@@ -20,10 +18,14 @@ TEST(DeviceName, NumbersAndSectionsFromTheParameterString) {
     const char* section;
     DWORD number;
   } cases[] = {
-      {u"videotape", "videotape", 0},    {u"videotape1", "videotape1", 1},
-      {u"videotape12", "videotape12", 12}, {u"vcr3", "videotape3", 3},
-      {u"videotape123", "videotape12", 12}, {u"", "videotape", 0},
-      {nullptr, "videotape", 0},         {u"a7b9", "videotape7", 7},
+      {u"videotape", "videotape", 0},
+      {u"videotape1", "videotape1", 1},
+      {u"videotape12", "videotape12", 12},
+      {u"vcr3", "videotape3", 3},
+      {u"videotape123", "videotape12", 12},
+      {u"", "videotape", 0},
+      {nullptr, "videotape", 0},
+      {u"a7b9", "videotape7", 7},
   };
   for (const auto& c : cases) {
     char section[16] = {};
@@ -82,8 +84,6 @@ TEST_F(SpineTest, DriverMessagesAnswerAsInstalled) {
   for (UINT msg : {DRV_QUERYCONFIGURE, DRV_INSTALL, DRV_DISABLE}) {
     EXPECT_EQ(DriverProc(0, nullptr, msg, 0, 0), 1) << msg;
   }
-  DRVCONFIGINFO info{12, nullptr, nullptr};
-  EXPECT_EQ(DriverProc(0, nullptr, DRV_CONFIGURE, 0, reinterpret_cast<LPARAM>(&info)), 0);
   EXPECT_EQ(DriverProc(0, nullptr, DRV_OPEN, 0, 0), 10000);  // no parameter block
   EXPECT_EQ(LoadSlotRecord(0), nullptr);
   MCI_OPEN_DRIVER_PARMS op{3, u"videotape", 0, 0};
@@ -174,7 +174,8 @@ TEST_F(ProfileTest, DetectionChoosesTheFirstRowAndSaves) {
     EXPECT_EQ(rec.EditIn, -static_cast<int>(row.wEditIn));
     EXPECT_EQ(rec.EEOut, -static_cast<int>(row.wEEOut));
     EXPECT_EQ(rec.CanEdit, 1u);  // not a model field
-    EXPECT_NE(dir_.ReadIni().find(std::string("VTRName=") + c.name + "\n"), std::string::npos) << c.name;
+    EXPECT_NE(dir_.ReadIni().find(std::string("VTRName=") + c.name + "\n"), std::string::npos)
+        << c.name;
     EXPECT_EQ(Load("videotape3").VTRID, c.row);
   }
 }

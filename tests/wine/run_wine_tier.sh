@@ -350,8 +350,26 @@ uninstall_and_taken_name() {
   fi
 }
 
+# Configuration dialogs through DRV_CONFIGURE (tests/wine/run_dialog_test.sh); runs while
+# the package is installed, before the uninstall step.
+dialogs() {
+  local dialog_out dialog_status
+  dialog_out="$(WINE_BIN="$WINE_BIN" WINESERVER="$WINESERVER" BIN="$BIN" WORK="$WORK" \
+    bash "$HERE/run_dialog_test.sh" 2>&1)"
+  dialog_status=$?
+  echo "$dialog_out"
+  if grep -q '^SKIP:' <<<"$dialog_out"; then
+    :
+  elif [[ $dialog_status -eq 0 ]]; then
+    pass "DRV_CONFIGURE shows the dialogs and they change VTR.INI as expected"
+  else
+    flunk "configuration dialogs under Wine"
+  fi
+}
+
 if [[ $HAVE_DRIVER == 1 ]] && install_from_inf; then
   end_to_end
+  dialogs
   uninstall_and_taken_name
 else
   flunk "the Windows package did not build or install: end-to-end comparison not run"

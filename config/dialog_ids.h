@@ -1,0 +1,75 @@
+// Control identifiers of the configuration dialogs, shared by the dialog
+// procedures and the resource script (which allows nothing but #define here).
+#pragma once
+
+// "IDD_MAIN_SETTINGS"
+#define IDC_VTR_NAME 1000
+#define IDC_COM_PORT 1001
+#define IDC_HARDWARE 1004
+#define IDC_EDITING 1005
+#define IDC_TC_AUTO 1006
+#define IDC_TC_CTL 1007
+#define IDC_TC_VITC 1008
+#define IDC_TC_LTC 1009
+#define IDC_ET_PLAYER 1010
+#define IDC_ET_REC_PAUSE 1011
+#define IDC_ET_EDIT_ON_OFF 1012
+#define IDC_ET_AUTO_EDIT 1013
+#define IDC_NTSC 1014
+#define IDC_PAL 1015
+#define IDC_SET_DEFAULT 1016
+
+// "IDD_3_ADV_CAPABILITIES"
+#define IDC_CAN_CUE 1032
+#define IDC_CAN_RECORD 1033
+#define IDC_CAN_EJECT 1034
+#define IDC_CAN_EDIT 1035
+#define IDC_CAN_AUTO 1036
+#define IDC_CAN_ASSEMBLE 1037
+#define IDC_CAN_INS_VID 1038
+#define IDC_CAN_INS_AUD 1039
+#define IDC_CAN_INS_TC 1040
+#define IDC_CAN_STEP 1041
+#define IDC_HAS_TC 1042
+#define IDC_HAS_CTL 1043
+#define IDC_HAS_LTC 1044
+#define IDC_HAS_VTC 1045
+#define IDC_TIMER_LTC 1046
+#define IDC_TIMER_VITC 1047
+#define IDC_TIMER_LVTC 1048
+#define IDC_TIMER_CTL 1049
+#define IDC_REC_INHIBIT 1050
+#define IDC_HAS_DF_FLAG 1051
+#define IDC_EE_STOP 1052
+#define IDC_PROHIBIT_EE 1053
+#define IDC_HAS_CF_FLAG 1054
+#define IDC_ENABLE_CF 1055
+#define IDC_SPEED_DELAY 1056
+#define IDC_LTC_TRACK 1086
+
+// "IDD_4_ADV_EDITING"
+#define IDC_EDIT_IN 1059
+#define IDC_EDIT_OUT 1060
+#define IDC_EE_IN 1061
+#define IDC_EE_OUT 1062
+#define IDC_PRESET 1063
+#define IDC_IN_DELAY 1064
+#define IDC_OUT_DELAY 1065
+#define IDC_PRESET_DELAY 1066
+#define IDC_PREROLL_BIAS 1067
+#define IDC_CAN_BUMP 1068
+#define IDC_BUMP_DELAY 1070
+#define IDC_BUMP_BIAS 1071
+#define IDC_BUMP_PHASE 1072
+#define IDC_BUMP_FWD 1073
+#define IDC_BUMP_REV 1074
+#define IDC_PREROLL 1078
+#define IDC_POSTROLL 1079
+#define IDC_REC_PREROLL 1080
+#define IDC_REC_POSTROLL 1081
+#define IDC_INS_PREROLL 1082
+#define IDC_INS_POSTROLL 1083
+#define IDC_BUMP_ONCE 1088
+#define IDC_BUMP_PLAY 1089
+#define IDC_BUMP_TYPE 1090
+#define IDC_CF_PHASE 1091

@@ -1,0 +1,127 @@
+// vtrconfig's terminal form in a real terminal: tmux runs it, send-keys types
+// and capture-pane reads the screen.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/platform/temp_dir.h"
+
+namespace vtr::test {
+namespace {
+
+std::string Shell(const std::string& command) {
+  std::string out;
+  if (FILE* p = ::popen(command.c_str(), "r")) {
+    char buf[4096];
+    std::size_t n = 0;
+    while ((n = std::fread(buf, 1, sizeof(buf), p)) > 0) out.append(buf, n);
+    ::pclose(p);
+  }
+  return out;
+}
+
+int Key(const std::string& ini, const std::string& key) {
+  const auto at = ini.find("\n" + key + "=");
+  return at == std::string::npos ? -99999 : std::atoi(ini.c_str() + at + key.size() + 2);
+}
+
+class TerminalForm : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (std::system("command -v tmux >/dev/null 2>&1") != 0) {
+      GTEST_SKIP() << "tmux not installed (apt-get install tmux): terminal form not tested";
+    }
+  }
+  void TearDown() override { StopServer(); }
+  // Each run gets a server of its own: a server whose last session ends
+  // shuts down, and a new session could race with that.
+  void StartServer(int run, const std::string& args) {
+    socket_ = "vtr422-form-" + std::to_string(::getpid()) + "-" + std::to_string(run);
+    Shell(Tmux("new-session -d -s form " + args));
+  }
+  void StopServer() {
+    if (!socket_.empty()) Shell(Tmux("kill-server") + " 2>/dev/null");
+    socket_.clear();
+  }
+  std::string Tmux(const std::string& args) const { return "tmux -L " + socket_ + " " + args; }
+  std::string Screen() const { return Shell(Tmux("capture-pane -p -t form 2>/dev/null")); }
+  // Waits (bounded) for text on the screen.
+  bool WaitFor(const std::string& text) const {
+    for (int i = 0; i < 200; ++i) {
+      if (Screen().find(text) != std::string::npos) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+  }
+
+  std::string socket_;
+};
+
+TEST_F(TerminalForm, KeysEditTheProfileAndEscapeChangesNothing) {
+  const std::string before =
+      "; kept as is\n[videotape3]\nVTRID=19\nComPort=2\nCanCue=1\nCanRecord=1\n";
+  struct Case {
+    const char* name;
+    int cols, rows;
+    std::vector<std::string> keys;
+    const char* shown;                    // on the screen before the keys
+    std::map<std::string, int> expected;  // empty: the file stays as it was
+  } cases[] = {
+      {"model and port, Enter",
+       100,
+       30,
+       {"Down", "Tab", "Down", "Enter"},
+       "Orvanta Driver Config",
+       {{"VTRID", 20}, {"ComPort", 5}}},
+      {"Escape", 100, 30, {"Down", "Tab", "Down", "Escape"}, "Sony BVW-75", {}},
+      {"hardware dialog",
+       100,
+       30,
+       // to "Hardware...", open it, clear "Can Cue", OK; on to the main OK button
+       {"Tab", "Tab", "Tab", "Tab", "Tab", "Space", "Space", "Enter", "Tab", "Tab", "Tab", "Enter"},
+       "COM2",
+       {{"VTRID", 19}, {"CanCue", 0}}},
+      {"too small", 40, 10, {"Escape"}, "too small", {}},
+  };
+  int run = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::string ini = dir.path() + "/VTR.INI";
+    std::ofstream(ini) << before;
+    // COM2 and COM5 open (each open of /dev/ptmx is a new terminal); no others.
+    std::string env = "env";
+    for (int n = 1; n <= 8; ++n) {
+      env += " VTR422_COM" + std::to_string(n) + "=" +
+             (n == 2 || n == 5 ? "/dev/ptmx" : "/nonexistent/vtr422");
+    }
+    const std::string program = env + " " VTRCONFIG_PATH " --device vcr3 --profile-dir " +
+                                dir.path() + "; echo vtrconfig-exit=$?; sleep 60";
+    StartServer(++run, "-x " + std::to_string(c.cols) + " -y " + std::to_string(c.rows) + " '" +
+                           program + "'");
+    ASSERT_TRUE(WaitFor(c.shown)) << Screen();
+    for (const auto& k : c.keys) Shell(Tmux("send-keys -t form " + k));
+    ASSERT_TRUE(WaitFor("vtrconfig-exit=0")) << Screen();
+    const std::string after = ReadAll(ini);
+    if (c.expected.empty()) {
+      EXPECT_EQ(after, before);
+    } else {
+      EXPECT_EQ(after.rfind("; kept as is\n", 0), 0u);
+      for (const auto& [key, value] : c.expected) EXPECT_EQ(Key(after, key), value) << key;
+    }
+    StopServer();
+  }
+}
+
+}  // namespace
+}  // namespace vtr::test
