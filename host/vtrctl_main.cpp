@@ -91,7 +91,9 @@ void Usage(std::FILE* out) {
                "(send command message MSG with flags F and a parameter block of one value\n"
                "per slot, the callback first; numbers decimal or 0x hex; with the notify\n"
                "flag 0x1 and callback 0 vtrctl supplies the callback; prints the result\n"
-               "and the block's words as the driver left them).\n"
+               "and the block's words as the driver left them), \".recorded [FROM TO]\" (with\n"
+               "--sim: what the virtual deck recorded where, per track, and where the latest\n"
+               "take landed against tape frames FROM..TO, the error in frames).\n"
                "Output: \"COMMAND -> RESULT\" per command (the return string, \"ok\", or\n"
                "\"error N: TEXT\"), and \"notify CODE: COMMAND\" for each notification.\n"
                "Ctrl-C breaks a waiting command.\n",
@@ -252,6 +254,9 @@ void WatchBreaks(MciLibrary& lib, std::atomic<bool>& quit) {
 class Console {
  public:
   Console(MciLibrary& lib, Notifications& notes) : lib_(lib), notes_(notes) {}
+#ifdef VTR_HAVE_SIM
+  std::shared_ptr<vtr::sim::Deck> deck;  // the embedded virtual deck, with --sim
+#endif
 
   // Runs one line (command or directive); false when it failed.
   bool Run(const std::string& raw) {
@@ -307,6 +312,29 @@ class Console {
     for (const std::string& note : deferred) PrintLine(note);
     return r.ok();
   }
+#ifdef VTR_HAVE_SIM
+  // The deck's record map; with FROM TO (tape frames), where the latest take
+  // landed against them.
+  bool Recorded(const std::string& line, const std::string& arg) {
+    const auto tracks = deck->Recorded();
+    std::string map = vtr::sim::FormatRecordMap(tracks, deck->Config().standard);
+    map.pop_back();
+    if (arg.empty()) {
+      PrintLine(map);
+      return true;
+    }
+    unsigned from = 0, to = 0;
+    char extra = 0;
+    if (std::sscanf(arg.c_str(), "%u %u %c", &from, &to, &extra) != 2 || to < from) {
+      PrintLine(line + " -> error: .recorded [FROM TO] takes two tape frames, FROM <= TO");
+      return false;
+    }
+    PrintLine(map);
+    std::string landing = vtr::sim::FormatLanding(tracks, from, to);
+    PrintLine(landing.empty() ? "nothing landed" : landing);
+    return !landing.empty();
+  }
+#endif
   static std::string Trim(const std::string& s) {
     auto b = s.find_first_not_of(" \t\r\n");
     if (b == std::string::npos) return {};
@@ -335,6 +363,9 @@ class Console {
       return true;
     }
     if (word == ".send") return Send(line, arg);
+#ifdef VTR_HAVE_SIM
+    if (word == ".recorded" && deck) return Recorded(line, arg);
+#endif
     if (word == ".notify" && numberOk) {
       long timeout = arg.empty() ? kDefaultNotifyTimeoutMs : ms;
       if (notes_.Wait(std::chrono::milliseconds(timeout))) return true;
@@ -498,6 +529,9 @@ int main(int argc, char** argv) {
     Notifications notes;
     MciLibrary lib(vtr::host::RealDriver(), std::move(registry));
     Console console(lib, notes);
+#ifdef VTR_HAVE_SIM
+    console.deck = deck;
+#endif
 
     std::atomic<bool> quit{false};
     std::thread breaks;
