@@ -269,6 +269,7 @@ class Console {
     tDeferred = &deferred;
     CommandResult r = lib_.SendString(line, cb);
     tDeferred = nullptr;
+    if (r.ok() && vtr::host::ToLowerAscii(line).starts_with("open ")) ReadPositionOnce(r.deviceId);
     if (r.ok()) {
       PrintLine(line + " -> " + (r.text.empty() ? std::string("ok") : r.text));
     } else {
@@ -280,6 +281,11 @@ class Console {
   }
 
  private:
+  // The driver writes positions as timecode of the kind it last read (30 frames
+  // a second before the first read, even on a PAL machine): read one at once.
+  void ReadPositionOnce(UINT deviceId) {
+    if (auto alias = lib_.AliasOf(deviceId)) lib_.SendString("status " + *alias + " position");
+  }
   CallbackHandle NotifyTo(const std::string& line) {
     return lib_.RegisterCallback([this, line](const Notification& n) { notes_.Arrived(line, n); });
   }
