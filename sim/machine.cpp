@@ -326,21 +326,21 @@ void Machine::SettleLaying() {
   while (!laying_.empty() && laying_.front().until && *laying_.front().until <= pos_ + 1e-6) {
     const Laying l = laying_.front();
     laying_.erase(laying_.begin());
-    Lay(recorded_, l, *l.until);
-    if ((l.tracks & 1u << kTimecodeTrack) != 0 && *l.until > l.from) {
-      tc_generator = static_cast<std::uint32_t>(
-          (l.tc + static_cast<std::uint64_t>(std::llround(*l.until - l.from))) % rate_.per_day);
+    const std::uint32_t frames = Lay(recorded_, l, *l.until);
+    // The generator runs while it lays timecode.
+    if ((l.tracks & 1u << kTimecodeTrack) != 0) {
+      tc_generator = static_cast<std::uint32_t>((std::uint64_t{l.tc} + frames) % rate_.per_day);
     }
   }
 }
 
-void Machine::Lay(std::array<std::vector<RecordedSpan>, kTracks>& map, const Laying& l,
-                  double end) const {
+std::uint32_t Machine::Lay(std::array<std::vector<RecordedSpan>, kTracks>& map, const Laying& l,
+                           double end) const {
   const auto frame = [](double p) {
     return static_cast<std::uint32_t>(std::floor(std::max(p, 0.0) + 1e-6));
   };
   const std::uint32_t first = frame(l.from), last = frame(end);
-  if (last <= first) return;
+  if (last <= first) return 0;
   for (std::size_t t = 0; t < kTracks; ++t) {
     if ((l.tracks & 1u << t) == 0) continue;
     std::vector<RecordedSpan> kept;
@@ -368,6 +368,7 @@ void Machine::Lay(std::array<std::vector<RecordedSpan>, kTracks>& map, const Lay
               [](const RecordedSpan& a, const RecordedSpan& b) { return a.first < b.first; });
     map[t] = std::move(kept);
   }
+  return last - first;
 }
 
 std::vector<RecordedTrack> Machine::Recorded() {

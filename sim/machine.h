@@ -94,7 +94,9 @@ class Machine {
   void BeginLaying(unsigned tracks, TakeKind kind, int delay_frames);
   void EndLaying(int delay_frames);
   void SettleLaying();
-  void Lay(std::array<std::vector<RecordedSpan>, kTracks>& map, const Laying& l, double end) const;
+  // Lays `l` up to `end` into `map`; answers the frames laid.
+  std::uint32_t Lay(std::array<std::vector<RecordedSpan>, kTracks>& map, const Laying& l,
+                    double end) const;
   unsigned AllTracks() const;
   unsigned PresetTracks() const;
   void StartEdit();

@@ -11,7 +11,6 @@
 #include "link/frames.h"
 #include "link/timecode.h"
 #include "monitor/poll.h"
-#include "platform/serial_ports.h"
 #include "tests/support/driver_fixture.h"
 
 namespace vtr::test {
@@ -60,17 +59,16 @@ F All(std::vector<F> parts) {
 
 class HandlerFamilies : public DriverFixture {
  protected:
-  // A freshly opened device on a deck of `family`, the command frames as loaded.
+  vtr::sim::DeckConfig DeckSetup() override {
+    auto cfg = DriverFixture::DeckSetup();
+    cfg.family = family_;
+    return cfg;
+  }
+  // A freshly loaded driver and opened device on a deck of `family`.
   void Fresh(Family family) {
-    if (DeviceRecord* rec = Record()) {
-      while (rec->nOpenCount > 0) CloseDevice();
-      DriverProc(0, reinterpret_cast<HDRVR>(static_cast<UINT_PTR>(rec->hDriver)), DRV_CLOSE, 0, 0);
-    }
-    auto cfg = vtr::sim::DeckConfig::ForModel(19);
-    cfg.family = family;
-    deck_ = std::make_shared<vtr::sim::Deck>(cfg);
-    vtr::platform::BindVirtualPort(kComPort, deck_);
-    ResetCommandTable();
+    TearDown();
+    family_ = family;
+    SetUp();
     OpenQuietly();
   }
   std::vector<std::string> Wire() const {
@@ -101,6 +99,7 @@ class HandlerFamilies : public DriverFixture {
       if (r.after) r.after(*Record(), block);
     }
   }
+  Family family_ = Family::kZdkr;
 };
 
 constexpr UINT kEdit = MCI_VTR_EDIT, kEditStatus = MCI_VTR_EDIT_STATUS, kStripe = MCI_VTR_STRIPE;
