@@ -4,7 +4,6 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -19,7 +18,6 @@
 #include <optional>
 #include <string>
 #include <thread>
-#include <variant>
 #include <vector>
 
 #include "config/ballistics.h"
@@ -290,33 +288,13 @@ class Console {
     return lib_.RegisterCallback([this, line](const Notification& n) { notes_.Arrived(line, n); });
   }
   bool Send(const std::string& line, std::string_view args) {
-    auto parsed = vtr::host::ParseSendRequest(args);
-    if (auto* error = std::get_if<std::string>(&parsed)) {
-      PrintLine(line + " -> error: " + *error);
-      return false;
-    }
-    auto& request = std::get<vtr::host::SendRequest>(parsed);
-    std::optional<UINT> id = lib_.DeviceIdOf(request.alias);
-    if (!id) {
-      PrintLine(line + " -> error: no open device '" + request.alias + "'");
-      return false;
-    }
-    if ((request.flags & MCI_NOTIFY) && (request.words.empty() || request.words[0] == 0)) {
-      request.words.resize(std::max<std::size_t>(request.words.size(), 1));
-      request.words[0] = NotifyTo(line).value;
-    }
     std::vector<std::string> deferred;
     tDeferred = &deferred;
-    vtr::host::MessageResult r =
-        lib_.SendCommand(*id, request.message, request.flags, request.words);
+    auto [ok, text] = vtr::host::RunSend(lib_, args, [&] { return NotifyTo(line); });
     tDeferred = nullptr;
-    if (r.error == MCIERR_PARAM_OVERFLOW && r.words.empty()) {
-      PrintLine(line + " -> error: too many words for the parameter block");
-    } else {
-      PrintLine(line + " -> " + vtr::host::FormatMessageResult(r));
-    }
+    PrintLine(line + " -> " + text);
     for (const std::string& note : deferred) PrintLine(note);
-    return r.ok();
+    return ok;
   }
 #ifdef VTR_HAVE_SIM
   // The deck's record map; with FROM TO (tape frames), where the latest take
