@@ -347,9 +347,13 @@ class Console {
       return true;
     }
     if (word == ".send") return Send(line, arg);
+    if (word == ".recorded") {
 #ifdef VTR_HAVE_SIM
-    if (word == ".recorded" && deck) return Recorded(line, arg);
+      if (deck) return Recorded(line, arg);
 #endif
+      PrintLine(line + " -> error: .recorded needs the virtual deck (--sim)");
+      return false;
+    }
     if (word == ".notify" && numberOk) {
       long timeout = arg.empty() ? kDefaultNotifyTimeoutMs : ms;
       if (notes_.Wait(std::chrono::milliseconds(timeout))) return true;
