@@ -26,6 +26,7 @@
 #endif
 #include "host/mci_library.h"
 #include "host/mci_text.h"
+#include "host/raw_message.h"
 #include "platform/serial_ports.h"
 #ifdef VTR_HAVE_SIM
 #include "sim/deck.h"
@@ -88,7 +89,14 @@ void Usage(std::FILE* out) {
                "Script lines: a command string, \"# comment\", \".wait MS\" (let MS\n"
                "milliseconds pass), \".notify [TIMEOUT_MS]\" (wait for the next notification,\n"
                "default %ld ms; fails on timeout), \".config [ALIAS]\" (the configuration\n"
-               "dialogs of an open alias or an installed name, default vcr, in the terminal).\n"
+               "dialogs of an open alias or an installed name, default vcr, in the terminal),\n"
+               "\".send ALIAS MSG [flags=F] [words=A,B,...]\"\n"
+               "(send command message MSG with flags F and a parameter block of one value\n"
+               "per slot, the callback first; numbers decimal or 0x hex; with the notify\n"
+               "flag 0x1 and callback 0 vtrctl supplies the callback; prints the result\n"
+               "and the block's words as the driver left them), \".recorded [FROM TO]\" (with\n"
+               "--sim: what the virtual deck recorded where, per track, and where the latest\n"
+               "take landed against tape frames FROM..TO, the error in frames).\n"
                "Output: \"COMMAND -> RESULT\" per command (the return string, \"ok\", or\n"
                "\"error N: TEXT\"), and \"notify CODE: COMMAND\" for each notification.\n"
                "Ctrl-C breaks a waiting command.\n",
@@ -249,6 +257,9 @@ void WatchBreaks(MciLibrary& lib, std::atomic<bool>& quit) {
 class Console {
  public:
   Console(MciLibrary& lib, Notifications& notes) : lib_(lib), notes_(notes) {}
+#ifdef VTR_HAVE_SIM
+  std::shared_ptr<vtr::sim::Deck> deck;  // the embedded virtual deck, with --sim
+#endif
 
   // Runs one line (command or directive); false when it failed.
   bool Run(const std::string& raw) {
@@ -256,13 +267,12 @@ class Console {
     if (line.empty() || line[0] == '#') return true;
     if (line[0] == '.') return Directive(line);
     CallbackHandle cb;
-    if (MentionsNotify(line)) {
-      cb = lib_.RegisterCallback([this, line](const Notification& n) { notes_.Arrived(line, n); });
-    }
+    if (MentionsNotify(line)) cb = NotifyTo(line);
     std::vector<std::string> deferred;
     tDeferred = &deferred;
     CommandResult r = lib_.SendString(line, cb);
     tDeferred = nullptr;
+    if (r.ok() && vtr::host::ToLowerAscii(line).starts_with("open ")) ReadPositionOnce(r.deviceId);
     if (r.ok()) {
       PrintLine(line + " -> " + (r.text.empty() ? std::string("ok") : r.text));
     } else {
@@ -274,6 +284,46 @@ class Console {
   }
 
  private:
+  // The driver writes positions as timecode of the kind it last read (30 frames
+  // a second before the first read, even on a PAL machine): read one at once.
+  void ReadPositionOnce(UINT deviceId) {
+    if (auto alias = lib_.AliasOf(deviceId)) lib_.SendString("status " + *alias + " position");
+  }
+  CallbackHandle NotifyTo(const std::string& line) {
+    return lib_.RegisterCallback([this, line](const Notification& n) { notes_.Arrived(line, n); });
+  }
+  bool Send(const std::string& line, std::string_view args) {
+    std::vector<std::string> deferred;
+    tDeferred = &deferred;
+    auto [ok, text] = vtr::host::RunSend(lib_, args, [&] { return NotifyTo(line); });
+    tDeferred = nullptr;
+    PrintLine(line + " -> " + text);
+    for (const std::string& note : deferred) PrintLine(note);
+    return ok;
+  }
+#ifdef VTR_HAVE_SIM
+  // The deck's record map; with FROM TO (tape frames), where the latest take
+  // landed against them.
+  bool Recorded(const std::string& line, const std::string& arg) {
+    const auto tracks = deck->Recorded();
+    std::string map = vtr::sim::FormatRecordMap(tracks, deck->Config().standard);
+    map.pop_back();
+    if (arg.empty()) {
+      PrintLine(map);
+      return true;
+    }
+    unsigned from = 0, to = 0;
+    char extra = 0;
+    if (std::sscanf(arg.c_str(), "%u %u %c", &from, &to, &extra) != 2 || to < from) {
+      PrintLine(line + " -> error: .recorded [FROM TO] takes two tape frames, FROM <= TO");
+      return false;
+    }
+    PrintLine(map);
+    std::string landing = vtr::sim::FormatLanding(tracks, from, to);
+    PrintLine(landing.empty() ? "nothing landed" : landing);
+    return !landing.empty();
+  }
+#endif
   static std::string Trim(const std::string& s) {
     auto b = s.find_first_not_of(" \t\r\n");
     if (b == std::string::npos) return {};
@@ -301,6 +351,14 @@ class Console {
       std::this_thread::sleep_for(std::chrono::milliseconds(ms));
       return true;
     }
+    if (word == ".send") return Send(line, arg);
+    if (word == ".recorded") {
+#ifdef VTR_HAVE_SIM
+      if (deck) return Recorded(line, arg);
+#endif
+      PrintLine(line + " -> error: .recorded needs the virtual deck (--sim)");
+      return false;
+    }
     if (word == ".notify" && numberOk) {
       long timeout = arg.empty() ? kDefaultNotifyTimeoutMs : ms;
       if (notes_.Wait(std::chrono::milliseconds(timeout))) return true;
@@ -309,7 +367,8 @@ class Console {
     }
     if (word == ".config") return Configure(line, arg.empty() ? "vcr" : arg);
     PrintLine(line +
-              " -> error: unknown directive (.wait MS, .notify [TIMEOUT_MS], .config [ALIAS])");
+              " -> error: unknown directive (.wait MS, .notify [TIMEOUT_MS], .config [ALIAS], "
+              ".send ALIAS MSG ...)");
     return false;
   }
 
@@ -492,6 +551,9 @@ int main(int argc, char** argv) {
     Notifications notes;
     MciLibrary lib(vtr::host::RealDriver(), std::move(registry));
     Console console(lib, notes);
+#ifdef VTR_HAVE_SIM
+    console.deck = deck;
+#endif
 
     std::atomic<bool> quit{false};
     std::thread breaks;

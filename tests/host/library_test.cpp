@@ -6,9 +6,11 @@
 #include <cstring>
 #include <thread>
 
+#include "commands/handlers.h"
 #include "driver/parms.h"
 #include "host/mci_library.h"
 #include "host/mci_text.h"
+#include "host/raw_message.h"
 #include "tests/host/fake_driver.h"
 
 namespace vtr::host {
@@ -161,6 +163,107 @@ TEST_F(LibraryTest, StringReturnsComeBackFromTheCallersBuffer) {
   EXPECT_EQ(Send("info tape product").text, "Kestrel VTR");
 }
 
+// The raw message path lays values out by the device's table (callback and
+// text slots pointer-sized, the rest 32 bits), lays a message the table lacks
+// out as words, and answers the block as the driver left it (here the driver
+// writes 77 into the word after the callback).
+TEST_F(LibraryTest, SendCommandLaysTheBlockOutByTheTable) {
+  ASSERT_EQ(Send("open vcr alias tape").error, 0u);
+  constexpr std::size_t P = sizeof(DWORD_PTR);
+  fake.onCommand = [](const DriverCall&, std::uint8_t* block) -> LRESULT {
+    const DWORD answer = 77;
+    std::memcpy(block + sizeof(DWORD_PTR), &answer, sizeof answer);
+    return 0;
+  };
+  struct Row {
+    UINT id;
+    UINT message;
+    std::vector<DWORD_PTR> in;
+    DWORD error;
+    std::vector<std::pair<std::size_t, DWORD>> sent;  // words at byte offsets of the block
+    std::vector<DWORD_PTR> out;
+    const char* text = "";
+  };
+  // clang-format off
+  const std::vector<Row> rows{
+      {1, MCI_VTR_STRIPE, {0x4000, 1, 0x00100000, 2392000}, 0, {{P, 1}, {P + 4, 0x00100000}, {P + 8, 2392000}},
+       {0x4000, 77, 0x00100000, 2392000}},
+      {1, MCI_VTR_EDIT_STATUS, {}, 0, {}, {0}},  // no table entry: only the callback
+      {1, MCI_STATUS, {0, 0, 2}, 0, {{P + 4, 2}}, {0, 77, 2, 0, 0, 0, 0, 0}, "77"},
+      {1, MCI_ESCAPE, {0, 0, 9}, 0, {{2 * P, 9}}, {0, 77, 9}},  // a text slot is pointer-sized
+      {1, MCI_STATUS, {0, 0, DWORD_PTR{0xFFFFFFFFu} + 1u}, MCIERR_OUTOFRANGE, {}, {}},
+      {1, MCI_VTR_STRIPE, std::vector<DWORD_PTR>(100), MCIERR_PARAM_OVERFLOW, {}, {}},
+      {2, MCI_PLAY, {}, MCIERR_INVALID_DEVICE_ID, {}, {}},
+      {1, MCI_OPEN_DRIVER, {}, MCIERR_UNRECOGNIZED_COMMAND, {}, {}},
+      {1, DRV_OPEN, {}, MCIERR_UNRECOGNIZED_COMMAND, {}, {}},
+  };
+  // clang-format on
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.message);
+    fake.Clear();
+    MessageResult got = lib.SendCommand(r.id, r.message, 0x30000, r.in);
+    EXPECT_EQ(got.error, r.error);
+    std::vector<DriverCall> calls = fake.Calls();
+    ASSERT_EQ(calls.size(), r.error == 0 ? 1u : 0u);  // refusals send nothing
+    EXPECT_EQ(got.words, r.out);
+    EXPECT_EQ(got.text, r.text);
+    if (calls.empty()) continue;
+    EXPECT_EQ(calls[0].message, r.message);
+    EXPECT_EQ(calls[0].flags, 0x30000);
+    for (const auto& [offset, word] : r.sent) {
+      DWORD v;
+      std::memcpy(&v, calls[0].block.data() + offset, sizeof v);
+      EXPECT_EQ(v, word) << "offset " << offset;
+    }
+  }
+
+  // A text return whose buffer slot is 0 gets the library's buffer.
+  fake.onCommand = [](const DriverCall&, std::uint8_t* block) -> LRESULT {
+    VTR_INFO_PARMS p;
+    std::memcpy(&p, block, sizeof p);
+    std::memcpy(p.lpstrReturn, u"deck", 10);
+    return 0;
+  };
+  EXPECT_EQ(lib.SendCommand(1, MCI_INFO, MCI_INFO_PRODUCT, {}).text, "deck");
+  fake.onCommand = nullptr;
+  // A close through the raw path closes the device.
+  EXPECT_EQ(lib.SendCommand(1, MCI_CLOSE, 0, {}).error, 0u);
+  EXPECT_FALSE(lib.DeviceIdOf("tape"));
+}
+
+// The console's ".send": arguments, alias, a supplied callback, the printed answer.
+TEST_F(LibraryTest, SendDirective) {
+  ASSERT_EQ(Send("open vcr alias tape").error, 0u);
+  fake.onCommand = [](const DriverCall& c, std::uint8_t*) -> LRESULT {
+    return c.flags == 0x4 ? MCIERR_HARDWARE : 0;
+  };
+  int callbacks = 0;
+  const auto notifyTo = [&] {
+    return CallbackHandle{0x5000u + static_cast<DWORD_PTR>(++callbacks)};
+  };
+  // clang-format off
+  const std::pair<const char*, const char*> rows[] = {
+      {"tape 0x0C85 flags=0x30000 words=0,0,0x00100000,0", "ok words=0,0,1048576,0"},
+      {"TAPE 3204 flags=1 words=0,-1", "ok words=20481,4294967295"},  // callback supplied
+      {"tape 3204 flags=4", "error 262: There is a problem with your media device."},
+      {"tape", "error: usage: .send ALIAS MSG [flags=F] [words=A,B,...]"},
+      {"disc 3204", "error: no open device 'disc'"},
+      {"tape play", "error: message 'play' is not a number"},
+      {"tape 3204 words=1,,2", "error: word '' is not a 32-bit number"},
+      {"tape 3204 words=0x100000000", "error: word '0x100000000' is not a 32-bit number"},
+      {"tape 3204 flags=1 flags=2", "error: unexpected 'flags=2' (flags= and words= once each)"},
+      {"tape 3204 words=0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0",
+       "error: too many words for the parameter block"},
+  };
+  // clang-format on
+  for (const auto& [args, text] : rows) {
+    SendOutcome got = RunSend(lib, args, notifyTo);
+    EXPECT_TRUE(got.text.starts_with(text)) << args << " -> " << got.text;
+    EXPECT_EQ(got.ok, got.text.starts_with("ok")) << args;
+  }
+  EXPECT_EQ(callbacks, 1);
+}
+
 TEST_F(LibraryTest, NotificationsReachTheCallerThatAskedForThem) {
   ASSERT_EQ(Send("open vcr alias tape").error, 0u);
   std::vector<std::pair<int, Notification>> got;
@@ -194,10 +297,14 @@ TEST_F(LibraryTest, SysInfo) {
     const char* text;
   };
   const std::vector<Row> rows{
-      {"sysinfo all quantity", 0, "100"},      {"sysinfo all quantity open", 0, "2"},
-      {"sysinfo vcr quantity", 0, "100"},      {"sysinfo vcr quantity open", 0, "2"},
-      {"sysinfo all name 1 open", 0, "tape"},  {"sysinfo all name 2 open", 0, "vcr2"},
-      {"sysinfo vcr name 2", 0, "vcr1"},       {"sysinfo tape installname", 0, "vcr"},
+      {"sysinfo all quantity", 0, "100"},
+      {"sysinfo all quantity open", 0, "2"},
+      {"sysinfo vcr quantity", 0, "100"},
+      {"sysinfo vcr quantity open", 0, "2"},
+      {"sysinfo all name 1 open", 0, "tape"},
+      {"sysinfo all name 2 open", 0, "vcr2"},
+      {"sysinfo vcr name 2", 0, "vcr1"},
+      {"sysinfo tape installname", 0, "vcr"},
       {"sysinfo all name 3 open", MCIERR_OUTOFRANGE, ""},
       {"sysinfo tape name", MCIERR_BAD_INTEGER, ""},
       {"sysinfo tape", MCIERR_MISSING_PARAMETER, ""},
