@@ -1,4 +1,4 @@
-// Wall time of the exchange's read budget (9,500 empty attempts) on a
+// Wall and processor time of the exchange's read budget (9,500 empty attempts) on a
 // pseudo-terminal, against the cost of a bare non-blocking read.
 #include <fcntl.h>
 #include <stdlib.h>
@@ -9,6 +9,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/bench_support.h"
 #include "platform/clock.h"
 #include "platform/serial_ports.h"
 #include "platform/win32.h"
@@ -17,20 +18,6 @@ namespace {
 
 constexpr int kPort = 97;
 constexpr int kBudget = 9500;
-
-struct Pty {
-  Pty() {
-    master = posix_openpt(O_RDWR | O_NOCTTY);
-    if (master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0) {
-      if (const char* name = ptsname(master)) slave = name;
-    }
-  }
-  ~Pty() {
-    if (master >= 0) close(master);
-  }
-  int master = -1;
-  std::string slave;
-};
 
 HANDLE OpenPaced(const std::string& path) {
   vtr::platform::BindPortPath(kPort, path);
@@ -44,14 +31,16 @@ HANDLE OpenPaced(const std::string& path) {
 
 void BM_EmptyReadBudget(benchmark::State& state) {
   vtr::platform::UseRealClock();
-  Pty pty;
-  HANDLE h = pty.slave.empty() ? INVALID_HANDLE_VALUE : OpenPaced(pty.slave);
+  vtr::test::PtyPair pty;
+  HANDLE h = !pty.ok() ? INVALID_HANDLE_VALUE : OpenPaced(pty.slave());
   if (h == INVALID_HANDLE_VALUE) {
     state.SkipWithError("no pseudo-terminal");
     return;
   }
   double totalMs = 0;
+  double cpuMs = 0;
   for (auto _ : state) {
+    const double cpu0 = vtr::bench::ThreadCpuSeconds();
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < kBudget; ++i) {
       std::uint8_t b = 0;
@@ -60,20 +49,22 @@ void BM_EmptyReadBudget(benchmark::State& state) {
     }
     totalMs +=
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    cpuMs += 1000 * (vtr::bench::ThreadCpuSeconds() - cpu0);
     // Start the next budget as a new run.
     const std::uint8_t nothing = 0;
     DWORD put = 0;
     WriteFile(h, &nothing, 0, &put, nullptr);
   }
   state.counters["budget_ms"] = totalMs / static_cast<double>(state.iterations());
+  state.counters["cpu_ms"] = cpuMs / static_cast<double>(state.iterations());
   CloseHandle(h);
   vtr::platform::UnbindPort(kPort);
 }
 BENCHMARK(BM_EmptyReadBudget)->Unit(benchmark::kMillisecond)->Iterations(10);
 
 void BM_BareNonBlockingRead(benchmark::State& state) {
-  Pty pty;
-  const int fd = pty.slave.empty() ? -1 : open(pty.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  vtr::test::PtyPair pty;
+  const int fd = !pty.ok() ? -1 : open(pty.slave().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) {
     state.SkipWithError("no pseudo-terminal");
     return;
