@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Processor time per second against the number of devices, before and after.
 
 Reads two Google Benchmark JSON files (vtr_bench --benchmark_out=FILE) and
@@ -6,8 +6,8 @@ draws the BM_DevicesPerSecond figures of both into one PNG:
 
     bench/plot_cpu.py BEFORE.json AFTER.json OUT.png
 
-matplotlib comes from the Debian package python3-matplotlib, installed here
-when it is missing.
+It runs on the system's Python (/usr/bin/python3), whose matplotlib comes
+from the Debian package python3-matplotlib, installed here when it is missing.
 """
 import json
 import shutil
@@ -39,9 +39,9 @@ def series(path):
         if not r["name"].startswith("BM_DevicesPerSecond/"):
             continue
         if "/idle/" in r["name"]:
-            idle = (r["devices_open"], r["cpu_pct_of_core"])
+            idle = (r["devices_open"], max(r["cpu_pct_of_core"], 0.01))
         else:
-            tracking.append((r["devices_tracking"], r["cpu_pct_of_core"]))
+            tracking.append((r["devices_tracking"], max(r["cpu_pct_of_core"], 0.01)))
     tracking.sort()
     return tracking, idle
 
@@ -62,7 +62,8 @@ def main():
             ax.plot([idle[0]], [idle[1]], "x", color=line.get_color(),
                     label=f"{label.split()[0]}: {int(idle[0])} idle open devices")
     ax.axhline(1.0, color="grey", linestyle=":", label="target for ten devices (1% of a core)")
-    ax.set_yscale("symlog", linthresh=1.0)
+    ax.set_yscale("log")
+    ax.set_ylim(bottom=0.01)
     ax.set_xlabel("devices tracking a play (poll every 133 ms)")
     ax.set_ylabel("processor time, % of one core")
     ax.set_title("Driver processor time on paced pseudo-terminal decks")
