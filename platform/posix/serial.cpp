@@ -59,6 +59,9 @@ using namespace std::chrono_literals;
 // An empty attempt more than this long after the previous call starts a new
 // run of attempts, and with it a new schedule.
 constexpr Micros kRunGap = 1ms;
+// The longest single sleep of a wait on a device: the precision with which a
+// wait that a byte ends is charged (see WaitForLine).
+constexpr Micros kWaitSlice = 5ms;
 // How long a write may wait for room in the port's transmit queue.
 constexpr auto kWriteBudget = 1s;
 
@@ -331,10 +334,10 @@ bool ReturnsAtOnce(const COMMTIMEOUTS& t) {
          t.ReadTotalTimeoutConstant == 0;
 }
 
-// Sleeps until something arrives on the line or `until`. Returns the time up
-// to which the line is known to have been empty (`until` when nothing came),
-// or nullopt when the port died.
-std::optional<Micros> WaitForLine(Port& p, Micros until) {
+// Sleeps until something arrives on the line or `until`; the line was seen
+// empty at `seenEmpty`. Returns the time up to which the line is known to
+// have been empty (`until` when nothing came), or nullopt when the port died.
+std::optional<Micros> WaitForLine(Port& p, Micros seenEmpty, Micros until) {
   if (p.endpoint) {
     // The far end knows when its next byte lands; nothing else can arrive
     // while this port is held.
@@ -343,18 +346,26 @@ std::optional<Micros> WaitForLine(Port& p, Micros until) {
     if (const Micros now = Now(); wake > now) std::this_thread::sleep_for(wake - now);
     return wake;
   }
+  // A wake-up says a byte is there, not when it came: under load the wake
+  // can be late by tens of milliseconds, and charging that time as empty
+  // attempts could spend a caller's budget with its byte waiting. So the
+  // wait is cut into slices, and only a slice that ended empty is known empty.
   for (;;) {
     const Micros now = Now();
     if (now >= until) return until;
-    const auto wait = until - now;
+    const Micros sliceEnd = std::min(until, now + kWaitSlice);
+    const auto wait = sliceEnd - now;
     const timespec ts{static_cast<time_t>(wait.count() / 1000000),
                       static_cast<long>((wait.count() % 1000000) * 1000)};
     pollfd pfd{p.fd, POLLIN, 0};
     const int rc = ::ppoll(&pfd, 1, &ts, nullptr);
     if (rc < 0 && errno == EINTR) continue;
     if (rc < 0) return std::nullopt;
-    if (rc == 0) return until;
-    if ((pfd.revents & POLLIN) != 0) return Now();
+    if (rc == 0) {
+      seenEmpty = sliceEnd;
+      continue;
+    }
+    if ((pfd.revents & POLLIN) != 0) return seenEmpty;
     return std::nullopt;  // hung up or failed, nothing to read
   }
 }
@@ -394,7 +405,8 @@ std::optional<std::size_t> PacedAttempt(Port& p, std::uint8_t* buf, std::size_t 
   }
   if (deadline <= now) return 0;  // behind schedule: no wait
   const std::int64_t budgets = (p.runAttempts + kPacedBudget - 1) / kPacedBudget;
-  const auto emptyUntil = WaitForLine(p, p.runStart + kEmptyReadPacing * kPacedBudget * budgets);
+  const auto emptyUntil =
+      WaitForLine(p, now, p.runStart + kEmptyReadPacing * kPacedBudget * budgets);
   if (!emptyUntil) return std::nullopt;
   p.emptyUntil = *emptyUntil;
   // A byte that came by this attempt's time is this attempt's.
