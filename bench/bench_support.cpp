@@ -108,6 +108,13 @@ double PtyDeck::CpuSeconds() const {
   return Seconds(clock);
 }
 
+std::size_t PtyDeck::BlocksReceived() const {
+  const auto trace = deck_->Trace();
+  return static_cast<std::size_t>(std::count_if(trace.begin(), trace.end(), [](const auto& e) {
+    return e.direction == sim::Direction::kToDeck;
+  }));
+}
+
 void PtyDeck::Serve() {
   std::uint8_t buf[256];
   while (!stop_) {

@@ -64,6 +64,8 @@ class PtyDeck {
   platform::Micros LastByteAt() const { return platform::Micros{lastByte_.load()}; }
   // Processor time the serving thread has used so far.
   double CpuSeconds() const;
+  // Blocks the deck has received so far.
+  std::size_t BlocksReceived() const;
 
  private:
   void Serve();
