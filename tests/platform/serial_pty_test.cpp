@@ -2,6 +2,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -180,18 +181,23 @@ TEST_F(SerialPtyTest, WaitsKeepTheAttemptSchedule) {
     if (row.endpoint) vtr::platform::BindVirtualPort(kPort, endpoint);
     HANDLE h = Open();
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    const auto start = Clock::now();
-    const auto byteAt = start + std::chrono::milliseconds(row.byteAfterMs);
+    // The byte's time counts from just before the first read, whatever
+    // starting the sender cost.
+    std::atomic<Clock::time_point> byteAt{Clock::time_point::max()};
     std::thread sender;
-    if (row.byteAfterMs >= 0 && row.endpoint) {
-      endpoint->Send(vtr::platform::Now() + std::chrono::milliseconds(row.byteAfterMs), {0x10});
-    } else if (row.byteAfterMs >= 0) {
+    if (row.byteAfterMs >= 0 && !row.endpoint) {
       sender = std::thread([&] {
-        std::this_thread::sleep_until(byteAt);
+        while (byteAt.load() == Clock::time_point::max()) std::this_thread::yield();
+        std::this_thread::sleep_until(byteAt.load());
         const std::uint8_t b = 0x10;
         EXPECT_EQ(write(pty_.master(), &b, 1), 1);
       });
     }
+    if (row.byteAfterMs >= 0 && row.endpoint) {
+      endpoint->Send(vtr::platform::Now() + std::chrono::milliseconds(row.byteAfterMs), {0x10});
+    }
+    const auto start = Clock::now();
+    byteAt = start + std::chrono::milliseconds(row.byteAfterMs);
     int empty = 0;
     std::uint8_t b = 0;
     DWORD got = 0;
