@@ -370,12 +370,6 @@ std::optional<Micros> WaitForLine(Port& p, Micros seenEmpty, Micros until) {
   }
 }
 
-// One attempt of a run of empty attempts on a port whose reads return at
-// once. Attempt k of a run returns no earlier than the run's start + k x
-// kEmptyReadPacing, unless a byte ends it; the first attempt ahead of its
-// time sleeps until a byte comes or the whole budget's time is up, and the
-// attempts scheduled before the byte (or the budget's end) then answer "no
-// byte" at once, as they would have at their times.
 // An attempt scheduled before the time up to which the line is known to have
 // been empty answers "no byte" without a system call or even a clock reading:
 // the caller spends the attempts of the time it slept at a few nanoseconds each.
@@ -385,6 +379,12 @@ bool AnsweredEmpty(Port& p) {
   return true;
 }
 
+// One attempt of a run of empty attempts on a port whose reads return at
+// once. Attempt k of a run returns no earlier than the run's start + k x
+// kEmptyReadPacing, unless a byte ends it; the first attempt ahead of its
+// time sleeps until a byte comes or the whole budget's time is up, and the
+// attempts scheduled before the line was last known empty then answer "no
+// byte" at once (AnsweredEmpty), as they would have at their times.
 std::optional<std::size_t> PacedAttempt(Port& p, std::uint8_t* buf, std::size_t n) {
   const Micros now = Now();
   if (!p.inRun || now - p.lastReturn > kRunGap) {
