@@ -3,6 +3,8 @@
 // deck answering on a pseudo-terminal in real time.
 #pragma once
 
+#include <time.h>
+
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -76,6 +78,8 @@ class PtyDeck {
   std::atomic<bool> stop_{false};
   std::atomic<std::int64_t> lastByte_{0};
   std::thread thread_;
+  clockid_t clock_{};  // the serving thread's processor clock
+  bool haveClock_ = false;
 };
 
 }  // namespace vtr::bench
