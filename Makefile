@@ -2,7 +2,7 @@
 PRESET ?= default
 JOBS ?= $(shell nproc)
 
-.PHONY: all build demo test test-asan test-tsan test-all bench fuzz tidy format clean
+.PHONY: all build demo test test-asan test-tsan test-all bench bench-plot fuzz tidy format clean
 
 all: build
 
@@ -29,10 +29,16 @@ test-tsan:
 
 test-all: test test-asan test-tsan
 
+BENCH_JSON ?= build/$(PRESET)/bench/bench.json
+
 bench:
 	cmake --preset default >/dev/null
 	cmake --build --preset default -j $(JOBS)
-	./build/default/bench/vtr_bench
+	./build/default/bench/vtr_bench --benchmark_out=$(BENCH_JSON) --benchmark_out_format=json
+
+# Processor time against devices, before (bench/results/before.json) and after (the last bench run).
+bench-plot:
+	bench/plot_cpu.py bench/results/before.json $(BENCH_JSON) docs/cpu_per_device.png
 
 # libFuzzer on the command-string parser, for a bounded time (needs clang).
 FUZZ_SECONDS ?= 60

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "driver/device.h"
 #include "driver/driver.h"
 #include "driver/parms.h"
@@ -25,19 +26,7 @@ constexpr int kDevices = 10;
 // Ten opened devices on ten decks (COM11..COM20), profile in a temporary directory.
 class TenDevices {
  public:
-  TenDevices() {
-    char templ[] = "/tmp/vtr422-bench-XXXXXX";
-    dir_ = mkdtemp(templ);
-    setenv("VTR422_PROFILE_DIR", dir_.c_str(), 1);
-    std::string ini;
-    for (int i = 0; i < kDevices; ++i) {
-      ini += "[videotape" + std::to_string(i + 1) +
-             "]\nVTRID=19\nComPort=" + std::to_string(11 + i) + "\n";
-    }
-    std::FILE* f = std::fopen((dir_ + "/VTR.INI").c_str(), "w");
-    std::fputs(ini.c_str(), f);
-    std::fclose(f);
-
+  TenDevices() : profile_(kDevices, 11) {
     vtr::platform::UseVirtualClock();
     DllInstanceInit(vtr::platform::DriverModule(), 1, nullptr);
     for (int i = 0; i < kDevices; ++i) {
@@ -45,35 +34,21 @@ class TenDevices {
       cfg.latency = vtr::platform::Micros{0};
       decks_.push_back(std::make_shared<vtr::sim::Deck>(cfg));
       vtr::platform::BindVirtualPort(11 + i, decks_.back());
-      const std::u16string params = u"videotape" + vtr::platform::Widen(std::to_string(i + 1));
-      MCI_OPEN_DRIVER_PARMS op{static_cast<UINT>(1 + i), params.c_str(), 0, 0};
-      DriverProc(0, reinterpret_cast<HDRVR>(static_cast<UINT_PTR>(100 + i)), DRV_OPEN, 0,
-                 reinterpret_cast<LPARAM>(&op));
-      VTR_GENERIC_PARMS g{0};
-      DriverProc(static_cast<DWORD_PTR>(1 + i), nullptr, MCI_OPEN_DRIVER, 0,
-                 reinterpret_cast<LPARAM>(&g));
+      vtr::bench::OpenDevice(i);
     }
     TimerProc(nullptr, WM_TIMER, 0, 0);  // the first completion of every new record
   }
   ~TenDevices() {
     for (int i = 0; i < kDevices; ++i) {
-      VTR_GENERIC_PARMS g{0};
-      DriverProc(static_cast<DWORD_PTR>(1 + i), nullptr, MCI_CLOSE_DRIVER, 0,
-                 reinterpret_cast<LPARAM>(&g));
-      DriverProc(0, reinterpret_cast<HDRVR>(static_cast<UINT_PTR>(100 + i)), DRV_CLOSE, 0, 0);
+      vtr::bench::CloseDevice(i);
       vtr::platform::UnbindPort(11 + i);
     }
     DllInstanceInit(vtr::platform::DriverModule(), 0, nullptr);
     vtr::platform::UseRealClock();
-    std::system(("rm -rf " + dir_).c_str());
   }
   // Every device starts a play to a far position: the poll has work on each.
   void MakeBusy() {
-    for (int i = 0; i < kDevices; ++i) {
-      VTR_PLAY_PARMS p{0, 0, 0xFFFFFF, 0};
-      DriverProc(static_cast<DWORD_PTR>(1 + i), nullptr, MCI_PLAY, MCI_TO,
-                 reinterpret_cast<LPARAM>(&p));
-    }
+    for (int i = 0; i < kDevices; ++i) vtr::bench::StartTo(i, MCI_PLAY, 0xFFFFFF);
     for (int k = 0; k < 20; ++k) Tick();  // into the watching state, the decks playing
   }
   // One timer period of virtual time: the deck moves on, the poll runs once.
@@ -96,7 +71,7 @@ class TenDevices {
   }
 
  private:
-  std::string dir_;
+  vtr::bench::Profile profile_;
   std::vector<std::shared_ptr<vtr::sim::Deck>> decks_;
 };
 

@@ -47,5 +47,8 @@ std::string ResolvePortPath(int comNumber);
 // reads return at once. 9,500 attempts (the exchange's standard budget) span
 // 9,500 times this.
 inline constexpr Micros kEmptyReadPacing{5};
+// The exchange's standard budget of empty attempts. A wait for a byte sleeps
+// at most until the end of the current run's budget of this many attempts.
+inline constexpr std::int64_t kPacedBudget = 9500;
 
 }  // namespace vtr::platform

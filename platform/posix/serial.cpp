@@ -4,8 +4,11 @@
 // The driver's exchange polls with reads that return at once and counts
 // attempts instead of measuring time. A bare non-blocking read costs well
 // under a microsecond, far less than on the system the budget was sized
-// for, so empty attempts are paced here to a fixed schedule (see
-// kEmptyReadPacing) to keep the budget spanning a deck's reply time.
+// for, so empty attempts keep to a fixed schedule (see kEmptyReadPacing)
+// and the budget spans a deck's reply time. The schedule is kept by
+// sleeping in the kernel until a byte arrives or the budget's time is up;
+// attempts scheduled while the line was known to be empty are answered
+// without asking it again.
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
@@ -17,6 +20,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -55,6 +59,9 @@ using namespace std::chrono_literals;
 // An empty attempt more than this long after the previous call starts a new
 // run of attempts, and with it a new schedule.
 constexpr Micros kRunGap = 1ms;
+// The longest single sleep of a wait on a device: the precision with which a
+// wait that a byte ends is charged (see WaitForLine).
+constexpr Micros kWaitSlice = 5ms;
 // How long a write may wait for room in the port's transmit queue.
 constexpr auto kWriteBudget = 1s;
 
@@ -73,6 +80,8 @@ struct Port {
   Micros runStart{};
   std::int64_t runAttempts = 0;
   Micros lastReturn{};
+  // The line had nothing for us until then (within the run).
+  Micros emptyUntil{};
 };
 
 struct Registry {
@@ -94,6 +103,28 @@ std::shared_ptr<Port> Find(HANDLE h) {
   std::lock_guard lock(reg.mutex);
   auto it = reg.live.find(h);
   return it == reg.live.end() ? nullptr : it->second;
+}
+
+// Bumped by every close: a thread's cached port below is then looked up again.
+std::atomic<std::uint64_t> gClosings{0};
+
+// The port of a thread's run of read attempts, found without the registry's
+// lock while no port has been closed since. Holding it keeps the port object
+// (and so its address, the handle) from being reused while cached.
+Port* FindForRead(HANDLE h) {
+  struct Cache {
+    HANDLE handle = nullptr;
+    std::uint64_t closings = 0;
+    std::shared_ptr<Port> port;
+  };
+  thread_local Cache cache;
+  const auto closings = gClosings.load(std::memory_order_acquire);
+  if (h != cache.handle || closings != cache.closings || !cache.port) {
+    cache.port = Find(h);
+    cache.handle = h;
+    cache.closings = closings;
+  }
+  return cache.port.get();
 }
 
 DCB DefaultDcb() {
@@ -281,8 +312,11 @@ bool Hungup(int fd) {
   return (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
-// One non-waiting read; nullopt when the port is dead.
-std::optional<std::size_t> ReadNow(Port& p, std::uint8_t* buf, std::size_t n) {
+// One non-waiting read; nullopt when the port is dead. A device port that
+// yields nothing is asked whether it hung up unless `askHangup` is false
+// (the caller's wait will learn it).
+std::optional<std::size_t> ReadNow(Port& p, std::uint8_t* buf, std::size_t n,
+                                   bool askHangup = true) {
   if (p.endpoint) {
     if (!p.endpoint->Connected()) return std::nullopt;
     return p.endpoint->Transmit(std::span<std::uint8_t>(buf, n));
@@ -291,7 +325,7 @@ std::optional<std::size_t> ReadNow(Port& p, std::uint8_t* buf, std::size_t n) {
   if (got > 0) return static_cast<std::size_t>(got);
   if (got < 0 && errno != EAGAIN && errno != EINTR) return std::nullopt;
   // Nothing there. A hung-up line also reads as 0 bytes, so ask.
-  if (Hungup(p.fd)) return std::nullopt;
+  if (askHangup && Hungup(p.fd)) return std::nullopt;
   return 0;
 }
 
@@ -300,49 +334,83 @@ bool ReturnsAtOnce(const COMMTIMEOUTS& t) {
          t.ReadTotalTimeoutConstant == 0;
 }
 
-// Holds an empty attempt until its place in the run's schedule; bytes that
-// arrive meanwhile end the wait and are returned.
-std::optional<std::size_t> PaceEmptyAttempt(Port& p, std::uint8_t* buf, std::size_t n) {
-  Micros now = Now();
+// Sleeps until something arrives on the line or `until`; the line was seen
+// empty at `seenEmpty`. Returns the time up to which the line is known to
+// have been empty (`until` when nothing came), or nullopt when the port died.
+std::optional<Micros> WaitForLine(Port& p, Micros seenEmpty, Micros until) {
+  if (p.endpoint) {
+    // The far end knows when its next byte lands; nothing else can arrive
+    // while this port is held.
+    const auto next = p.endpoint->NextArrival();
+    const Micros wake = next ? std::min(*next, until) : until;
+    if (const Micros now = Now(); wake > now) std::this_thread::sleep_for(wake - now);
+    return wake;
+  }
+  // A wake-up says a byte is there, not when it came: under load the wake
+  // can be late by tens of milliseconds, and charging that time as empty
+  // attempts could spend a caller's budget with its byte waiting. So the
+  // wait is cut into slices, and only a slice that ended empty is known empty.
+  for (;;) {
+    const Micros now = Now();
+    if (now >= until) return until;
+    const Micros sliceEnd = std::min(until, now + kWaitSlice);
+    const auto wait = sliceEnd - now;
+    const timespec ts{static_cast<time_t>(wait.count() / 1000000),
+                      static_cast<long>((wait.count() % 1000000) * 1000)};
+    pollfd pfd{p.fd, POLLIN, 0};
+    const int rc = ::ppoll(&pfd, 1, &ts, nullptr);
+    if (rc < 0 && errno == EINTR) continue;
+    if (rc < 0) return std::nullopt;
+    if (rc == 0) {
+      seenEmpty = sliceEnd;
+      continue;
+    }
+    if ((pfd.revents & POLLIN) != 0) return seenEmpty;
+    return std::nullopt;  // hung up or failed, nothing to read
+  }
+}
+
+// An attempt scheduled before the time up to which the line is known to have
+// been empty answers "no byte" without a system call or even a clock reading:
+// the caller spends the attempts of the time it slept at a few nanoseconds each.
+bool AnsweredEmpty(Port& p) {
+  if (!p.inRun || p.runStart + kEmptyReadPacing * (p.runAttempts + 1) > p.emptyUntil) return false;
+  ++p.runAttempts;
+  return true;
+}
+
+// One attempt of a run of empty attempts on a port whose reads return at
+// once. Attempt k of a run returns no earlier than the run's start + k x
+// kEmptyReadPacing, unless a byte ends it; the first attempt ahead of its
+// time sleeps until a byte comes or the whole budget's time is up, and the
+// attempts scheduled before the line was last known empty then answer "no
+// byte" at once (AnsweredEmpty), as they would have at their times.
+std::optional<std::size_t> PacedAttempt(Port& p, std::uint8_t* buf, std::size_t n) {
+  const Micros now = Now();
   if (!p.inRun || now - p.lastReturn > kRunGap) {
     p.inRun = true;
     p.runStart = now;
     p.runAttempts = 0;
+    p.emptyUntil = now;
   }
+  const Micros deadline = p.runStart + kEmptyReadPacing * (p.runAttempts + 1);
+  const bool real = !IsVirtualClock();
+  const auto got = ReadNow(p, buf, n, !real || deadline <= now);
+  if (!got || *got > 0) return got;
   ++p.runAttempts;
-  if (IsVirtualClock()) {
+  if (!real) {
     // Time passes as it would on the line; no timer runs inside an exchange.
     Pass(kEmptyReadPacing);
     return 0;
   }
-  const Micros deadline = p.runStart + kEmptyReadPacing * p.runAttempts;
-  for (;;) {
-    now = Now();
-    if (now >= deadline) return 0;  // on or behind schedule: no wait
-    if (p.endpoint) {
-      Micros until = deadline;
-      if (const auto next = p.endpoint->NextArrival(); next && *next < until) {
-        until = std::max(*next, now);
-      }
-      if (until > now) std::this_thread::sleep_for(until - now);
-      const auto got = ReadNow(p, buf, n);
-      if (!got || *got > 0) return got;
-      if (until == now) std::this_thread::yield();
-      continue;
-    }
-    const auto wait = deadline - now;
-    timespec ts{static_cast<time_t>(wait.count() / 1000000),
-                static_cast<long>((wait.count() % 1000000) * 1000)};
-    pollfd pfd{p.fd, POLLIN, 0};
-    const int rc = ::ppoll(&pfd, 1, &ts, nullptr);
-    if (rc < 0) {
-      if (errno == EINTR) continue;
-      return std::nullopt;
-    }
-    if (rc == 0) return 0;
-    const auto got = ReadNow(p, buf, n);
-    if (!got || *got > 0) return got;
-  }
+  if (deadline <= now) return 0;  // behind schedule: no wait
+  const std::int64_t budgets = (p.runAttempts + kPacedBudget - 1) / kPacedBudget;
+  const auto emptyUntil =
+      WaitForLine(p, now, p.runStart + kEmptyReadPacing * kPacedBudget * budgets);
+  if (!emptyUntil) return std::nullopt;
+  p.emptyUntil = *emptyUntil;
+  // A byte that came by this attempt's time is this attempt's.
+  return *emptyUntil <= deadline ? ReadNow(p, buf, n) : 0;
 }
 
 std::optional<std::pair<std::uint8_t*, std::size_t>> Buffer(LPVOID buf, DWORD n) {
@@ -449,6 +517,7 @@ BOOL CloseHandle(HANDLE hObject) {
     if (it == reg.live.end()) return FALSE;
     port = std::move(it->second);
     reg.live.erase(it);
+    gClosings.fetch_add(1, std::memory_order_release);
   }
   // Waits for a call in progress on another thread.
   std::lock_guard portLock(port->mutex);
@@ -468,15 +537,16 @@ BOOL CloseHandle(HANDLE hObject) {
 BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
               LPDWORD lpNumberOfBytesRead, LPOVERLAPPED /*lpOverlapped*/) {
   if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = 0;
-  const auto port = Find(hFile);
+  Port* const port = FindForRead(hFile);
   const auto buffer = Buffer(lpBuffer, nNumberOfBytesToRead);
   if (!port || !buffer) return FALSE;
   std::lock_guard lock(port->mutex);
   if (port->closed) return FALSE;
   auto [buf, n] = *buffer;
   if (n == 0) return TRUE;
-  auto got = ReadNow(*port, buf, n);
-  if (got && *got == 0 && ReturnsAtOnce(port->timeouts)) got = PaceEmptyAttempt(*port, buf, n);
+  const bool paced = ReturnsAtOnce(port->timeouts);
+  if (paced && AnsweredEmpty(*port)) return TRUE;
+  const auto got = paced ? PacedAttempt(*port, buf, n) : ReadNow(*port, buf, n);
   port->lastReturn = Now();
   if (!got) {
     port->inRun = false;

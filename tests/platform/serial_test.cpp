@@ -12,6 +12,7 @@
 #include "platform/clock.h"
 #include "platform/serial_ports.h"
 #include "platform/win32.h"
+#include "tests/platform/fake_endpoint.h"
 #include "tests/platform/temp_dir.h"
 
 namespace {
@@ -19,47 +20,13 @@ namespace {
 using vtr::platform::Micros;
 using vtr::platform::Now;
 
-// A far end whose bytes arrive at given virtual times.
-class FakeEndpoint : public vtr::platform::SerialEndpoint {
- public:
-  void Receive(std::span<const std::uint8_t> bytes) override {
-    received.insert(received.end(), bytes.begin(), bytes.end());
-  }
-  std::size_t Transmit(std::span<std::uint8_t> out) override {
-    std::size_t n = 0;
-    while (n < out.size() && !queue.empty() && queue.front().first <= Now()) {
-      out[n++] = queue.front().second;
-      queue.pop_front();
-    }
-    return n;
-  }
-  std::optional<Micros> NextArrival() const override {
-    if (queue.empty()) return std::nullopt;
-    return queue.front().first;
-  }
-  void DiscardArrived() override {
-    ++discards;
-    while (!queue.empty() && queue.front().first <= Now()) queue.pop_front();
-  }
-  bool Connected() const override { return connected; }
-
-  void Send(Micros at, std::vector<std::uint8_t> bytes) {
-    for (auto b : bytes) queue.emplace_back(at, b);
-  }
-
-  std::vector<std::uint8_t> received;
-  std::deque<std::pair<Micros, std::uint8_t>> queue;
-  bool connected = true;
-  int discards = 0;
-};
-
 constexpr int kPort = 7;
 
 class SerialVirtualTest : public ::testing::Test {
  protected:
   void SetUp() override {
     vtr::platform::UseVirtualClock(Micros{1000000});
-    deck_ = std::make_shared<FakeEndpoint>();
+    deck_ = std::make_shared<vtr::test::FakeEndpoint>();
     vtr::platform::BindVirtualPort(kPort, deck_);
   }
   void TearDown() override {
@@ -77,7 +44,7 @@ class SerialVirtualTest : public ::testing::Test {
     return h;
   }
 
-  std::shared_ptr<FakeEndpoint> deck_;
+  std::shared_ptr<vtr::test::FakeEndpoint> deck_;
 };
 
 TEST_F(SerialVirtualTest, EmptyAttemptsSpanTheBudgetInVirtualTime) {
@@ -197,8 +164,8 @@ TEST_F(SerialVirtualTest, PortNamesOutsideCom1To98FailToOpen) {
     EXPECT_TRUE(opens(("\\\\.\\COM" + std::to_string(n)).c_str())) << n;
     vtr::platform::UnbindPort(n);
   }
-  for (const char* name : {"\\\\.\\COM0", "\\\\.\\COM99", "COM100", "COM", "COM07", "COM7x",
-                           "LPT1", "", "\\\\.\\", "/dev/ttyS0"}) {
+  for (const char* name : {"\\\\.\\COM0", "\\\\.\\COM99", "COM100", "COM", "COM07", "COM7x", "LPT1",
+                           "", "\\\\.\\", "/dev/ttyS0"}) {
     EXPECT_FALSE(opens(name)) << name;
   }
   EXPECT_EQ(CreateFileA(nullptr, 0, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
@@ -224,7 +191,7 @@ TEST(SerialPortPathTest, ResolutionOrder) {
   EXPECT_EQ(vtr::platform::ResolvePortPath(12), "/dev/ttyACM0");
   vtr::platform::BindPortPath(12, "/tmp/bound");
   EXPECT_EQ(vtr::platform::ResolvePortPath(12), "/tmp/bound");
-  vtr::platform::BindVirtualPort(12, std::make_shared<FakeEndpoint>());
+  vtr::platform::BindVirtualPort(12, std::make_shared<vtr::test::FakeEndpoint>());
   EXPECT_EQ(vtr::platform::ResolvePortPath(12), "");
   vtr::platform::UnbindPort(12);
   EXPECT_EQ(vtr::platform::ResolvePortPath(12), "/dev/ttyACM0");
