@@ -87,24 +87,4 @@ TEST(TelnetComPortTest, AnswersTheServerAndSeparatesData) {
   }
 }
 
-TEST(TelnetComPortTest, KeepsWhatTheServerReports) {
-  TelnetComPort t;
-  EXPECT_EQ(t.outgoing, (Bytes{255, 251, 44, 255, 251, 0, 255, 253, 0, 255, 253, 3}));
-  const Bytes in = {255, 253, 44,                                      // accepted
-                    255, 250, 44, 101, 0,    0,   0x96, 0,  255, 240,  // baud 38400
-                    255, 250, 44, 106, 0x0C, 255, 240,                 // parity, framing
-                    255, 250, 44, 106, 0x01, 255, 240,                 // data ready only
-                    255, 250, 44, 108, 255,  240,                      // suspend
-                    255, 250, 44, 112, 255,  255, 255,  240};          // escaped value
-  t.Feed(in);
-  EXPECT_EQ(t.comPort, TelnetComPort::ComPort::kAccepted);
-  EXPECT_EQ(t.answers[1], (Bytes{0, 0, 0x96, 0}));
-  EXPECT_EQ(t.answers[12], (Bytes{0xFF}));
-  EXPECT_EQ(t.lineState, 0x0C);
-  EXPECT_TRUE(t.suspended);
-  t.Feed(Bytes{255, 250, 44, 109, 255, 240, 255, 254, 44});
-  EXPECT_FALSE(t.suspended);
-  EXPECT_EQ(t.comPort, TelnetComPort::ComPort::kRefused);
-}
-
 }  // namespace
