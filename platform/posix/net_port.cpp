@@ -388,6 +388,8 @@ std::unique_ptr<NetLine> NetLine::Connected(std::string_view path, std::string& 
   } else if (!answered) {
     Fail(why, where + " does not speak RFC 2217 (no answer to the Com Port Control option in " +
                   std::to_string(kNegotiateMs / 1000) + " s; tcp:// reaches a raw port)");
+  } else {
+    Fail(why, where + " takes no more bytes");
   }
   return nullptr;
 }
@@ -503,12 +505,17 @@ bool NetLine::Purge(DWORD flags) {
   if ((flags & PURGE_RXCLEAR) != 0) which |= 1;
   if ((flags & PURGE_TXCLEAR) != 0) which |= 2;
   if (which == 0) return true;
+  telnet_->Command(kPurgeData, std::span(&which, 1));
+  if (!purgeAnswered_) return SendOwed();
   // The server purges in its own time: wait for its answer, so that the
-  // purge cannot take the reply to the command that follows.
+  // purge cannot take the reply to the command that follows. What arrives
+  // before the answer was sent before the purge: stale.
   auto& answer = telnet_->answers[kPurgeData];
   answer.clear();
-  telnet_->Command(kPurgeData, std::span(&which, 1));
-  return SendOwed() && PumpUntil(kAnswerMs, [&] { return !answer.empty(); });
+  if (!SendOwed()) return false;
+  purgeAnswered_ = PumpUntil(kAnswerMs, [&] { return !answer.empty(); });
+  if ((flags & PURGE_RXCLEAR) != 0) Data().clear();
+  return !dead_;
 }
 
 bool NetLine::Apply(const DCB& dcb) {

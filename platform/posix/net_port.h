@@ -109,6 +109,8 @@ class NetLine {
   std::deque<std::uint8_t> raw_;  // tcp://: bytes received, not yet read
   std::deque<std::uint8_t>& Data() { return telnet_ ? telnet_->data : raw_; }
   bool dead_ = false;
+  // False once a purge went unanswered: later ones are not waited for.
+  bool purgeAnswered_ = true;
 };
 
 // Clears the reason TakePortFailure (serial_ports.h) would give.
