@@ -18,6 +18,7 @@
 #include <mutex>
 #include <set>
 #include <thread>
+#include <utility>
 
 #include "platform/serial_ports.h"
 
@@ -542,21 +543,22 @@ bool NetLine::Apply(const DCB& dcb) {
          });
 }
 
-bool NetLine::Check(DWORD& errors, COMSTAT& stat) {
+bool NetLine::Check(LPDWORD errors, LPCOMSTAT stat) {
   if (!Pump()) return false;
-  errors = 0;
   if (telnet_) {
-    const std::uint8_t s = telnet_->lineState;
-    telnet_->lineState = 0;
-    if ((s & 0x02) != 0) errors |= CE_OVERRUN;
-    if ((s & 0x04) != 0) errors |= CE_RXPARITY;
-    if ((s & 0x08) != 0) errors |= CE_FRAME;
-    if ((s & 0x10) != 0) errors |= CE_BREAK;
+    const std::uint8_t s = std::exchange(telnet_->lineState, 0);
+    if (errors != nullptr) {
+      *errors = ((s & 0x02) != 0 ? CE_OVERRUN : 0u) | ((s & 0x04) != 0 ? CE_RXPARITY : 0u) |
+                ((s & 0x08) != 0 ? CE_FRAME : 0u) | ((s & 0x10) != 0 ? CE_BREAK : 0u);
+    }
   }
-  stat.cbInQue = static_cast<DWORD>(Data().size());
   int unsent = 0;
-  if (::ioctl(fd_, TIOCOUTQ, &unsent) == 0 && unsent > 0)
-    stat.cbOutQue = static_cast<DWORD>(unsent);
+  if (stat != nullptr) {
+    stat->cbInQue = static_cast<DWORD>(Data().size());
+    if (::ioctl(fd_, TIOCOUTQ, &unsent) == 0 && unsent > 0) {
+      stat->cbOutQue = static_cast<DWORD>(unsent);
+    }
+  }
   return true;
 }
 

@@ -90,7 +90,8 @@ class NetLine {
   bool Purge(DWORD flags);
   // rfc2217://: sends the line settings and waits for the server's answers.
   bool Apply(const DCB& dcb);
-  bool Check(DWORD& errors, COMSTAT& stat);
+  // Line errors since the last call and the queues, into those given.
+  bool Check(LPDWORD errors, LPCOMSTAT stat);
 
  private:
   NetLine(int fd, std::string key, bool telnet);

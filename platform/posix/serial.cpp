@@ -579,14 +579,7 @@ BOOL ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat) {
   std::lock_guard lock(port->mutex);
   if (port->closed) return FALSE;
   if (port->endpoint) return port->endpoint->Connected() ? TRUE : FALSE;
-  if (port->net) {
-    DWORD errors = 0;
-    COMSTAT stat{};
-    if (!port->net->Check(errors, stat)) return FALSE;
-    if (lpErrors != nullptr) *lpErrors = errors;
-    if (lpStat != nullptr) *lpStat = stat;
-    return TRUE;
-  }
+  if (port->net) return port->net->Check(lpErrors, lpStat) ? TRUE : FALSE;
   if (Hungup(port->fd)) return FALSE;
 
   DWORD errors = 0;
