@@ -266,7 +266,7 @@ class Console {
       PrintLine(line + " -> error " + std::to_string(r.error) + ": " +
                 vtr::host::ErrorText(r.error));
     }
-    // The port's own account of a failed open (a terminal server's refusal).
+    // The port's own account of a failed open or a lost connection.
     if (const std::string why = vtr::platform::TakePortFailure(); !why.empty()) {
       std::fprintf(stderr, "vtrctl: %s\n", why.c_str());
     }

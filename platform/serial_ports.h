@@ -45,9 +45,10 @@ void UnbindPort(int comNumber);
 // or a number outside 1..98.
 std::string ResolvePortPath(int comNumber);
 
-// Why the last port open on this thread failed, when there is more to say
-// than the failed handle (a network port: name, refusal, protocol); empty
-// otherwise. Reading it clears it.
+// Why the last port open on this thread failed, or the network connection a
+// call on this thread used went away, when there is more to say than the
+// failed call (name, refusal, protocol, lost connection); empty otherwise.
+// Reading it clears it.
 std::string TakePortFailure();
 
 // Wall or virtual time one empty read attempt is paced to on a port whose

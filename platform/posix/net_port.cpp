@@ -406,6 +406,7 @@ NetLine::~NetLine() {
 }
 
 bool NetLine::Pump() {
+  if (dead_) tFailure = gone_;  // each failed call on any thread says why
   while (!dead_) {
     std::uint8_t buf[512];
     const auto got = ::recv(fd_, buf, sizeof buf, MSG_DONTWAIT);
@@ -420,9 +421,16 @@ bool NetLine::Pump() {
     }
     if (got < 0 && errno == EINTR) continue;
     if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-    dead_ = true;  // closed by the server, or reset
+    Died();  // closed by the server, or reset
   }
   return !dead_ && SendOwed();
+}
+
+void NetLine::Died() {
+  dead_ = true;
+  const std::string said = Printable(Data());
+  gone_ = "the connection to " + key_ + " is gone" + (said.empty() ? "" : ": " + said);
+  tFailure = gone_;
 }
 
 bool NetLine::SendOwed() {
@@ -456,7 +464,7 @@ bool NetLine::SendAll(std::span<const std::uint8_t> bytes, std::size_t* sent) {
     }
     if (put < 0 && errno == EINTR) continue;
     if (put < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-      dead_ = true;
+      Died();
       break;
     }
     pollfd p{fd_, POLLOUT, 0};

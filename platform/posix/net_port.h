@@ -98,6 +98,9 @@ class NetLine {
   static std::unique_ptr<NetLine> Connected(std::string_view path, std::string& why);
   // Takes in what the socket holds without waiting; false when it is gone.
   bool Pump();
+  // The connection is gone: every later call fails; the reason is kept for
+  // TakePortFailure.
+  void Died();
   bool SendOwed();
   bool SendAll(std::span<const std::uint8_t> bytes, std::size_t* sent);
   // Pumps until `done` holds or the deadline passes; false when gone.
@@ -110,6 +113,7 @@ class NetLine {
   std::deque<std::uint8_t> raw_;  // tcp://: bytes received, not yet read
   std::deque<std::uint8_t>& Data() { return telnet_ ? telnet_->data : raw_; }
   bool dead_ = false;
+  std::string gone_;  // why, once dead
   // False once a purge went unanswered: later ones are not waited for.
   bool purgeAnswered_ = true;
 };

@@ -247,6 +247,7 @@ TEST_F(SerialNetTest, RawPortIsExclusiveAndDiesWithItsConnection) {
   while (ReadFile(h, &r, 1, &n, nullptr) == TRUE && Clock::now() < end) {
   }
   EXPECT_LT(Clock::now(), end) << "the closed connection was not noticed";
+  EXPECT_NE(vtr::platform::TakePortFailure().find("is gone"), std::string::npos);
   EXPECT_EQ(WriteFile(h, &b, 1, &n, nullptr), FALSE);
   DWORD errors = 0;
   EXPECT_EQ(ClearCommError(h, &errors, nullptr), FALSE);
