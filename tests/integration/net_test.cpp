@@ -50,11 +50,17 @@ std::string FindSer2net() {
   return {};
 }
 
-int FreePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+sockaddr_in Loopback(int port) {
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(static_cast<std::uint16_t>(port));
+  return a;
+}
+
+int FreePort() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a = Loopback(0);
   socklen_t len = sizeof a;
   bind(fd, reinterpret_cast<sockaddr*>(&a), len);
   getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
@@ -63,13 +69,10 @@ int FreePort() {
 }
 
 bool Accepts(int port) {
+  const sockaddr_in a = Loopback(port);
   for (const auto end = Clock::now() + 5s; Clock::now() < end; std::this_thread::sleep_for(20ms)) {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    const bool ok = connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
     close(fd);
     if (ok) return true;
   }
