@@ -77,7 +77,8 @@ void Usage(std::FILE* out) {
                "                     with a drop-frame tape) or pal (with vtrctl's own\n"
                "                     temporary profile, device vcr is then set to Pal=1)\n"
                "  --sim-port N       serial port the virtual deck is bound to (default COM%d)\n"
-               "  --port COMn=PATH   bind COMn to a device path (tty, pty, USB adapter)\n"
+               "  --port COMn=PATH   bind COMn to a device path (tty, pty, USB adapter) or to\n"
+               "                     tcp://HOST:PORT or rfc2217://HOST:PORT\n"
                "  --profile-dir DIR  where VTR.INI lives (default: the platform default; with\n"
                "                     --sim: a fresh temporary directory)\n"
                "  --device NAME=PARAMS  install or change an MCI device (default: vcr=videotape,\n"
@@ -278,6 +279,10 @@ class Console {
     } else {
       PrintLine(line + " -> error " + std::to_string(r.error) + ": " +
                 vtr::host::ErrorText(r.error));
+    }
+    // The port's own account of a failed open or a lost connection.
+    if (const std::string why = vtr::platform::TakePortFailure(); !why.empty()) {
+      std::fprintf(stderr, "vtrctl: %s\n", why.c_str());
     }
     for (const std::string& note : deferred) PrintLine(note);
     return r.ok();

@@ -1,5 +1,7 @@
 // Where "COMn" leads on POSIX: a device path (a tty, a USB RS-422 adapter, a
-// pseudo-terminal) or an in-process endpoint such as the virtual deck.
+// pseudo-terminal), a terminal server on the network (tcp://HOST:PORT for raw
+// bytes, rfc2217://HOST:PORT for Telnet Com Port Control) or an in-process
+// endpoint such as the virtual deck.
 #pragma once
 
 #include <cstddef>
@@ -42,6 +44,12 @@ void UnbindPort(int comNumber);
 // file named by VTR422_PORTS, then /dev/ttyS{n-1}); empty for a virtual port
 // or a number outside 1..98.
 std::string ResolvePortPath(int comNumber);
+
+// Why the last port open on this thread failed, or the network connection a
+// call on this thread used went away, when there is more to say than the
+// failed call (name, refusal, protocol, lost connection); empty otherwise.
+// Reading it clears it.
+std::string TakePortFailure();
 
 // Wall or virtual time one empty read attempt is paced to on a port whose
 // reads return at once. 9,500 attempts (the exchange's standard budget) span

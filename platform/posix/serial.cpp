@@ -1,5 +1,6 @@
 // Serial ports behind the Win32 communications calls: "COMn" leads to a tty
-// (real port, USB adapter, pseudo-terminal) or to an in-process endpoint.
+// (real port, USB adapter, pseudo-terminal), to a network port (net_port.cpp)
+// or to an in-process endpoint.
 //
 // The driver's exchange polls with reads that return at once and counts
 // attempts instead of measuring time. A bare non-blocking read costs well
@@ -37,6 +38,7 @@
 #include <utility>
 
 #include "platform/clock.h"
+#include "platform/posix/net_port.h"
 #include "platform/serial_ports.h"
 #include "platform/win32.h"
 
@@ -67,7 +69,8 @@ constexpr auto kWriteBudget = 1s;
 
 struct Port {
   std::mutex mutex;
-  int fd = -1;                               // device ports
+  int fd = -1;                               // device ports; a network port's socket
+  std::unique_ptr<net::NetLine> net;         // network ports
   std::shared_ptr<SerialEndpoint> endpoint;  // in-process ports
   bool closed = false;
   bool pty = false;  // a pseudo-terminal: no wire, so no parity or data bits
@@ -317,6 +320,7 @@ bool Hungup(int fd) {
 // (the caller's wait will learn it).
 std::optional<std::size_t> ReadNow(Port& p, std::uint8_t* buf, std::size_t n,
                                    bool askHangup = true) {
+  if (p.net) return p.net->Read(buf, n);
   if (p.endpoint) {
     if (!p.endpoint->Connected()) return std::nullopt;
     return p.endpoint->Transmit(std::span<std::uint8_t>(buf, n));
@@ -463,6 +467,7 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD /*dwDesiredAccess*/, DWORD /*dwShare
   if (lpFileName == nullptr) return INVALID_HANDLE_VALUE;
   const int n = ParseComPortName(lpFileName);
   if (n == 0) return INVALID_HANDLE_VALUE;
+  net::ForgetFailure();
 
   auto port = std::make_shared<Port>();
   port->dcb = DefaultDcb();
@@ -479,6 +484,12 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD /*dwDesiredAccess*/, DWORD /*dwShare
     }
   }
   if (port->endpoint) return Register(std::move(port));
+  if (net::IsNetworkPath(path)) {
+    port->net = net::NetLine::Open(path);
+    if (!port->net) return INVALID_HANDLE_VALUE;
+    port->fd = port->net->fd();
+    return Register(std::move(port));
+  }
 
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return INVALID_HANDLE_VALUE;
@@ -522,6 +533,10 @@ BOOL CloseHandle(HANDLE hObject) {
   // Waits for a call in progress on another thread.
   std::lock_guard portLock(port->mutex);
   port->closed = true;
+  if (port->net) {
+    port->net.reset();  // closes the socket
+    port->fd = -1;
+  }
   if (port->fd >= 0) {
     ::close(port->fd);  // also drops the exclusive lock
     port->fd = -1;
@@ -573,6 +588,12 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
     if (lpNumberOfBytesWritten != nullptr) *lpNumberOfBytesWritten = nNumberOfBytesToWrite;
     return TRUE;
   }
+  if (port->net) {
+    std::size_t done = 0;
+    const bool ok = port->net->Write(bytes, n, done);
+    if (lpNumberOfBytesWritten != nullptr) *lpNumberOfBytesWritten = static_cast<DWORD>(done);
+    return ok ? TRUE : FALSE;
+  }
   std::size_t done = 0;
   const auto giveUp = std::chrono::steady_clock::now() + kWriteBudget;
   BOOL ok = TRUE;
@@ -613,6 +634,7 @@ BOOL PurgeComm(HANDLE hFile, DWORD dwFlags) {
     if ((dwFlags & PURGE_RXCLEAR) != 0) port->endpoint->DiscardArrived();
     return TRUE;
   }
+  if (port->net) return port->net->Purge(dwFlags) ? TRUE : FALSE;
   bool ok = true;
   if ((dwFlags & PURGE_TXCLEAR) != 0) ok = ::tcflush(port->fd, TCOFLUSH) == 0 && ok;
   if ((dwFlags & PURGE_RXCLEAR) != 0) ok = ::tcflush(port->fd, TCIFLUSH) == 0 && ok;
@@ -627,6 +649,7 @@ BOOL ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat) {
   std::lock_guard lock(port->mutex);
   if (port->closed) return FALSE;
   if (port->endpoint) return port->endpoint->Connected() ? TRUE : FALSE;
+  if (port->net) return port->net->Check(lpErrors, lpStat) ? TRUE : FALSE;
   if (Hungup(port->fd)) return FALSE;
 
   DWORD errors = 0;
@@ -675,7 +698,7 @@ BOOL GetCommState(HANDLE hFile, LPDCB lpDCB) {
   std::lock_guard lock(port->mutex);
   if (port->closed) return FALSE;
   DCB d = port->dcb;
-  if (!port->endpoint) {
+  if (!port->endpoint && !port->net) {
     termios t{};
     if (::tcgetattr(port->fd, &t) != 0) return FALSE;
     ReadBackDcb(t, d);
@@ -694,9 +717,10 @@ BOOL SetCommState(HANDLE hFile, LPDCB lpDCB) {
   std::lock_guard lock(port->mutex);
   if (port->closed) return FALSE;
   termios t{};
-  if (port->endpoint) {
-    // Validated the same way, so a bad DCB fails on both kinds of port.
+  if (port->endpoint || port->net) {
+    // Validated the same way, so a bad DCB fails on every kind of port.
     if (!ApplyDcb(t, *lpDCB)) return FALSE;
+    if (port->net && !port->net->Apply(*lpDCB)) return FALSE;
   } else {
     if (::tcgetattr(port->fd, &t) != 0 || !ApplyDcb(t, *lpDCB)) return FALSE;
     if (port->pty) {

@@ -1,10 +1,6 @@
 // The driver in real time against the vtrsim program on a pseudo-terminal:
 // the serial layer's exchanges at a slow deck's latency, and a notified play
 // through the library.
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -25,6 +21,7 @@
 #include "platform/clock.h"
 #include "platform/mci_host.h"
 #include "platform/serial_ports.h"
+#include "tests/integration/child_process.h"
 #include "tests/support/driver_fixture.h"
 #include "tests/support/recording_host.h"
 
@@ -36,64 +33,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr int kCom = 5;
-
-// vtrsim as a child process; the slave path is its first line of output.
-class Vtrsim {
- public:
-  explicit Vtrsim(std::vector<std::string> args) {
-    int out[2];
-    if (pipe(out) != 0) return;
-    std::vector<char*> argv{const_cast<char*>(VTRSIM_PATH)};
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(out[1], 1);
-      close(out[0]);
-      close(out[1]);
-      const int devnull = open("/dev/null", O_RDONLY);
-      dup2(devnull, 0);
-      execv(VTRSIM_PATH, argv.data());
-      _exit(127);
-    }
-    close(out[1]);
-    out_ = out[0];
-  }
-  ~Vtrsim() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      // Never hang on a child that does not go: kill it after a second.
-      int status = 0;
-      const auto end = Clock::now() + std::chrono::seconds(1);
-      while (waitpid(pid_, &status, WNOHANG) == 0) {
-        if (Clock::now() > end) {
-          kill(pid_, SIGKILL);
-          waitpid(pid_, &status, 0);
-          break;
-        }
-        usleep(10000);
-      }
-    }
-    if (out_ >= 0) close(out_);
-  }
-  std::string SlavePath(std::chrono::milliseconds limit = std::chrono::seconds(5)) {
-    std::string line;
-    const auto end = Clock::now() + limit;
-    while (out_ >= 0 && Clock::now() < end) {
-      pollfd p{out_, POLLIN, 0};
-      if (poll(&p, 1, 50) <= 0) continue;
-      char c;
-      if (read(out_, &c, 1) != 1) break;
-      if (c == '\n') return line;
-      line += c;
-    }
-    return {};
-  }
-
- private:
-  pid_t pid_ = -1;
-  int out_ = -1;
-};
 
 class PtyTest : public ::testing::Test {
  protected:
@@ -108,13 +47,13 @@ class PtyTest : public ::testing::Test {
 
   // Starts vtrsim and binds COM5 to its terminal.
   void StartDeck(std::vector<std::string> args) {
-    sim_.emplace(std::move(args));
-    const std::string path = sim_->SlavePath();
+    sim_.emplace(VTRSIM_PATH, std::move(args));
+    const std::string path = sim_->ReadLine();  // vtrsim's first line: its terminal
     ASSERT_FALSE(path.empty()) << "vtrsim printed no terminal path";
     vtr::platform::BindPortPath(kCom, path);
   }
 
-  std::optional<Vtrsim> sim_;
+  std::optional<vtr::test::ChildProcess> sim_;
 };
 
 TEST_F(PtyTest, ThousandAcknowledgedStopsAtNineMillisecondsLatency) {
