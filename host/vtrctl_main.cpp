@@ -20,11 +20,11 @@
 #include <thread>
 #include <vector>
 
-#include "config/ballistics.h"
 #include "host/mci_library.h"
 #include "host/mci_text.h"
 #include "platform/serial_ports.h"
 #ifdef VTR_HAVE_SIM
+#include "host/virtual_deck.h"
 #include "sim/deck.h"
 #endif
 #ifdef VTR_HAVE_READLINE
@@ -378,29 +378,6 @@ int Interactive(Console& console, MciLibrary& lib) {
   return 0;
 }
 
-#ifdef VTR_HAVE_SIM
-// A model row, a model name or a device type code.
-std::optional<vtr::sim::DeckConfig> SimConfig(const std::string& model) {
-  char* end = nullptr;
-  unsigned long n = std::strtoul(model.c_str(), &end, 0);
-  bool number = !model.empty() && end != nullptr && *end == '\0';
-  if (number && model.rfind("0x", 0) != 0 && n < static_cast<unsigned long>(kModelRows - 1))
-    return vtr::sim::DeckConfig::ForModel(static_cast<int>(n));
-  for (int row = 0; row < kModelRows - 1; ++row) {
-    const VTRBALLISTICS& b = vtrBallistics[row];
-    bool byName = b.szModel != nullptr &&
-                  vtr::host::ToLowerAscii(b.szModel) == vtr::host::ToLowerAscii(model);
-    if (byName || (number && b.wDeviceType == n)) return vtr::sim::DeckConfig::ForModel(row);
-  }
-  if (number && n <= 0xFFFF) {
-    auto cfg = vtr::sim::DeckConfig::ForModel(static_cast<int>(kVtrIdGeneric));
-    cfg.device_type = static_cast<std::uint16_t>(n);
-    return cfg;
-  }
-  return std::nullopt;
-}
-#endif
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -424,19 +401,14 @@ int main(int argc, char** argv) {
 #ifdef VTR_HAVE_SIM
   std::shared_ptr<vtr::sim::Deck> deck;
   if (opts->sim) {
-    auto cfg = SimConfig(opts->simModel);
+    auto cfg = vtr::host::VirtualDeckConfig(opts->simModel, opts->simStandard);
     if (!cfg) {
       std::fprintf(stderr, "vtrctl: unknown model %s\n", opts->simModel.c_str());
       return 2;
     }
-    if (opts->simStandard == "drop") cfg->standard = vtr::sim::VideoStandard::kNtscDropFrame;
-    if (opts->simStandard == "pal") {
-      cfg->standard = vtr::sim::VideoStandard::kPal;
-      cfg->tape_frames = cfg->tape_frames / 30u * 25u;
-      cfg->near_end_frames = cfg->near_end_frames / 30u * 25u;
-      // The driver counts 25 frames a second only when the profile says so.
-      if (tempProfile) std::ofstream(*tempProfile / "VTR.INI") << "[videotape]\nPal=1\n";
-    }
+    // The driver counts 25 frames a second only when the profile says so.
+    if (opts->simStandard == "pal" && tempProfile)
+      std::ofstream(*tempProfile / "VTR.INI") << "[videotape]\nPal=1\n";
     deck = std::make_shared<vtr::sim::Deck>(*cfg);
     if (opts->trace) {
       deck->SetTraceSink(
