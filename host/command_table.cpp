@@ -193,6 +193,29 @@ const CommandDef* CommandTable::Find(std::string_view verb) const {
   return nullptr;
 }
 
+const CommandDef* CommandTable::FindMessage(UINT message) const {
+  for (const CommandDef& c : commands_) {
+    if (c.message == message) return &c;
+  }
+  return nullptr;
+}
+
+std::vector<BlockSlot> BlockLayout(const CommandDef* command) {
+  std::vector<BlockSlot> slots{{0, kPointerSlot}};
+  if (command == nullptr) return slots;
+  if (command->returns == ReturnKind::kString) {
+    slots.push_back({command->returnSlot, kPointerSlot});
+    slots.push_back({command->returnSlot + kPointerSlot, kWordSlot});
+  } else if (command->returns == ReturnKind::kInteger) {
+    slots.push_back({command->returnSlot, kWordSlot});
+  }
+  for (const CommandItem& item : command->items) {
+    if (item.slot)
+      slots.push_back({*item.slot, item.type == EntryType::kString ? kPointerSlot : kWordSlot});
+  }
+  return slots;
+}
+
 std::string DumpTable(const CommandTable& table) {
   std::string out;
   char line[160];

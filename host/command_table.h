@@ -74,6 +74,18 @@ struct TableError {
   std::string message;
 };
 
+// One slot of a parameter block: its byte offset and size.
+struct BlockSlot {
+  std::size_t offset = 0;
+  std::size_t size = kWordSlot;
+  bool operator==(const BlockSlot&) const = default;
+};
+
+// The slots of a command's parameter block in order: the callback, the return
+// (a text return is its buffer and its size), then one per item with a slot.
+// Without a command only the callback is known.
+std::vector<BlockSlot> BlockLayout(const CommandDef* command);
+
 class CommandTable {
  public:
   // Validates the bytes (well-formed entries, heads and ends, constants
@@ -81,6 +93,7 @@ class CommandTable {
   static std::variant<CommandTable, TableError> Load(std::span<const std::uint8_t> bytes);
 
   const CommandDef* Find(std::string_view verb) const;  // case-insensitive
+  const CommandDef* FindMessage(UINT message) const;
   const std::vector<CommandDef>& Commands() const { return commands_; }
   const std::vector<TableEntry>& Entries() const { return entries_; }
   std::size_t ByteSize() const { return byteSize_; }

@@ -14,7 +14,9 @@ constexpr DWORD kSysInfoName = 0x400u;
 constexpr DWORD kSysInfoInstallName = 0x800u;
 constexpr DWORD kBreakOn = 0x100u;
 constexpr DWORD kBreakOff = 0x400u;
-constexpr UINT kVkCancel = 3;  // the Ctrl-Break / Ctrl-C key
+constexpr UINT kVkCancel = 3;        // the Ctrl-Break / Ctrl-C key
+constexpr UINT kMciFirst = 0x0800u;  // the range of MCI command messages
+constexpr UINT kMciLast = 0x0FFFu;
 
 std::shared_ptr<const CommandTable> LoadCore() {
   auto loaded = CommandTable::Load(core::kCoreCommandTable);
@@ -201,6 +203,66 @@ CommandResult MciLibrary::Driver(const DevicePtr& device, const CommandDef& def,
   if (out.error == 0) {
     out.text =
         FormatReturn(def, result, block, [](UINT id) { return platform::LoadModuleString(id); });
+  }
+  return out;
+}
+
+// ---- the raw message path ---------------------------------------------------
+
+MessageResult MciLibrary::SendCommand(UINT deviceId, UINT message, DWORD flags,
+                                      std::span<const DWORD_PTR> words) {
+  DevicePtr device;
+  {
+    std::lock_guard lock(mutex_);
+    auto it = devices_.find(deviceId);
+    if (it != devices_.end()) device = it->second;
+  }
+  if (!device) return {MCIERR_INVALID_DEVICE_ID, 0, {}, {}};
+  if (message < kMciFirst || message > kMciLast || message == MCI_OPEN_DRIVER ||
+      message == MCI_CLOSE_DRIVER || message == MCI_OPEN)
+    return {MCIERR_UNRECOGNIZED_COMMAND, 0, {}, {}};
+
+  std::shared_ptr<const CommandTable> table = Table(device->table);
+  const CommandDef* def = table ? table->FindMessage(message) : nullptr;
+  if (def == nullptr) def = core_->FindMessage(message);
+  std::vector<BlockSlot> slots = BlockLayout(def);
+  std::size_t end = slots.back().offset + slots.back().size;
+  while (slots.size() < words.size() && end + kWordSlot <= ParamBlock::kBytes) {
+    slots.push_back({end, kWordSlot});
+    end += kWordSlot;
+  }
+  if (words.size() > slots.size()) return {MCIERR_PARAM_OVERFLOW, 0, {}, {}};
+
+  ParamBlock block;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    if (slots[i].size == kPointerSlot) {
+      block.PutPointer(slots[i].offset, words[i]);
+    } else if (words[i] > 0xFFFFFFFFu) {
+      return {MCIERR_OUTOFRANGE, 0, {}, {}};
+    } else {
+      block.PutWord(slots[i].offset, static_cast<DWORD>(words[i]));
+    }
+  }
+  if (message == MCI_CLOSE) {
+    CommandResult closed = Close({device}, flags, CallbackHandle{block.Pointer(0)});
+    return {closed.error, closed.error, {}, {}};
+  }
+  bool ownBuffer =
+      def != nullptr && def->returns == ReturnKind::kString && block.Pointer(def->returnSlot) == 0;
+  if (ownBuffer) block.PutReturnBuffer(def->returnSlot);
+
+  ++device->running;
+  auto result = static_cast<DWORD>(
+      Proc(device->driverId, device->hDriver, message, static_cast<LPARAM>(flags), block.Bind()));
+  if (--device->running == 0) device->breakRequests = 0;
+
+  MessageResult out{result & 0xFFFFu, result, {}, {}};
+  for (const BlockSlot& s : slots) {
+    out.words.push_back(s.size == kPointerSlot ? block.Pointer(s.offset) : block.Word(s.offset));
+  }
+  if (out.error == 0 && def != nullptr && (def->returns == ReturnKind::kInteger || ownBuffer)) {
+    out.text =
+        FormatReturn(*def, result, block, [](UINT id) { return platform::LoadModuleString(id); });
   }
   return out;
 }

@@ -73,6 +73,15 @@ struct CommandResult {
   bool ok() const { return error == 0; }
 };
 
+// What the raw message path answers.
+struct MessageResult {
+  DWORD error = 0;   // MCI error code: low 16 bits of the driver's result, or the library's refusal
+  DWORD result = 0;  // the driver's whole result (the high word types an integer return)
+  std::vector<DWORD_PTR> words;  // the parameter block after the call, one value per slot
+  std::string text;              // the return as "status" would print it; empty when none
+  bool ok() const { return error == 0; }
+};
+
 std::string_view NotifyCodeName(UINT code);
 
 class MciLibrary final : public platform::MciHost {
@@ -89,6 +98,31 @@ class MciLibrary final : public platform::MciHost {
   // mciSendString: thread-safe; commands for one device may come from
   // several threads (the driver serialises them).
   CommandResult SendString(std::string_view command, CallbackHandle callback = {});
+
+  // mciSendCommand: sends `message` with `flags` and a parameter block built
+  // from `words` to the open device `deviceId`, and answers the result and the
+  // block as the driver left it. Thread-safe like SendString.
+  //
+  // One value per slot, in the order BlockLayout gives for the message's
+  // entry in the device's command table: the callback (0, or a handle from
+  // RegisterCallback), the return slot (a text return: buffer, then its size
+  // in characters), then the items in table order. Callback and text slots
+  // are pointer-sized, every other slot 32 bits, no padding. Values past the
+  // table's slots, and every value after the callback for a message the table
+  // lacks (edit point status 0x0C84, stripe 0x0C85, calibrate 0x0C86), are
+  // 32-bit words. Missing values are 0. A text return whose buffer slot is 0
+  // gets the library's own buffer. Other pointer slots reach the driver as
+  // given: 0, or an address valid for the call.
+  //
+  // `words` of the answer: the block read back by the same layout, as many
+  // values as were given and at least one per slot the table defines.
+  // Refused before anything is sent: MCIERR_INVALID_DEVICE_ID (no such open
+  // device); MCIERR_UNRECOGNIZED_COMMAND (a message outside 0x0800..0x0FFF, or
+  // an open, which only the library sends); MCIERR_PARAM_OVERFLOW (more
+  // values than the block holds); MCIERR_OUTOFRANGE (a value above 32 bits in
+  // a 32-bit slot). MCI_CLOSE closes the device as "close" does.
+  MessageResult SendCommand(UINT deviceId, UINT message, DWORD flags,
+                            std::span<const DWORD_PTR> words);
 
   // The break key was pressed while commands for `deviceId` may be waiting:
   // the driver's yields answer nonzero until those commands return.

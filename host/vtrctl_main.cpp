@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -18,10 +19,12 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <variant>
 #include <vector>
 
 #include "host/mci_library.h"
 #include "host/mci_text.h"
+#include "host/raw_message.h"
 #include "platform/serial_ports.h"
 #ifdef VTR_HAVE_SIM
 #include "host/virtual_deck.h"
@@ -84,7 +87,11 @@ void Usage(std::FILE* out) {
                "\n"
                "Script lines: a command string, \"# comment\", \".wait MS\" (let MS\n"
                "milliseconds pass), \".notify [TIMEOUT_MS]\" (wait for the next notification,\n"
-               "default %ld ms; fails on timeout).\n"
+               "default %ld ms; fails on timeout), \".send ALIAS MSG [flags=F] [words=A,B,...]\"\n"
+               "(send command message MSG with flags F and a parameter block of one value\n"
+               "per slot, the callback first; numbers decimal or 0x hex; with the notify\n"
+               "flag 0x1 and callback 0 vtrctl supplies the callback; prints the result\n"
+               "and the block's words as the driver left them).\n"
                "Output: \"COMMAND -> RESULT\" per command (the return string, \"ok\", or\n"
                "\"error N: TEXT\"), and \"notify CODE: COMMAND\" for each notification.\n"
                "Ctrl-C breaks a waiting command.\n",
@@ -252,9 +259,7 @@ class Console {
     if (line.empty() || line[0] == '#') return true;
     if (line[0] == '.') return Directive(line);
     CallbackHandle cb;
-    if (MentionsNotify(line)) {
-      cb = lib_.RegisterCallback([this, line](const Notification& n) { notes_.Arrived(line, n); });
-    }
+    if (MentionsNotify(line)) cb = NotifyTo(line);
     std::vector<std::string> deferred;
     tDeferred = &deferred;
     CommandResult r = lib_.SendString(line, cb);
@@ -270,6 +275,38 @@ class Console {
   }
 
  private:
+  CallbackHandle NotifyTo(const std::string& line) {
+    return lib_.RegisterCallback([this, line](const Notification& n) { notes_.Arrived(line, n); });
+  }
+  bool Send(const std::string& line, std::string_view args) {
+    auto parsed = vtr::host::ParseSendRequest(args);
+    if (auto* error = std::get_if<std::string>(&parsed)) {
+      PrintLine(line + " -> error: " + *error);
+      return false;
+    }
+    auto& request = std::get<vtr::host::SendRequest>(parsed);
+    std::optional<UINT> id = lib_.DeviceIdOf(request.alias);
+    if (!id) {
+      PrintLine(line + " -> error: no open device '" + request.alias + "'");
+      return false;
+    }
+    if ((request.flags & MCI_NOTIFY) && (request.words.empty() || request.words[0] == 0)) {
+      request.words.resize(std::max<std::size_t>(request.words.size(), 1));
+      request.words[0] = NotifyTo(line).value;
+    }
+    std::vector<std::string> deferred;
+    tDeferred = &deferred;
+    vtr::host::MessageResult r =
+        lib_.SendCommand(*id, request.message, request.flags, request.words);
+    tDeferred = nullptr;
+    if (r.error == MCIERR_PARAM_OVERFLOW && r.words.empty()) {
+      PrintLine(line + " -> error: too many words for the parameter block");
+    } else {
+      PrintLine(line + " -> " + vtr::host::FormatMessageResult(r));
+    }
+    for (const std::string& note : deferred) PrintLine(note);
+    return r.ok();
+  }
   static std::string Trim(const std::string& s) {
     auto b = s.find_first_not_of(" \t\r\n");
     if (b == std::string::npos) return {};
@@ -297,13 +334,15 @@ class Console {
       std::this_thread::sleep_for(std::chrono::milliseconds(ms));
       return true;
     }
+    if (word == ".send") return Send(line, arg);
     if (word == ".notify" && numberOk) {
       long timeout = arg.empty() ? kDefaultNotifyTimeoutMs : ms;
       if (notes_.Wait(std::chrono::milliseconds(timeout))) return true;
       PrintLine(line + " -> error: no notification within " + std::to_string(timeout) + " ms");
       return false;
     }
-    PrintLine(line + " -> error: unknown directive (.wait MS, .notify [TIMEOUT_MS])");
+    PrintLine(line +
+              " -> error: unknown directive (.wait MS, .notify [TIMEOUT_MS], .send ALIAS MSG ...)");
     return false;
   }
 

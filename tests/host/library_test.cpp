@@ -6,9 +6,11 @@
 #include <cstring>
 #include <thread>
 
+#include "commands/handlers.h"
 #include "driver/parms.h"
 #include "host/mci_library.h"
 #include "host/mci_text.h"
+#include "host/raw_message.h"
 #include "tests/host/fake_driver.h"
 
 namespace vtr::host {
@@ -161,6 +163,121 @@ TEST_F(LibraryTest, StringReturnsComeBackFromTheCallersBuffer) {
   EXPECT_EQ(Send("info tape product").text, "Kestrel VTR");
 }
 
+// The raw message path lays values out by the device's table (callback and
+// text slots pointer-sized, the rest 32 bits), lays a message the table lacks
+// out as words, and answers the block as the driver left it (here the driver
+// writes 77 into the word after the callback).
+TEST_F(LibraryTest, SendCommandLaysTheBlockOutByTheTable) {
+  ASSERT_EQ(Send("open vcr alias tape").error, 0u);
+  constexpr std::size_t P = sizeof(DWORD_PTR);
+  fake.onCommand = [](const DriverCall&, std::uint8_t* block) -> LRESULT {
+    const DWORD answer = 77;
+    std::memcpy(block + sizeof(DWORD_PTR), &answer, sizeof answer);
+    return 0;
+  };
+  struct Row {
+    UINT id;
+    UINT message;
+    std::vector<DWORD_PTR> in;
+    DWORD error;
+    std::vector<std::pair<std::size_t, DWORD>> sent;  // words at byte offsets of the block
+    std::vector<DWORD_PTR> out;
+    const char* text = "";
+  };
+  const std::vector<Row> rows{
+      {1,
+       MCI_VTR_STRIPE,
+       {0x4000, 1, 0x00100000, 2392000},
+       0,
+       {{P, 1}, {P + 4, 0x00100000}, {P + 8, 2392000}},
+       {0x4000, 77, 0x00100000, 2392000}},
+      {1, MCI_VTR_EDIT_STATUS, {}, 0, {}, {0}},  // no table entry: only the callback
+      {1, MCI_PLAY, {0, 1000}, 0, {{P, 1000}}, {0, 77, 0, 0}},
+      {1, MCI_STATUS, {0, 0, 2}, 0, {{P + 4, 2}}, {0, 77, 2, 0, 0, 0, 0, 0}, "77"},
+      // "escape": the text slot is pointer-sized, the extra word follows it.
+      {1, MCI_ESCAPE, {0, 0, 9}, 0, {{2 * P, 9}}, {0, 77, 9}},
+      {1, MCI_STATUS, {0, 0, DWORD_PTR{0xFFFFFFFFu} + 1u}, MCIERR_OUTOFRANGE, {}, {}},
+      {1, MCI_VTR_STRIPE, std::vector<DWORD_PTR>(100), MCIERR_PARAM_OVERFLOW, {}, {}},
+      {2, MCI_PLAY, {}, MCIERR_INVALID_DEVICE_ID, {}, {}},
+      {1, MCI_OPEN_DRIVER, {}, MCIERR_UNRECOGNIZED_COMMAND, {}, {}},
+      {1, MCI_OPEN, {}, MCIERR_UNRECOGNIZED_COMMAND, {}, {}},
+      {1, DRV_OPEN, {}, MCIERR_UNRECOGNIZED_COMMAND, {}, {}},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.message);
+    fake.Clear();
+    MessageResult got = lib.SendCommand(r.id, r.message, 0x30000, r.in);
+    EXPECT_EQ(got.error, r.error);
+    std::vector<DriverCall> calls = fake.Calls();
+    ASSERT_EQ(calls.size(), r.error == 0 ? 1u : 0u);  // refusals send nothing
+    EXPECT_EQ(got.words, r.out);
+    EXPECT_EQ(got.text, r.text);
+    if (calls.empty()) continue;
+    EXPECT_EQ(calls[0].message, r.message);
+    EXPECT_EQ(calls[0].flags, 0x30000);
+    for (const auto& [offset, word] : r.sent) {
+      DWORD v;
+      std::memcpy(&v, calls[0].block.data() + offset, sizeof v);
+      EXPECT_EQ(v, word) << "offset " << offset;
+    }
+  }
+
+  // A text return whose buffer slot is 0 gets the library's buffer.
+  fake.onCommand = [](const DriverCall&, std::uint8_t* block) -> LRESULT {
+    VTR_INFO_PARMS p;
+    std::memcpy(&p, block, sizeof p);
+    std::memcpy(p.lpstrReturn, u"deck", 10);
+    return 0;
+  };
+  EXPECT_EQ(lib.SendCommand(1, MCI_INFO, MCI_INFO_PRODUCT, {}).text, "deck");
+  fake.onCommand = nullptr;
+  // A close through the raw path closes the device.
+  EXPECT_EQ(lib.SendCommand(1, MCI_CLOSE, 0, {}).error, 0u);
+  EXPECT_FALSE(lib.DeviceIdOf("tape"));
+}
+
+TEST(RawMessage, SendDirectiveArguments) {
+  struct Row {
+    const char* args;
+    UINT message;
+    DWORD flags;
+    std::vector<DWORD_PTR> words;
+    const char* error;  // start of the error text; null when it parses
+  };
+  const std::vector<Row> rows{
+      {"tape 0x0C85 flags=0x30000 words=0,0,0x00100000,0",
+       0x0C85,
+       0x30000,
+       {0, 0, 0x00100000, 0},
+       nullptr},
+      {"tape 3204", 3204, 0, {}, nullptr},
+      {"tape 0xc86 words=-1 flags=1", 0xC86, 1, {0xFFFFFFFFu}, nullptr},
+      {"tape", 0, 0, {}, "usage"},
+      {"tape play", 0, 0, {}, "message 'play' is not a number"},
+      {"tape 0x0C85 words=1,,2", 0, 0, {}, "word '' is not"},
+      {"tape 0x0C85 words=0x100000000", 0, 0, {}, "word '0x100000000' is not"},
+      {"tape 0x0C85 flags=0x30000x", 0, 0, {}, "flags '0x30000x' is not"},
+      {"tape 0x0C85 flags=1 flags=2", 0, 0, {}, "unexpected 'flags=2'"},
+      {"tape 0x0C85 notify", 0, 0, {}, "unexpected 'notify'"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.args);
+    auto parsed = ParseSendRequest(r.args);
+    if (r.error != nullptr) {
+      ASSERT_TRUE(std::holds_alternative<std::string>(parsed));
+      EXPECT_TRUE(std::get<std::string>(parsed).starts_with(r.error))
+          << std::get<std::string>(parsed);
+      continue;
+    }
+    ASSERT_TRUE(std::holds_alternative<SendRequest>(parsed)) << std::get<std::string>(parsed);
+    const auto& q = std::get<SendRequest>(parsed);
+    EXPECT_EQ(q.alias, "tape");
+    EXPECT_EQ(q.message, r.message);
+    EXPECT_EQ(q.flags, r.flags);
+    EXPECT_EQ(q.words, r.words);
+  }
+}
+
 TEST_F(LibraryTest, NotificationsReachTheCallerThatAskedForThem) {
   ASSERT_EQ(Send("open vcr alias tape").error, 0u);
   std::vector<std::pair<int, Notification>> got;
@@ -194,10 +311,14 @@ TEST_F(LibraryTest, SysInfo) {
     const char* text;
   };
   const std::vector<Row> rows{
-      {"sysinfo all quantity", 0, "100"},      {"sysinfo all quantity open", 0, "2"},
-      {"sysinfo vcr quantity", 0, "100"},      {"sysinfo vcr quantity open", 0, "2"},
-      {"sysinfo all name 1 open", 0, "tape"},  {"sysinfo all name 2 open", 0, "vcr2"},
-      {"sysinfo vcr name 2", 0, "vcr1"},       {"sysinfo tape installname", 0, "vcr"},
+      {"sysinfo all quantity", 0, "100"},
+      {"sysinfo all quantity open", 0, "2"},
+      {"sysinfo vcr quantity", 0, "100"},
+      {"sysinfo vcr quantity open", 0, "2"},
+      {"sysinfo all name 1 open", 0, "tape"},
+      {"sysinfo all name 2 open", 0, "vcr2"},
+      {"sysinfo vcr name 2", 0, "vcr1"},
+      {"sysinfo tape installname", 0, "vcr"},
       {"sysinfo all name 3 open", MCIERR_OUTOFRANGE, ""},
       {"sysinfo tape name", MCIERR_BAD_INTEGER, ""},
       {"sysinfo tape", MCIERR_MISSING_PARAMETER, ""},
