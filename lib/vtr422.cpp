@@ -103,6 +103,18 @@ struct vtr_library {
     }
   }
 
+  // A callback handle that posts the command's one notification to `fn`.
+  vtr::host::CallbackHandle Receiver(vtr_notify_fn fn, void* user) {
+    auto self = std::make_shared<std::atomic<DWORD_PTR>>(0);
+    vtr::host::CallbackHandle cb =
+        lib.RegisterCallback([this, self, fn, user](const vtr::host::Notification& n) {
+          lib.UnregisterCallback(vtr::host::CallbackHandle{self->load()});
+          Post({fn, user, n.deviceId, n.code});
+        });
+    self->store(cb.value);
+    return cb;
+  }
+
   vtr::host::MciLibrary lib;
   std::mutex queueMutex;
   std::condition_variable queueCv;
@@ -141,22 +153,31 @@ unsigned vtr_send_string(vtr_library* lib, const char* command, char* ret, size_
   return Guarded([&]() -> unsigned {
     CopyOut({}, ret, ret_len);
     vtr::host::CallbackHandle cb;
-    if (notify_fn != nullptr && AsksNotify(command)) {
-      // One notification ends a command's callback.
-      auto self = std::make_shared<std::atomic<DWORD_PTR>>(0);
-      cb =
-          lib->lib.RegisterCallback([lib, self, notify_fn, user](const vtr::host::Notification& n) {
-            lib->lib.UnregisterCallback(vtr::host::CallbackHandle{self->load()});
-            lib->Post({notify_fn, user, n.deviceId, n.code});
-          });
-      self->store(cb.value);
-    }
+    if (notify_fn != nullptr && AsksNotify(command)) cb = lib->Receiver(notify_fn, user);
     vtr::host::CommandResult r = lib->lib.SendString(command, cb);
     if (!r.ok()) {
       if (cb) lib->lib.UnregisterCallback(cb);
       return r.error;
     }
     return CopyOut(r.text, ret, ret_len) ? 0u : MCIERR_PARAM_OVERFLOW;
+  });
+}
+
+unsigned vtr_send_command(vtr_library* lib, unsigned device_id, unsigned msg, uint32_t flags,
+                          uintptr_t* words, size_t n, vtr_notify_fn notify_fn, void* user) {
+  if (lib == nullptr || (words == nullptr && n != 0)) return MCIERR_NULL_PARAMETER_BLOCK;
+  return Guarded([&]() -> unsigned {
+    std::vector<DWORD_PTR> in(words, words + n);
+    vtr::host::CallbackHandle cb;
+    if (notify_fn != nullptr && (flags & MCI_NOTIFY) != 0) {
+      cb = lib->Receiver(notify_fn, user);
+      if (in.empty()) in.push_back(0);
+      in[0] = cb.value;
+    }
+    vtr::host::MessageResult r = lib->lib.SendCommand(device_id, msg, flags, in);
+    if (!r.ok() && cb) lib->lib.UnregisterCallback(cb);
+    for (std::size_t i = 0; i < n && i < r.words.size(); ++i) words[i] = r.words[i];
+    return r.error;
   });
 }
 

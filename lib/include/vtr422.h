@@ -43,6 +43,10 @@ extern "C" {
 #define VTR_NOTIFY_ABORTED 4u
 #define VTR_NOTIFY_FAILURE 8u
 
+/* Flags of vtr_send_command common to every message. */
+#define VTR_MCI_NOTIFY 0x00000001u
+#define VTR_MCI_WAIT 0x00000002u
+
 /* A few MCI error codes a program tests for; vtr_error_text knows them all. */
 #define VTR_ERR_HARDWARE 262u
 #define VTR_ERR_INVALID_DEVICE_NAME 263u
@@ -76,6 +80,17 @@ VTR_API void vtr_close_library(vtr_library* lib);
  * called when a command sent with "notify" ends. */
 VTR_API unsigned vtr_send_string(vtr_library* lib, const char* command, char* ret, size_t ret_len,
                                  vtr_notify_fn notify_fn, void* user);
+
+/* mciSendCommand: `msg` (0x0800..0x0FFF) with `flags` to an open device, the
+ * parameter block given as `n` values, one per slot in the order of the
+ * device's command table: callback, the return slot (a text return: address
+ * of a UTF-16 buffer and its size in 16-bit units), then the items. Callback and
+ * address slots are pointer-sized, the others 32 bits. With VTR_MCI_NOTIFY
+ * in `flags` and a `notify_fn`, the callback slot is filled in for it. The
+ * block as the driver left it comes back in `words`. */
+VTR_API unsigned vtr_send_command(vtr_library* lib, unsigned device_id, unsigned msg,
+                                  uint32_t flags, uintptr_t* words, size_t n,
+                                  vtr_notify_fn notify_fn, void* user);
 
 /* The MCI device ID of an open alias; 0 when none is open under it. */
 VTR_API unsigned vtr_device_id(vtr_library* lib, const char* alias);

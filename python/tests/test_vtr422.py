@@ -102,3 +102,27 @@ def test_bad_virtual_decks_are_refused(lib, port, model, standard, code):
 def test_one_library_per_process(lib):
     with pytest.raises(RuntimeError):
         vtr422.Library()
+
+
+MCI_PLAY, MCI_STATUS, MCI_TO, MCI_STATUS_ITEM, MCI_STATUS_POSITION = 0x0806, 0x0814, 0x8, 0x100, 2
+
+
+def test_raw_messages_match_the_strings(deck):
+    deck.seek(to=420, wait=True)
+    block = deck.send_command(MCI_STATUS, MCI_STATUS_ITEM, [0, 0, MCI_STATUS_POSITION])
+    assert block[1] == deck.position() == 420
+    deck.send_command(MCI_PLAY, MCI_TO, [0, 0, 450], notify=True)
+    note = deck.wait_notify(timeout=30)
+    assert (note.name, note.device_id) == ("successful", deck.device_id)
+    assert deck.position() >= 450
+
+
+@pytest.mark.parametrize("device_id, message, code", [
+    (99, MCI_STATUS, 257),      # no such device
+    (None, 0x0803, 261),        # open goes through the string path only
+    (None, 0x1000, 261),        # not a command message
+])
+def test_raw_messages_refused(lib, deck, device_id, message, code):
+    with pytest.raises(vtr422.MciError) as e:
+        lib.send_command(device_id or deck.device_id, message, 0, [0])
+    assert e.value.code == code

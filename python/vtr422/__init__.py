@@ -15,6 +15,7 @@ SUCCESSFUL, SUPERSEDED, ABORTED, FAILURE = 1, 2, 4, 8
 _NOTIFY_NAMES = {SUCCESSFUL: "successful", SUPERSEDED: "superseded",
                  ABORTED: "aborted", FAILURE: "failure"}
 _RETURN_SIZE = 1024
+NOTIFY_FLAG, WAIT_FLAG = 0x1, 0x2
 
 _NOTIFY_FN = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.c_uint, ctypes.c_uint,
                               ctypes.c_void_p)
@@ -46,6 +47,8 @@ def load_library() -> ctypes.CDLL:
     dll.vtr_close_library.argtypes = [c.c_void_p]
     dll.vtr_send_string.argtypes = [c.c_void_p, c.c_char_p, c.c_char_p, c.c_size_t,
                                     _NOTIFY_FN, c.c_void_p]
+    dll.vtr_send_command.argtypes = [c.c_void_p, c.c_uint, c.c_uint, c.c_uint32,
+                                     c.POINTER(c.c_size_t), c.c_size_t, _NOTIFY_FN, c.c_void_p]
     dll.vtr_device_id.argtypes = [c.c_void_p, c.c_char_p]
     dll.vtr_break.argtypes = [c.c_void_p, c.c_uint]
     dll.vtr_error_text.argtypes = [c.c_uint, c.c_char_p, c.c_size_t]
@@ -53,7 +56,7 @@ def load_library() -> ctypes.CDLL:
     dll.vtr_bind_port.argtypes = [c.c_void_p, c.c_char_p, c.c_char_p]
     dll.vtr_attach_virtual_deck.argtypes = [c.c_void_p, c.c_char_p, c.c_char_p, c.c_char_p]
     dll.vtr_detach_virtual_deck.argtypes = [c.c_void_p, c.c_char_p]
-    for f in ("vtr_send_string", "vtr_device_id", "vtr_break", "vtr_bind_port",
+    for f in ("vtr_send_string", "vtr_send_command", "vtr_device_id", "vtr_break", "vtr_bind_port",
               "vtr_attach_virtual_deck", "vtr_detach_virtual_deck"):
         getattr(dll, f).restype = c.c_uint
     return dll
@@ -155,6 +158,25 @@ class Library:
     def send(self, command: str,
              receiver: Optional[Callable[[Notification], None]] = None) -> str:
         """mciSendString: the return string; MciError on failure."""
+        ret = ctypes.create_string_buffer(_RETURN_SIZE)
+        self._call(command, receiver, lambda key: self._dll.vtr_send_string(
+            self._handle, command.encode(), ret, len(ret), _trampoline, key))
+        return ret.value.decode()
+
+    def send_command(self, device_id: int, message: int, flags: int = 0, words=(),
+                     receiver: Optional[Callable[[Notification], None]] = None) -> list:
+        """mciSendCommand: the parameter block (one value per slot, callback first)
+        as the driver left it; MciError on failure. With a receiver, the notify
+        flag is added and the callback slot filled in."""
+        block = (ctypes.c_size_t * max(len(words), 1))(*words)
+        flags |= NOTIFY_FLAG if receiver is not None else 0
+        self._call(f"message 0x{message:04X} to device {device_id}", receiver,
+                   lambda key: self._dll.vtr_send_command(
+                       self._handle, device_id, message, flags, block, len(words),
+                       _trampoline, key))
+        return list(block[:len(words)])
+
+    def _call(self, command, receiver, call) -> None:
         if not self._handle:
             raise ValueError("the library is closed")
         key = None
@@ -162,14 +184,11 @@ class Library:
             key = next(_keys)
             with _pending_lock:
                 _pending[key] = (command, receiver)
-        ret = ctypes.create_string_buffer(_RETURN_SIZE)
-        err = self._dll.vtr_send_string(self._handle, command.encode(), ret, len(ret),
-                                        _trampoline, key)
+        err = call(key)
         if err and key is not None:
             with _pending_lock:
                 _pending.pop(key, None)
         _check(err, command)
-        return ret.value.decode()
 
     def open(self, device: str = "vcr", alias: Optional[str] = None,
              shareable: bool = False) -> "Deck":
@@ -214,6 +233,14 @@ class Deck:
             full += " notify"
         receiver = notify if callable(notify) else self._notes.put
         return self.library.send(full, receiver)
+
+    def send_command(self, message: int, flags: int = 0, words=(),
+                     notify: NotifyArg = None) -> list:
+        """The raw message path for this device (see Library.send_command)."""
+        receiver = None
+        if notify:
+            receiver = notify if callable(notify) else self._notes.put
+        return self.library.send_command(self.device_id, message, flags, words, receiver)
 
     def wait_notify(self, timeout: Optional[float] = None) -> Notification:
         """The next queued notification; TimeoutError when none comes in time."""
