@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -22,12 +23,14 @@
 #include <variant>
 #include <vector>
 
+#include "host/console_output.h"
 #include "host/mci_library.h"
 #include "host/mci_text.h"
 #include "host/raw_message.h"
 #include "platform/serial_ports.h"
 #ifdef VTR_HAVE_SIM
 #include "host/virtual_deck.h"
+#include "host/watch.h"
 #include "sim/deck.h"
 #endif
 #ifdef VTR_HAVE_READLINE
@@ -57,6 +60,7 @@ struct Options {
   std::vector<std::pair<std::string, std::string>> devices;
   bool trace = false;
   bool keepGoing = false;
+  bool json = false;
 };
 
 void Usage(std::FILE* out) {
@@ -83,6 +87,7 @@ void Usage(std::FILE* out) {
                "                     vcr1..vcr99=videotape1..videotape99)\n"
                "  --trace            print the serial blocks exchanged with the virtual deck\n"
                "  --keep-going       run every batch command even after a failure, exit 0\n"
+               "  --json             one JSON object a line per result and notification\n"
                "  -h, --help         this text\n"
                "\n"
                "Script lines: a command string, \"# comment\", \".wait MS\" (let MS\n"
@@ -92,6 +97,8 @@ void Usage(std::FILE* out) {
                "per slot, the callback first; numbers decimal or 0x hex; with the notify\n"
                "flag 0x1 and callback 0 vtrctl supplies the callback; prints the result\n"
                "and the block's words as the driver left them).\n"
+               "\".watch ALIAS\" shows the deck's timecode, mode, speed and owed notification\n"
+               "until a key is pressed.\n"
                "Output: \"COMMAND -> RESULT\" per command (the return string, \"ok\", or\n"
                "\"error N: TEXT\"), and \"notify CODE: COMMAND\" for each notification.\n"
                "Ctrl-C breaks a waiting command.\n",
@@ -166,6 +173,8 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
       o.devices.emplace_back(v->substr(0, eq), v->substr(eq + 1));
     } else if (a == "--trace") {
       o.trace = true;
+    } else if (a == "--json") {
+      o.json = true;
     } else if (a == "--keep-going") {
       o.keepGoing = true;
     } else {
@@ -179,6 +188,7 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
 // ---- output -------------------------------------------------------------------
 
 std::mutex gOutMutex;
+vtr::host::ConsoleOutput gOutput{false};
 void PrintLine(const std::string& line) {
   std::lock_guard lock(gOutMutex);
   std::fputs(line.c_str(), stdout);
@@ -193,12 +203,13 @@ thread_local std::vector<std::string>* tDeferred = nullptr;
 // Notifications as they arrive; each names the command that asked for it.
 class Notifications {
  public:
-  void Arrived(const std::string& command, const Notification& n) {
+  void Arrived(const std::string& command, const Notification& n, DWORD_PTR key) {
     {
       std::lock_guard lock(mutex_);
       ++pending_;
+      owed_.erase(key);
     }
-    std::string line = "notify " + std::string(vtr::host::NotifyCodeName(n.code)) + ": " + command;
+    std::string line = gOutput.Notify(command, n.code);
     if (tDeferred != nullptr) {
       tDeferred->push_back(std::move(line));
     } else {
@@ -213,11 +224,36 @@ class Notifications {
     --pending_;
     return true;
   }
+  // What .watch shows as owed: a command sent with notify whose notification
+  // has not come. Owed from registration; Placed names its device once sent.
+  void Owe(DWORD_PTR key, const std::string& command) {
+    std::lock_guard lock(mutex_);
+    owed_[key] = {0, command};
+  }
+  void Placed(DWORD_PTR key, UINT deviceId, bool sent) {
+    std::lock_guard lock(mutex_);
+    auto it = owed_.find(key);
+    if (it == owed_.end()) return;
+    if (sent) {
+      it->second.first = deviceId;
+    } else {
+      owed_.erase(it);
+    }
+  }
+  std::optional<std::string> OwedBy(UINT deviceId) {
+    std::lock_guard lock(mutex_);
+    std::optional<std::string> last;
+    for (const auto& [key, owed] : owed_) {
+      if (owed.first == deviceId) last = owed.second;
+    }
+    return last;
+  }
 
  private:
   std::mutex mutex_;
   std::condition_variable cv_;
   int pending_ = 0;
+  std::map<DWORD_PTR, std::pair<UINT, std::string>> owed_;
 };
 
 // ---- the break key ----------------------------------------------------------------
@@ -238,10 +274,7 @@ void WatchBreaks(MciLibrary& lib, std::atomic<bool>& quit) {
       if (!lib.RequestBreak(id)) continue;
       if (auto alias = lib.AliasOf(id)) {
         CommandResult r = lib.SendString("break " + *alias);
-        PrintLine(
-            "break " + *alias + " -> " +
-            (r.ok() ? std::string("ok")
-                    : "error " + std::to_string(r.error) + ": " + vtr::host::ErrorText(r.error)));
+        PrintLine(gOutput.Result("break " + *alias, r));
       }
     }
   }
@@ -262,47 +295,60 @@ class Console {
     if (MentionsNotify(line)) cb = NotifyTo(line);
     std::vector<std::string> deferred;
     tDeferred = &deferred;
-    CommandResult r = lib_.SendString(line, cb);
+    CommandResult r = WithProgress(line, [&] { return lib_.SendString(line, cb); });
     tDeferred = nullptr;
-    if (r.ok()) {
-      PrintLine(line + " -> " + (r.text.empty() ? std::string("ok") : r.text));
-    } else {
-      PrintLine(line + " -> error " + std::to_string(r.error) + ": " +
-                vtr::host::ErrorText(r.error));
-    }
+    if (cb) notes_.Placed(cb.value, r.deviceId, r.ok());
+    PrintLine(gOutput.Result(line, r));
     for (const std::string& note : deferred) PrintLine(note);
     return r.ok();
   }
 
  private:
   CallbackHandle NotifyTo(const std::string& line) {
-    return lib_.RegisterCallback([this, line](const Notification& n) { notes_.Arrived(line, n); });
+    auto key = std::make_shared<std::atomic<DWORD_PTR>>(0);
+    CallbackHandle cb = lib_.RegisterCallback(
+        [this, line, key](const Notification& n) { notes_.Arrived(line, n, key->load()); });
+    key->store(cb.value);
+    notes_.Owe(cb.value, line);
+    return cb;
   }
+  // A waiting seek, cue or play to a position shows its progress on a terminal.
+  template <class F>
+  CommandResult WithProgress(const std::string& line, F&& send) {
+    auto target = vtr::host::WaitTarget(line);
+    if (!target || gOutput.Json() || isatty(STDOUT_FILENO) != 1) return send();
+    vtr::host::ProgressLine progress(lib_, target->first, target->second, WatchIo());
+    return send();
+  }
+  static vtr::host::WatchIo WatchIo() { return {STDIN_FILENO, stdout, &gOutMutex}; }
   bool Send(const std::string& line, std::string_view args) {
     auto parsed = vtr::host::ParseSendRequest(args);
     if (auto* error = std::get_if<std::string>(&parsed)) {
-      PrintLine(line + " -> error: " + *error);
+      PrintLine(gOutput.Failure(line, *error));
       return false;
     }
     auto& request = std::get<vtr::host::SendRequest>(parsed);
     std::optional<UINT> id = lib_.DeviceIdOf(request.alias);
     if (!id) {
-      PrintLine(line + " -> error: no open device '" + request.alias + "'");
+      PrintLine(gOutput.Failure(line, "no open device '" + request.alias + "'"));
       return false;
     }
+    CallbackHandle cb;
     if ((request.flags & MCI_NOTIFY) && (request.words.empty() || request.words[0] == 0)) {
       request.words.resize(std::max<std::size_t>(request.words.size(), 1));
-      request.words[0] = NotifyTo(line).value;
+      cb = NotifyTo(line);
+      request.words[0] = cb.value;
     }
     std::vector<std::string> deferred;
     tDeferred = &deferred;
     vtr::host::MessageResult r =
         lib_.SendCommand(*id, request.message, request.flags, request.words);
     tDeferred = nullptr;
+    if (cb) notes_.Placed(cb.value, *id, r.ok());
     if (r.error == MCIERR_PARAM_OVERFLOW && r.words.empty()) {
-      PrintLine(line + " -> error: too many words for the parameter block");
+      PrintLine(gOutput.Failure(line, "too many words for the parameter block"));
     } else {
-      PrintLine(line + " -> " + vtr::host::FormatMessageResult(r));
+      PrintLine(gOutput.Message(line, r));
     }
     for (const std::string& note : deferred) PrintLine(note);
     return r.ok();
@@ -335,14 +381,20 @@ class Console {
       return true;
     }
     if (word == ".send") return Send(line, arg);
+    if (word == ".watch" && !arg.empty()) {
+      std::optional<UINT> id = lib_.DeviceIdOf(arg);
+      return vtr::host::RunWatch(
+          lib_, gOutput, arg, [&] { return id ? notes_.OwedBy(*id) : std::nullopt; }, WatchIo());
+    }
     if (word == ".notify" && numberOk) {
       long timeout = arg.empty() ? kDefaultNotifyTimeoutMs : ms;
       if (notes_.Wait(std::chrono::milliseconds(timeout))) return true;
-      PrintLine(line + " -> error: no notification within " + std::to_string(timeout) + " ms");
+      PrintLine(gOutput.Failure(line, "no notification within " + std::to_string(timeout) + " ms"));
       return false;
     }
-    PrintLine(line +
-              " -> error: unknown directive (.wait MS, .notify [TIMEOUT_MS], .send ALIAS MSG ...)");
+    PrintLine(gOutput.Failure(
+        line,
+        "unknown directive (.wait MS, .notify [TIMEOUT_MS], .send ALIAS MSG ..., .watch ALIAS)"));
     return false;
   }
 
@@ -422,6 +474,7 @@ int Interactive(Console& console, MciLibrary& lib) {
 int main(int argc, char** argv) {
   std::optional<Options> opts = ParseOptions(argc, argv);
   if (!opts) return 2;
+  gOutput = vtr::host::ConsoleOutput(opts->json);
 
   std::optional<std::filesystem::path> tempProfile;
   if (opts->profileDir) {

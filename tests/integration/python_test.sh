@@ -19,3 +19,5 @@ cp -r "$src/python" "$work/src"  # pip builds in place: keep the source tree cle
 cd "$work"
 VTR422_LIBRARY="$build/lib/libvtr422.so.0" \
   "$work/venv/bin/python" -m pytest -q -p no:cacheprovider "$work/src/tests"
+VTR422_PROFILE_DIR="$work/profile" VTR422_LIBRARY="$build/lib/libvtr422.so.0" \
+  "$work/venv/bin/python" "$src/examples/python/play_to.py"
