@@ -40,14 +40,15 @@ def test_play_between_positions_notifies_and_moves(deck):
 def test_callback_hears_a_superseded_play(deck):
     heard, arrived = [], threading.Event()
 
-    def on_note(note):
-        heard.append((note.name, threading.current_thread() is threading.main_thread()))
+    def on_note(note):  # runs on the library's thread, which may send commands
+        heard.append((note.name, threading.current_thread() is threading.main_thread(),
+                      deck.mode() in ("playing", "stopped")))
         arrived.set()
 
     deck.play(to=20000, notify=on_note)
     deck.stop(wait=True)
     assert arrived.wait(10)
-    assert heard == [("superseded", False)]
+    assert heard == [("superseded", False, True)]
     with pytest.raises(TimeoutError):  # a callback's notification is not queued
         deck.wait_notify(timeout=0.2)
 
