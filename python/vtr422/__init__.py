@@ -130,6 +130,8 @@ def _check(err: int, command: str = "") -> None:
 class Library:
     """The library of this process (one at a time): devices, ports, virtual decks."""
 
+    _handle = None
+
     def __init__(self):
         self._dll = _lib()
         self._handle = self._dll.vtr_open_library()
