@@ -25,6 +25,7 @@ demo: build
 	./build/$(PRESET)/host/vtrctl --sim --script docs/demo.vtr
 
 test: build
+	@.ci/deps test
 	ctest --preset $(PRESET)
 
 test-asan:
