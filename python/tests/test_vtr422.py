@@ -1,5 +1,6 @@
 """The Python package against the library's embedded virtual deck, in real time."""
 
+import ctypes
 import threading
 import time
 
@@ -98,6 +99,17 @@ def test_bad_virtual_decks_are_refused(lib, port, model, standard, code):
     with pytest.raises(vtr422.MciError) as e:
         lib.attach_virtual_deck(port, model, standard)
     assert e.value.code == code
+
+
+def test_c_buffers_are_cut_and_refused(lib, deck):
+    dll, no_fn = lib._dll, vtr422._NOTIFY_FN()
+    small = ctypes.create_string_buffer(4)
+    assert dll.vtr_send_string(lib._handle, b"status tape mode", small, 4, no_fn, None) == 268
+    assert small.value == b"sto"
+    assert dll.vtr_send_string(None, b"status tape mode", small, 4, no_fn, None) == 297
+    text = ctypes.create_string_buffer(8)
+    assert dll.vtr_error_text(262, text, 8) == len(vtr422.error_text(262)) > 8
+    assert text.value == vtr422.error_text(262)[:7].encode()
 
 
 def test_one_library_per_process(lib):

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # vtrctl's .watch on a real terminal (tmux): the timecode on the screen
-# advances while the virtual deck plays, and a key ends the watch.
+# advances while the virtual deck plays, a key ends the watch; a waiting seek
+# shows a progress line.
 # Usage: watch_test.sh VTRCTL   (exit 77: skipped)
 set -euo pipefail
 vtrctl=$1
@@ -31,3 +32,7 @@ tmux send-keys -t $session q
 tmux send-keys -t $session 'stop tape' Enter
 await 'stop tape -> ok'
 await 'notify superseded: play tape to 20000 notify'
+# A waiting seek shows its progress in place, then its result.
+tmux send-keys -t $session 'seek tape to 3000 wait' Enter
+await '^  tape position [0-9]+ -> 3000'
+await 'seek tape to 3000 wait -> ok'
