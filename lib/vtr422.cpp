@@ -71,8 +71,8 @@ struct vtr_library {
     }
     queueCv.notify_all();
     dispatcher.join();
-    std::lock_guard lock(deckMutex);
-    for (const auto& [com, deck] : decks) vtr::platform::UnbindPort(com);
+    std::lock_guard lock(portMutex);
+    for (const auto& [com, deck] : ports) vtr::platform::UnbindPort(com);
   }
 
   // Notifications are posted to the dispatcher, as the multimedia library
@@ -121,8 +121,9 @@ struct vtr_library {
   std::deque<Posted> queue;
   bool stopping = false;
   std::thread dispatcher;
-  std::mutex deckMutex;
-  std::map<int, std::shared_ptr<vtr::sim::Deck>> decks;
+  std::mutex portMutex;
+  // Ports this library bound: to a virtual deck, or (null) to a device path.
+  std::map<int, std::shared_ptr<vtr::sim::Deck>> ports;
 };
 
 extern "C" {
@@ -212,8 +213,8 @@ unsigned vtr_bind_port(vtr_library* lib, const char* port, const char* path) {
   int com = vtr::platform::ParseComPortName(port);
   if (com == 0 || *path == '\0') return MCIERR_OUTOFRANGE;
   return Guarded([&]() -> unsigned {
-    std::lock_guard lock(lib->deckMutex);
-    lib->decks.erase(com);
+    std::lock_guard lock(lib->portMutex);
+    lib->ports[com] = nullptr;
     vtr::platform::BindPortPath(com, path);
     return 0;
   });
@@ -229,8 +230,8 @@ unsigned vtr_attach_virtual_deck(vtr_library* lib, const char* port, const char*
                                             standard != nullptr ? standard : "ntsc");
     if (!cfg) return MCIERR_BAD_CONSTANT;
     auto deck = std::make_shared<vtr::sim::Deck>(*cfg);
-    std::lock_guard lock(lib->deckMutex);
-    lib->decks[com] = deck;
+    std::lock_guard lock(lib->portMutex);
+    lib->ports[com] = deck;
     vtr::platform::BindVirtualPort(com, deck);
     return 0;
   });
@@ -241,8 +242,10 @@ unsigned vtr_detach_virtual_deck(vtr_library* lib, const char* port) {
   int com = vtr::platform::ParseComPortName(port);
   if (com == 0) return MCIERR_OUTOFRANGE;
   return Guarded([&]() -> unsigned {
-    std::lock_guard lock(lib->deckMutex);
-    if (lib->decks.erase(com) == 0) return MCIERR_INVALID_DEVICE_NAME;
+    std::lock_guard lock(lib->portMutex);
+    auto it = lib->ports.find(com);
+    if (it == lib->ports.end() || !it->second) return MCIERR_INVALID_DEVICE_NAME;
+    lib->ports.erase(it);
     vtr::platform::UnbindPort(com);
     return 0;
   });

@@ -71,7 +71,7 @@ VTR_API const char* vtr_version(void);
  * exists once per process) or when memory runs out. */
 VTR_API vtr_library* vtr_open_library(void);
 /* Closes every open device, delivers the notifications still queued, unbinds
- * the virtual decks and frees `lib`. NULL is ignored. */
+ * the ports it bound and frees `lib`. NULL is ignored. */
 VTR_API void vtr_close_library(vtr_library* lib);
 
 /* mciSendString. The return string goes to `ret` (`ret_len` bytes with the
