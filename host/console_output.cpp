@@ -3,7 +3,6 @@
 #include <cstdio>
 
 #include "host/mci_text.h"
-#include "host/raw_message.h"
 
 namespace vtr::host {
 namespace {
@@ -57,8 +56,7 @@ std::string ConsoleOutput::Result(std::string_view command, const CommandResult&
   return out + ",\"ok\":true" + (r.text.empty() ? "" : ",\"result\":" + JsonQuote(r.text)) + "}";
 }
 
-std::string ConsoleOutput::Message(std::string_view command, const MessageResult& r) const {
-  if (!json_) return std::string(command) + " -> " + FormatMessageResult(r);
+std::string ConsoleOutput::MessageJson(std::string_view command, const MessageResult& r) const {
   std::string out = "{\"command\":" + JsonQuote(command) + ",\"ok\":" + (r.ok() ? "true" : "false");
   if (!r.ok()) out += ErrorFields(r.error);
   if (!r.text.empty()) out += ",\"return\":" + JsonQuote(r.text);

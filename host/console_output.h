@@ -20,8 +20,9 @@ class ConsoleOutput {
   // "CMD -> TEXT" / "CMD -> ok" / "CMD -> error N: TEXT", or
   // {"command":CMD,"ok":true[,"result":TEXT]} / {"command":CMD,"ok":false,"error":N,"text":TEXT}
   std::string Result(std::string_view command, const CommandResult& r) const;
-  // The raw message path: as Result, plus "return" and "words" in JSON.
-  std::string Message(std::string_view command, const MessageResult& r) const;
+  // The raw message path's answer in JSON: as Result, plus "return" and
+  // "words" (its text form is RunSend's).
+  std::string MessageJson(std::string_view command, const MessageResult& r) const;
   // "notify CODE: CMD" or {"notify":CODE,"code":N,"command":CMD}
   std::string Notify(std::string_view command, UINT code) const;
   // A directive that failed: "LINE -> error: WHY" or {"command":LINE,"ok":false,"text":WHY}

@@ -4,7 +4,6 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -20,7 +19,6 @@
 #include <optional>
 #include <string>
 #include <thread>
-#include <variant>
 #include <vector>
 
 #include "host/console_output.h"
@@ -96,7 +94,9 @@ void Usage(std::FILE* out) {
                "(send command message MSG with flags F and a parameter block of one value\n"
                "per slot, the callback first; numbers decimal or 0x hex; with the notify\n"
                "flag 0x1 and callback 0 vtrctl supplies the callback; prints the result\n"
-               "and the block's words as the driver left them).\n"
+               "and the block's words as the driver left them), \".recorded [FROM TO]\" (with\n"
+               "--sim: what the virtual deck recorded where, per track, and where the latest\n"
+               "take landed against tape frames FROM..TO, the error in frames).\n"
                "\".watch ALIAS\" shows the deck's timecode, mode, speed and owed notification\n"
                "until a key is pressed.\n"
                "Output: \"COMMAND -> RESULT\" per command (the return string, \"ok\", or\n"
@@ -285,6 +285,9 @@ void WatchBreaks(MciLibrary& lib, std::atomic<bool>& quit) {
 class Console {
  public:
   Console(MciLibrary& lib, Notifications& notes) : lib_(lib), notes_(notes) {}
+#ifdef VTR_HAVE_SIM
+  std::shared_ptr<vtr::sim::Deck> deck;  // the embedded virtual deck, with --sim
+#endif
 
   // Runs one line (command or directive); false when it failed.
   bool Run(const std::string& raw) {
@@ -298,12 +301,18 @@ class Console {
     CommandResult r = WithProgress(line, [&] { return lib_.SendString(line, cb); });
     tDeferred = nullptr;
     if (cb) notes_.Placed(cb.value, r.deviceId, r.ok());
+    if (r.ok() && vtr::host::ToLowerAscii(line).starts_with("open ")) ReadPositionOnce(r.deviceId);
     PrintLine(gOutput.Result(line, r));
     for (const std::string& note : deferred) PrintLine(note);
     return r.ok();
   }
 
  private:
+  // The driver writes positions as timecode of the kind it last read (30 frames
+  // a second before the first read, even on a PAL machine): read one at once.
+  void ReadPositionOnce(UINT deviceId) {
+    if (auto alias = lib_.AliasOf(deviceId)) lib_.SendString("status " + *alias + " position");
+  }
   CallbackHandle NotifyTo(const std::string& line) {
     auto key = std::make_shared<std::atomic<DWORD_PTR>>(0);
     CallbackHandle cb = lib_.RegisterCallback(
@@ -322,37 +331,48 @@ class Console {
   }
   static vtr::host::WatchIo WatchIo() { return {STDIN_FILENO, stdout, &gOutMutex}; }
   bool Send(const std::string& line, std::string_view args) {
-    auto parsed = vtr::host::ParseSendRequest(args);
-    if (auto* error = std::get_if<std::string>(&parsed)) {
-      PrintLine(gOutput.Failure(line, *error));
-      return false;
-    }
-    auto& request = std::get<vtr::host::SendRequest>(parsed);
-    std::optional<UINT> id = lib_.DeviceIdOf(request.alias);
-    if (!id) {
-      PrintLine(gOutput.Failure(line, "no open device '" + request.alias + "'"));
-      return false;
-    }
-    CallbackHandle cb;
-    if ((request.flags & MCI_NOTIFY) && (request.words.empty() || request.words[0] == 0)) {
-      request.words.resize(std::max<std::size_t>(request.words.size(), 1));
-      cb = NotifyTo(line);
-      request.words[0] = cb.value;
-    }
     std::vector<std::string> deferred;
     tDeferred = &deferred;
-    vtr::host::MessageResult r =
-        lib_.SendCommand(*id, request.message, request.flags, request.words);
+    CallbackHandle cb;
+    vtr::host::SendOutcome outcome = vtr::host::RunSend(lib_, args, [&] {
+      cb = NotifyTo(line);
+      return cb;
+    });
     tDeferred = nullptr;
-    if (cb) notes_.Placed(cb.value, *id, r.ok());
-    if (r.error == MCIERR_PARAM_OVERFLOW && r.words.empty()) {
-      PrintLine(gOutput.Failure(line, "too many words for the parameter block"));
+    if (cb) notes_.Placed(cb.value, outcome.deviceId, outcome.ok);
+    if (!gOutput.Json()) {
+      PrintLine(line + " -> " + outcome.text);
+    } else if (outcome.sent) {
+      PrintLine(gOutput.MessageJson(line, *outcome.sent));
     } else {
-      PrintLine(gOutput.Message(line, r));
+      PrintLine(gOutput.Failure(line, outcome.text.substr(std::string_view("error: ").size())));
     }
     for (const std::string& note : deferred) PrintLine(note);
-    return r.ok();
+    return outcome.ok;
   }
+#ifdef VTR_HAVE_SIM
+  // The deck's record map; with FROM TO (tape frames), where the latest take
+  // landed against them.
+  bool Recorded(const std::string& line, const std::string& arg) {
+    const auto tracks = deck->Recorded();
+    std::string map = vtr::sim::FormatRecordMap(tracks, deck->Config().standard);
+    map.pop_back();
+    if (arg.empty()) {
+      PrintLine(map);
+      return true;
+    }
+    unsigned from = 0, to = 0;
+    char extra = 0;
+    if (std::sscanf(arg.c_str(), "%u %u %c", &from, &to, &extra) != 2 || to < from) {
+      PrintLine(gOutput.Failure(line, ".recorded [FROM TO] takes two tape frames, FROM <= TO"));
+      return false;
+    }
+    PrintLine(map);
+    std::string landing = vtr::sim::FormatLanding(tracks, from, to);
+    PrintLine(landing.empty() ? "nothing landed" : landing);
+    return !landing.empty();
+  }
+#endif
   static std::string Trim(const std::string& s) {
     auto b = s.find_first_not_of(" \t\r\n");
     if (b == std::string::npos) return {};
@@ -386,6 +406,9 @@ class Console {
       return vtr::host::RunWatch(
           lib_, gOutput, arg, [&] { return id ? notes_.OwedBy(*id) : std::nullopt; }, WatchIo());
     }
+#ifdef VTR_HAVE_SIM
+    if (word == ".recorded" && deck) return Recorded(line, arg);
+#endif
     if (word == ".notify" && numberOk) {
       long timeout = arg.empty() ? kDefaultNotifyTimeoutMs : ms;
       if (notes_.Wait(std::chrono::milliseconds(timeout))) return true;
@@ -523,6 +546,9 @@ int main(int argc, char** argv) {
     Notifications notes;
     MciLibrary lib(vtr::host::RealDriver(), std::move(registry));
     Console console(lib, notes);
+#ifdef VTR_HAVE_SIM
+    console.deck = deck;
+#endif
 
     std::atomic<bool> quit{false};
     std::thread breaks;

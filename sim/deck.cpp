@@ -83,6 +83,8 @@ DeckConfig DeckConfig::ForModel(int row) {
   DeckConfig c;
   c.model_row = RowOf(row);
   c.record_inhibit = vtrBallistics[c.model_row].fCanRecord == 0;
+  c.edit_on_delay = vtrBallistics[c.model_row].wEditIn;
+  c.edit_off_delay = vtrBallistics[c.model_row].wEditOut;
   return c;
 }
 
@@ -103,6 +105,54 @@ std::string FormatTraceEntry(const TraceEntry& e) {
   std::snprintf(head, sizeof head, "%12.3f ms  %s  ", static_cast<double>(e.time.count()) / 1000.0,
                 e.direction == Direction::kToDeck ? "-> deck" : "<- deck");
   return head + hex + " " + e.name;
+}
+
+namespace {
+std::string TimecodeText(std::uint32_t count, const FrameRate& r) {
+  const auto b = CountToBcd(count, r, false);
+  char text[16];
+  std::snprintf(text, sizeof text, "%02X:%02X:%02X%c%02X", b[3], b[2], b[1], r.drop ? ';' : ':',
+                b[0]);
+  return text;
+}
+}  // namespace
+
+std::string FormatRecordMap(const std::vector<RecordedTrack>& tracks, VideoStandard standard) {
+  static constexpr const char* kKinds[] = {"record", "assemble", "insert"};
+  const FrameRate rate = RateOf(standard);
+  std::string out;
+  for (const RecordedTrack& t : tracks) {
+    for (const RecordedSpan& s : t.spans) {
+      char line[96];
+      std::snprintf(line, sizeof line, "%-9s %7u-%-7u take %d %s", t.name.c_str(), s.first,
+                    s.end - 1, s.take, kKinds[static_cast<int>(s.kind)]);
+      out += line;
+      if (s.timecode) {
+        out += "  " + TimecodeText(*s.timecode, rate) + "-" +
+               TimecodeText((*s.timecode + (s.end - s.first) - 1) % rate.per_day, rate);
+      }
+      out += '\n';
+    }
+  }
+  return out.empty() ? "nothing recorded\n" : out;
+}
+
+std::string FormatLanding(const std::vector<RecordedTrack>& tracks, std::uint32_t first,
+                          std::uint32_t end) {
+  const RecordedSpan* last = nullptr;
+  for (const RecordedTrack& t : tracks) {
+    for (const RecordedSpan& s : t.spans) {
+      if (last == nullptr || s.take > last->take) last = &s;
+    }
+  }
+  if (last == nullptr) return {};
+  const auto error = [](std::uint32_t got, std::uint32_t want) {
+    const std::int64_t d = std::int64_t{got} - std::int64_t{want};
+    return (d > 0 ? "+" : "") + std::to_string(d);
+  };
+  return "take " + std::to_string(last->take) + " landed at " + std::to_string(last->first) + "-" +
+         std::to_string(last->end - 1) + ": in " + error(last->first, first) + ", out " +
+         error(last->end, end) + " frames";
 }
 
 struct Deck::Impl {
@@ -640,6 +690,12 @@ std::uint16_t Deck::ReportedDeviceType() const {
 std::uint8_t Deck::ZdkrValue(std::uint8_t set_cmd2, std::uint8_t channel) const {
   std::lock_guard lock(impl_->mu);
   return impl_->ZdkrGet(set_cmd2, channel);
+}
+
+std::vector<RecordedTrack> Deck::Recorded() const {
+  std::vector<RecordedTrack> tracks;
+  WithMachine(impl_->mu, impl_->machine, [&](Machine& m) { tracks = m.Recorded(); });
+  return tracks;
 }
 
 std::vector<TraceEntry> Deck::Trace() const {

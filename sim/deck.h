@@ -59,6 +59,7 @@ struct DeckConfig {
   bool has_timecode = true;  // false: time sense answers timer-1, timer mode 01
   bool has_vitc = true;
   bool record_inhibit = false;  // record and edit-on are accepted but do nothing
+  int audio_tracks = 2;         // 1..4; the edit preset selects tracks 1 and 2
 
   // Timing.
   Micros latency{2000};         // command's last byte to reply's first byte
@@ -67,6 +68,8 @@ struct DeckConfig {
   double wind_speed = 30.0;     // fast forward, rewind and cue search, times play
   double shuttle_max = 50.0;    // shuttle and jog limit, times play
   double var_max = 3.0;         // var limit, times play
+  int edit_on_delay = 4;        // frames from edit on (command or in point) to the first recorded
+  int edit_off_delay = 4;       // frames from edit off (command or out point) to the end of it
 
   // Tape.
   bool tape_loaded = true;
@@ -77,8 +80,8 @@ struct DeckConfig {
   std::uint32_t preroll_frames = 150;           // preroll time (PRETIME_422 changes it)
   std::uint32_t postroll_frames = 60;           // auto edit plays on after the out point
 
-  // A configuration for a row of the model table (its code, family and record
-  // capability). Rows outside 0..55 give the generic row 55.
+  // A configuration for a row of the model table (its code, family, record
+  // capability and edit delays). Rows outside 0..55 give the generic row 55.
   static DeckConfig ForModel(int row);
 };
 
@@ -144,6 +147,33 @@ struct DeckState {
   std::uint32_t timer1;  // control-track counter, frames
 };
 
+// What a recording laid down on a track: frames [first, end) of the tape.
+enum class TakeKind { kRecord, kAssemble, kInsert };
+struct RecordedSpan {
+  std::uint32_t first = 0;
+  std::uint32_t end = 0;
+  int take = 0;  // recordings numbered from 1 since the cassette went in
+  TakeKind kind = TakeKind::kRecord;
+  std::optional<std::uint32_t> timecode;  // timecode track: the count written at `first`
+  bool operator==(const RecordedSpan&) const = default;
+};
+// Per track ("video", "audio 1".., "timecode"), spans in tape order; a later
+// recording replaces the frames it covers.
+struct RecordedTrack {
+  std::string name;
+  std::vector<RecordedSpan> spans;
+};
+
+// One line per span: "video      300-599  take 2 insert", the timecode track
+// with the timecode written ("01:00:00:00-01:00:59:29").
+std::string FormatRecordMap(const std::vector<RecordedTrack>& tracks, VideoStandard standard);
+
+// Where the latest take landed against the frames asked for, [first, end):
+// "take 2 landed at 304-403: in +4, out +4 frames"; empty when nothing is
+// recorded.
+std::string FormatLanding(const std::vector<RecordedTrack>& tracks, std::uint32_t first,
+                          std::uint32_t end);
+
 class Deck : public platform::SerialEndpoint {
  public:
   explicit Deck(DeckConfig config = {});
@@ -176,6 +206,8 @@ class Deck : public platform::SerialEndpoint {
   const DeckConfig& Config() const { return config_; }
   std::uint16_t ReportedDeviceType() const;
   std::uint8_t ZdkrValue(std::uint8_t set_cmd2, std::uint8_t channel = 0) const;
+  // What is recorded where, including a recording still running.
+  std::vector<RecordedTrack> Recorded() const;
 
   std::vector<TraceEntry> Trace() const;
   std::string TraceText() const;

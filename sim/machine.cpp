@@ -129,6 +129,13 @@ void Machine::Update(Micros now) {
 }
 
 void Machine::SetMode(TransportMode mode) {
+  // Out of record a recording ends where the tape is (an edit off has set its
+  // end already); out of play speed, at the latest there.
+  for (Laying& l : laying_) {
+    if (mode != TransportMode::kRecord && !l.until) l.until = pos_;
+    if (!Moving(mode)) l.until = std::min(*l.until, pos_);
+  }
+  SettleLaying();
   shown_before_ = DisplayedMode();
   mode_ = mode;
   mode_since_ = now_;
@@ -162,7 +169,9 @@ void Machine::Play() {
 void Machine::Record() {
   if (config_.record_inhibit) return;
   CancelRun();
-  if (mode_ != TransportMode::kRecord) SetMode(TransportMode::kRecord);
+  if (mode_ == TransportMode::kRecord) return;
+  SetMode(TransportMode::kRecord);
+  BeginLaying(AllTracks(), TakeKind::kRecord, 0);
 }
 
 void Machine::Wind(bool forward) {
@@ -221,15 +230,11 @@ void Machine::RunEvent() {
   switch (phase_) {
     case Phase::kRolling:
       phase_ = Phase::kEditing;
-      if (run_ == EditRun::kAutoEdit && !config_.record_inhibit) {
-        edit_ = true;
-        SetMode(TransportMode::kRecord);
-      }
+      if (run_ == EditRun::kAutoEdit && !config_.record_inhibit) StartEdit();
       break;
     case Phase::kEditing:
       phase_ = Phase::kPostroll;
-      edit_ = false;
-      if (mode_ == TransportMode::kRecord) SetMode(TransportMode::kPlay);
+      EditOff();
       break;
     default:
       CancelRun();
@@ -268,17 +273,114 @@ void Machine::StartRun(EditRun run) {
 void Machine::EditOn() {
   if (config_.record_inhibit) return;
   if (mode_ == TransportMode::kPlay) {
-    edit_ = true;
-    SetMode(TransportMode::kRecord);
+    StartEdit();
   } else if (mode_ == TransportMode::kRecord) {
     edit_ = true;
   }
 }
 
+void Machine::StartEdit() {
+  edit_ = true;
+  SetMode(TransportMode::kRecord);
+  const TakeKind kind = (edit_preset & 0x20) != 0 ? TakeKind::kAssemble : TakeKind::kInsert;
+  BeginLaying(PresetTracks(), kind, config_.edit_on_delay);
+}
+
 void Machine::EditOff() {
   if (!edit_) return;
   edit_ = false;
-  if (mode_ == TransportMode::kRecord) SetMode(TransportMode::kPlay);
+  if (mode_ != TransportMode::kRecord) return;
+  EndLaying(config_.edit_off_delay);
+  SetMode(TransportMode::kPlay);
+}
+
+// ---- the record map ----------------------------------------------------------
+
+unsigned Machine::AllTracks() const {
+  const unsigned audio = (1u << std::clamp(config_.audio_tracks, 1, 4)) - 1u;
+  return 1u | audio << 1 | 1u << kTimecodeTrack;
+}
+
+// The edit preset byte: bit 4 video, bits 0 and 1 audio 1 and 2, bit 2
+// timecode; an assemble (bit 5) lays every track.
+unsigned Machine::PresetTracks() const {
+  if ((edit_preset & 0x20) != 0) return AllTracks();
+  const unsigned bits = ((edit_preset & 0x10) != 0 ? 1u : 0u) | (edit_preset & 0x03u) << 1 |
+                        ((edit_preset & 0x04) != 0 ? 1u << kTimecodeTrack : 0u);
+  return bits & AllTracks();
+}
+
+void Machine::BeginLaying(unsigned tracks, TakeKind kind, int delay_frames) {
+  laying_.push_back(
+      Laying{tracks, pos_ + delay_frames, std::nullopt, ++takes_, kind, tc_generator});
+}
+
+void Machine::EndLaying(int delay_frames) {
+  for (Laying& l : laying_) {
+    if (!l.until) l.until = pos_ + delay_frames;
+  }
+}
+
+// Recordings whose end the tape has reached go into the map, oldest first.
+void Machine::SettleLaying() {
+  while (!laying_.empty() && laying_.front().until && *laying_.front().until <= pos_ + 1e-6) {
+    const Laying l = laying_.front();
+    laying_.erase(laying_.begin());
+    const std::uint32_t frames = Lay(recorded_, l, *l.until);
+    // The generator runs while it lays timecode.
+    if ((l.tracks & 1u << kTimecodeTrack) != 0) {
+      tc_generator = static_cast<std::uint32_t>((std::uint64_t{l.tc} + frames) % rate_.per_day);
+    }
+  }
+}
+
+std::uint32_t Machine::Lay(std::array<std::vector<RecordedSpan>, kTracks>& map, const Laying& l,
+                           double end) const {
+  const auto frame = [](double p) {
+    return static_cast<std::uint32_t>(std::floor(std::max(p, 0.0) + 1e-6));
+  };
+  const std::uint32_t first = frame(l.from), last = frame(end);
+  if (last <= first) return 0;
+  for (std::size_t t = 0; t < kTracks; ++t) {
+    if ((l.tracks & 1u << t) == 0) continue;
+    std::vector<RecordedSpan> kept;
+    for (const RecordedSpan& s : map[t]) {
+      if (s.end <= first || s.first >= last) {
+        kept.push_back(s);
+        continue;
+      }
+      if (s.first < first) {
+        RecordedSpan left = s;
+        left.end = first;
+        kept.push_back(left);
+      }
+      if (s.end > last) {
+        RecordedSpan right = s;
+        right.first = last;
+        if (right.timecode) *right.timecode = (*s.timecode + (last - s.first)) % rate_.per_day;
+        kept.push_back(right);
+      }
+    }
+    RecordedSpan span{first, last, l.take, l.kind, std::nullopt};
+    if (t == kTimecodeTrack) span.timecode = l.tc;
+    kept.push_back(span);
+    std::sort(kept.begin(), kept.end(),
+              [](const RecordedSpan& a, const RecordedSpan& b) { return a.first < b.first; });
+    map[t] = std::move(kept);
+  }
+  return last - first;
+}
+
+std::vector<RecordedTrack> Machine::Recorded() {
+  SettleLaying();
+  auto map = recorded_;
+  for (const Laying& l : laying_) Lay(map, l, std::min(l.until.value_or(pos_), pos_));
+  std::vector<RecordedTrack> out;
+  out.push_back({"video", map[0]});
+  const auto audio = static_cast<std::size_t>(std::clamp(config_.audio_tracks, 1, 4));
+  for (std::size_t a = 1; a <= audio; ++a) out.push_back({"audio " + std::to_string(a), map[a]});
+  out.push_back({"timecode", map[kTimecodeTrack]});
+  return out;
 }
 
 void Machine::Eject() {
@@ -294,6 +396,8 @@ void Machine::Load(std::uint32_t position) {
   CancelRun();
   edit_ = false;
   SetMode(TransportMode::kStop);
+  recorded_ = {};  // another cassette
+  takes_ = 0;
 }
 
 void Machine::SetPosition(std::uint32_t position) {

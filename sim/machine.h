@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "sim/deck.h"
 #include "sim/timecode.h"
@@ -58,6 +59,7 @@ class Machine {
   std::array<std::uint8_t, 16> StatusBytes() const;
   std::uint16_t VdrStatus() const;
   const FrameRate& Rate() const { return rate_; }
+  std::vector<RecordedTrack> Recorded();
 
   // Settings.
   void PresetTimer1(std::uint32_t count);
@@ -76,6 +78,28 @@ class Machine {
 
  private:
   enum class Phase { kNone, kCueing, kRolling, kEditing, kPostroll };
+  // A recording running: it lays `tracks` (a bit per track: video, audio
+  // 1..4, timecode) from `from`, until `until` once an edit off is given.
+  struct Laying {
+    unsigned tracks;
+    double from;
+    std::optional<double> until;
+    int take;
+    TakeKind kind;
+    std::uint32_t tc;  // the generator's count at `from`
+  };
+  static constexpr std::size_t kTracks = 6;
+  static constexpr unsigned kTimecodeTrack = 5;
+
+  void BeginLaying(unsigned tracks, TakeKind kind, int delay_frames);
+  void EndLaying(int delay_frames);
+  void SettleLaying();
+  // Lays `l` up to `end` into `map`; answers the frames laid.
+  std::uint32_t Lay(std::array<std::vector<RecordedSpan>, kTracks>& map, const Laying& l,
+                    double end) const;
+  unsigned AllTracks() const;
+  unsigned PresetTracks() const;
+  void StartEdit();
 
   void SetMode(TransportMode mode);
   void CancelRun();
@@ -109,6 +133,9 @@ class Machine {
   double run_out_ = -1;
   std::int64_t timer1_offset_ = 0;
   Micros eject_done_{0};
+  std::vector<Laying> laying_;
+  std::array<std::vector<RecordedSpan>, kTracks> recorded_;
+  int takes_ = 0;
 };
 
 }  // namespace vtr::sim

@@ -63,6 +63,7 @@ Output:
   --help, --list
 Front panel, one command a line on stdin:
   stop | eject | load [FRAMES] | pos FRAMES | local on|off | fault FAULT | clear | status
+  recorded (what is recorded where, per track)
 )";
 
 std::optional<unsigned long> Number(const std::string& s, int base = 10) {
@@ -212,6 +213,8 @@ void PanelCommand(Deck& deck, const std::string& line, std::optional<double>& va
     std::cerr << "vtrsim: " << ModeName(s.mode) << ", position " << s.position << ", speed "
               << s.speed << (s.local ? ", local" : "")
               << (s.cue_complete ? ", cue-up complete" : "") << "\n";
+  } else if (cmd == "recorded") {
+    std::cerr << FormatRecordMap(deck.Recorded(), deck.Config().standard);
   } else {
     std::cerr << "vtrsim: unknown panel command: " << line << "\n";
   }

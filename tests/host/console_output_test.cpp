@@ -1,6 +1,6 @@
 // vtrctl's printed forms (the text lines of commands and notifications are
-// pinned by the vtrctl_sim_* scripts): directive failures and command
-// messages as text, every form as JSON; the progress line's target.
+// pinned by the vtrctl_sim_* scripts): directive failures as text, every
+// form as JSON; the progress line's target.
 #include <gtest/gtest.h>
 
 #include "host/console_output.h"
@@ -18,7 +18,6 @@ TEST(ConsoleOutput, TextAndJsonForms) {
   } rows[] = {
       {text.Failure(".notify 5", "no notification within 5 ms"),
        ".notify 5 -> error: no notification within 5 ms"},
-      {text.Message(".send tape 0x814", raw), ".send tape 0x814 -> ok return 77 words=0,77,2"},
       {json.Result("status tape mode", ok),
        R"({"command":"status tape mode","ok":true,"result":"stopped"})"},
       {json.Result("stop tape", done), R"({"command":"stop tape","ok":true})"},
@@ -29,7 +28,7 @@ TEST(ConsoleOutput, TextAndJsonForms) {
        R"({"notify":"successful","code":1,"command":"play tape notify"})"},
       {json.Failure(".x \"a\"\t\\\x01", "unknown"),
        R"({"command":".x \"a\"\t\\\u0001","ok":false,"text":"unknown"})"},
-      {json.Message(".send tape 0x814", raw),
+      {json.MessageJson(".send tape 0x814", raw),
        R"({"command":".send tape 0x814","ok":true,"return":"77","words":[0,77,2]})"},
   };
   for (const Row& r : rows) EXPECT_EQ(r.got, r.want);

@@ -184,25 +184,20 @@ TEST_F(LibraryTest, SendCommandLaysTheBlockOutByTheTable) {
     std::vector<DWORD_PTR> out;
     const char* text = "";
   };
+  // clang-format off
   const std::vector<Row> rows{
-      {1,
-       MCI_VTR_STRIPE,
-       {0x4000, 1, 0x00100000, 2392000},
-       0,
-       {{P, 1}, {P + 4, 0x00100000}, {P + 8, 2392000}},
+      {1, MCI_VTR_STRIPE, {0x4000, 1, 0x00100000, 2392000}, 0, {{P, 1}, {P + 4, 0x00100000}, {P + 8, 2392000}},
        {0x4000, 77, 0x00100000, 2392000}},
       {1, MCI_VTR_EDIT_STATUS, {}, 0, {}, {0}},  // no table entry: only the callback
-      {1, MCI_PLAY, {0, 1000}, 0, {{P, 1000}}, {0, 77, 0, 0}},
       {1, MCI_STATUS, {0, 0, 2}, 0, {{P + 4, 2}}, {0, 77, 2, 0, 0, 0, 0, 0}, "77"},
-      // "escape": the text slot is pointer-sized, the extra word follows it.
-      {1, MCI_ESCAPE, {0, 0, 9}, 0, {{2 * P, 9}}, {0, 77, 9}},
+      {1, MCI_ESCAPE, {0, 0, 9}, 0, {{2 * P, 9}}, {0, 77, 9}},  // a text slot is pointer-sized
       {1, MCI_STATUS, {0, 0, DWORD_PTR{0xFFFFFFFFu} + 1u}, MCIERR_OUTOFRANGE, {}, {}},
       {1, MCI_VTR_STRIPE, std::vector<DWORD_PTR>(100), MCIERR_PARAM_OVERFLOW, {}, {}},
       {2, MCI_PLAY, {}, MCIERR_INVALID_DEVICE_ID, {}, {}},
       {1, MCI_OPEN_DRIVER, {}, MCIERR_UNRECOGNIZED_COMMAND, {}, {}},
-      {1, MCI_OPEN, {}, MCIERR_UNRECOGNIZED_COMMAND, {}, {}},
       {1, DRV_OPEN, {}, MCIERR_UNRECOGNIZED_COMMAND, {}, {}},
   };
+  // clang-format on
   for (const Row& r : rows) {
     SCOPED_TRACE(r.message);
     fake.Clear();
@@ -236,46 +231,37 @@ TEST_F(LibraryTest, SendCommandLaysTheBlockOutByTheTable) {
   EXPECT_FALSE(lib.DeviceIdOf("tape"));
 }
 
-TEST(RawMessage, SendDirectiveArguments) {
-  struct Row {
-    const char* args;
-    UINT message;
-    DWORD flags;
-    std::vector<DWORD_PTR> words;
-    const char* error;  // start of the error text; null when it parses
+// The console's ".send": arguments, alias, a supplied callback, the printed answer.
+TEST_F(LibraryTest, SendDirective) {
+  ASSERT_EQ(Send("open vcr alias tape").error, 0u);
+  fake.onCommand = [](const DriverCall& c, std::uint8_t*) -> LRESULT {
+    return c.flags == 0x4 ? MCIERR_HARDWARE : 0;
   };
-  const std::vector<Row> rows{
-      {"tape 0x0C85 flags=0x30000 words=0,0,0x00100000,0",
-       0x0C85,
-       0x30000,
-       {0, 0, 0x00100000, 0},
-       nullptr},
-      {"tape 3204", 3204, 0, {}, nullptr},
-      {"tape 0xc86 words=-1 flags=1", 0xC86, 1, {0xFFFFFFFFu}, nullptr},
-      {"tape", 0, 0, {}, "usage"},
-      {"tape play", 0, 0, {}, "message 'play' is not a number"},
-      {"tape 0x0C85 words=1,,2", 0, 0, {}, "word '' is not"},
-      {"tape 0x0C85 words=0x100000000", 0, 0, {}, "word '0x100000000' is not"},
-      {"tape 0x0C85 flags=0x30000x", 0, 0, {}, "flags '0x30000x' is not"},
-      {"tape 0x0C85 flags=1 flags=2", 0, 0, {}, "unexpected 'flags=2'"},
-      {"tape 0x0C85 notify", 0, 0, {}, "unexpected 'notify'"},
+  int callbacks = 0;
+  const auto notifyTo = [&] {
+    return CallbackHandle{0x5000u + static_cast<DWORD_PTR>(++callbacks)};
   };
-  for (const Row& r : rows) {
-    SCOPED_TRACE(r.args);
-    auto parsed = ParseSendRequest(r.args);
-    if (r.error != nullptr) {
-      ASSERT_TRUE(std::holds_alternative<std::string>(parsed));
-      EXPECT_TRUE(std::get<std::string>(parsed).starts_with(r.error))
-          << std::get<std::string>(parsed);
-      continue;
-    }
-    ASSERT_TRUE(std::holds_alternative<SendRequest>(parsed)) << std::get<std::string>(parsed);
-    const auto& q = std::get<SendRequest>(parsed);
-    EXPECT_EQ(q.alias, "tape");
-    EXPECT_EQ(q.message, r.message);
-    EXPECT_EQ(q.flags, r.flags);
-    EXPECT_EQ(q.words, r.words);
+  // clang-format off
+  const std::pair<const char*, const char*> rows[] = {
+      {"tape 0x0C85 flags=0x30000 words=0,0,0x00100000,0", "ok words=0,0,1048576,0"},
+      {"TAPE 3204 flags=1 words=0,-1", "ok words=20481,4294967295"},  // callback supplied
+      {"tape 3204 flags=4", "error 262: There is a problem with your media device."},
+      {"tape", "error: usage: .send ALIAS MSG [flags=F] [words=A,B,...]"},
+      {"disc 3204", "error: no open device 'disc'"},
+      {"tape play", "error: message 'play' is not a number"},
+      {"tape 3204 words=1,,2", "error: word '' is not a 32-bit number"},
+      {"tape 3204 words=0x100000000", "error: word '0x100000000' is not a 32-bit number"},
+      {"tape 3204 flags=1 flags=2", "error: unexpected 'flags=2' (flags= and words= once each)"},
+      {"tape 3204 words=0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0",
+       "error: too many words for the parameter block"},
+  };
+  // clang-format on
+  for (const auto& [args, text] : rows) {
+    SendOutcome got = RunSend(lib, args, notifyTo);
+    EXPECT_TRUE(got.text.starts_with(text)) << args << " -> " << got.text;
+    EXPECT_EQ(got.ok, got.text.starts_with("ok")) << args;
   }
+  EXPECT_EQ(callbacks, 1);
 }
 
 TEST_F(LibraryTest, NotificationsReachTheCallerThatAskedForThem) {

@@ -27,7 +27,7 @@ TEST_F(DeckTest, MotionMovesAtItsSpeedAndShowsIt) {
     const char* what;
     Bytes command;  // checksum appended
     TransportMode mode;
-    double speed;               // times play, signed
+    double speed;                 // times play, signed
     int status_byte, status_bit;  // the bit the status shows
   } const cases[] = {
       {"play", {0x20, 0x01}, TransportMode::kPlay, 1.0, 1, 0},
@@ -145,31 +145,68 @@ TEST_F(DeckTest, RewindStopsAtTheStart) {
   EXPECT_EQ(Status()[1], 0xA0);  // standby, stop
 }
 
-TEST_F(DeckTest, AutoEditPrerollsRecordsBetweenThePointsAndParks) {
-  DeckConfig c;
-  c.preroll_frames = 150;
-  c.postroll_frames = 60;
-  Make(c);
-  EXPECT_EQ(Send({0x44, 0x14, 0x00, 0x00, 0x01, 0x00}), kAck);  // in 00:01:00:00
-  EXPECT_EQ(Send({0x44, 0x15, 0x00, 0x10, 0x01, 0x00}), kAck);  // out 00:01:10:00
-  EXPECT_EQ(Status()[3] & 0x03, 0x03);
-  EXPECT_EQ(Send({0x20, 0x42}), kAck);
-  Bytes st = Status();
-  EXPECT_EQ(st[4] & 0x05, 0x05) << "auto edit and preroll";
-  bool recorded_in_window = false, recorded_outside = false;
-  for (int i = 0; i < 400; ++i) {
-    Wait(milliseconds(100));
-    const DeckState s = deck().State();
-    if (s.mode == TransportMode::kRecord) {
-      (s.position >= 1800 && s.position <= 2100 ? recorded_in_window : recorded_outside) = true;
-      EXPECT_TRUE(s.edit);
+// What recordings lay down, per track, with the model's edit delays (4 frames
+// on and off by default): in 00:01:00:00 is frame 1800, out 00:01:10:00 2100.
+TEST_F(DeckTest, RecordingsLayTheirTracksWhereTheDeckRecords) {
+  const Bytes kIn{0x44, 0x14, 0x00, 0x00, 0x01, 0x00};
+  const Bytes kOut{0x44, 0x15, 0x00, 0x10, 0x01, 0x00};
+  const Bytes kTcPreset{0x44, 0x04, 0x00, 0x00, 0x00, 0x01};  // 01:00:00:00
+  const Bytes kRecord{0x20, 0x02}, kStop{0x20, 0x00}, kAutoEdit{0x20, 0x42};
+  const auto preset = [](std::uint8_t b) { return Bytes{0x41, 0x30, b}; };
+  struct Step {
+    Bytes command;
+    Micros then;
+  };
+  // clang-format off
+  struct {
+    const char* what;
+    bool inhibit;
+    std::vector<Step> steps;
+    const char* recorded;  // the record map as printed
+  } const cases[] = {
+      {"auto insert edit of video and audio 1", false,
+       {{preset(0x51), {}}, {kIn, {}}, {kOut, {}}, {kAutoEdit, seconds(40)}},
+       "video        1804-2103    take 1 insert\n"
+       "audio 1      1804-2103    take 1 insert\n"},
+      {"auto assemble edit lays timecode from the generator", false,
+       {{preset(0x20), {}}, {kTcPreset, {}}, {kIn, {}}, {kOut, {}}, {kAutoEdit, seconds(40)}},
+       "video        1804-2103    take 1 assemble\n"
+       "audio 1      1804-2103    take 1 assemble\n"
+       "audio 2      1804-2103    take 1 assemble\n"
+       "timecode     1804-2103    take 1 assemble  01:00:00:00-01:00:09:29\n"},
+      {"record lays every track until the stop; an insert replaces its frames only", false,
+       {{kTcPreset, {}}, {kRecord, seconds(80)}, {kStop, {}}, {preset(0x10), {}}, {kIn, {}}, {kOut, {}},
+        {kAutoEdit, seconds(40)}},
+       "video           0-1803    take 1 record\n"
+       "video        1804-2103    take 2 insert\n"
+       "video        2104-2397    take 1 record\n"
+       "audio 1         0-2397    take 1 record\n"
+       "audio 2         0-2397    take 1 record\n"
+       "timecode        0-2397    take 1 record  01:00:00:00-01:01:19:27\n"},
+      {"edit on and off during play, each after its delay", false,
+       {{preset(0x12), {}}, {{0x20, 0x01}, seconds(10)}, {{0x20, 0x65}, seconds(10)}, {{0x20, 0x64}, seconds(5)},
+        {kStop, {}}},
+       "video         304-603     take 1 insert\n"
+       "audio 2       304-603     take 1 insert\n"},
+      {"record inhibit lays nothing", true,
+       {{preset(0x20), {}}, {kRecord, seconds(5)}, {kIn, {}}, {kOut, {}}, {kAutoEdit, seconds(40)}},
+       "nothing recorded\n"},
+  };
+  // clang-format on
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.what);
+    DeckConfig c;
+    c.record_inhibit = k.inhibit;
+    Make(c);
+    for (const Step& st : k.steps) {
+      ASSERT_EQ(Send(st.command), kAck);
+      Wait(st.then);
     }
+    EXPECT_EQ(FormatRecordMap(deck().Recorded(), c.standard), k.recorded);
   }
-  EXPECT_TRUE(recorded_in_window);
-  EXPECT_FALSE(recorded_outside);
-  const DeckState s = deck().State();
-  EXPECT_EQ(s.mode, TransportMode::kStill);
-  EXPECT_EQ(s.position, 2160u);
+  // The auto edit parks a postroll after the out point, its status clear.
+  EXPECT_EQ(deck().State().mode, TransportMode::kStill);
+  EXPECT_EQ(deck().State().position, 2160u);
   EXPECT_EQ(Status()[4], 0x00);
 }
 
