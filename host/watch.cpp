@@ -15,19 +15,6 @@ namespace {
 
 constexpr const char* kClearToEnd = "\x1b[K";
 
-// HH:MM:SS:FF of a frame count at the deck's frame rate (25 or 30).
-std::string Timecode(const std::string& position, const std::string& frameRate) {
-  if (position.find(':') != std::string::npos) return position;  // already colonised
-  char* end = nullptr;
-  unsigned long frames = std::strtoul(position.c_str(), &end, 10);
-  if (position.empty() || *end != '\0') return position;
-  auto rate = sim::RateOf(frameRate == "25" ? sim::VideoStandard::kPal : sim::VideoStandard::kNtsc);
-  auto bcd = sim::CountToBcd(static_cast<std::uint32_t>(frames % rate.per_day), rate, false);
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%02x:%02x:%02x:%02x", bcd[3], bcd[2], bcd[1], bcd[0]);
-  return buf;
-}
-
 // The terminal's keys come one at a time, unechoed, while it lives.
 class RawKeys {
  public:
@@ -63,6 +50,18 @@ void Show(const WatchIo& io, const std::string& text, bool inPlace) {
 
 }  // namespace
 
+std::string DisplayTimecode(const std::string& position, const std::string& frameRate) {
+  if (position.find(':') != std::string::npos) return position;  // already colonised
+  char* end = nullptr;
+  unsigned long frames = std::strtoul(position.c_str(), &end, 10);
+  if (position.empty() || *end != '\0') return position;
+  auto rate = sim::RateOf(frameRate == "25" ? sim::VideoStandard::kPal : sim::VideoStandard::kNtsc);
+  auto bcd = sim::CountToBcd(static_cast<std::uint32_t>(frames % rate.per_day), rate, false);
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%02x:%02x:%02x:%02x", bcd[3], bcd[2], bcd[1], bcd[0]);
+  return buf;
+}
+
 std::optional<DeckSample> SampleDeck(MciLibrary& lib, std::string_view alias,
                                      CommandResult* failure) {
   std::string a(alias);
@@ -75,7 +74,7 @@ std::optional<DeckSample> SampleDeck(MciLibrary& lib, std::string_view alias,
     }
     answers.push_back(r.text);
   }
-  return DeckSample{answers[0], Timecode(answers[0], answers[1]), answers[2], answers[3]};
+  return DeckSample{answers[0], DisplayTimecode(answers[0], answers[1]), answers[2], answers[3]};
 }
 
 std::string FormatSample(const ConsoleOutput& out, std::string_view alias, const DeckSample& s,
@@ -92,14 +91,15 @@ std::string FormatSample(const ConsoleOutput& out, std::string_view alias, const
 
 bool RunWatch(MciLibrary& lib, const ConsoleOutput& out, std::string_view alias,
               const std::function<std::optional<std::string>()>& owed, const WatchIo& io) {
-  const bool inPlace = !out.Json();
+  // Refreshed in place on a terminal; elsewhere one line per refresh.
+  const bool inPlace = !out.Json() && isatty(fileno(io.out)) == 1;
   RawKeys keys(io.input);
   for (;;) {
     CommandResult failure;
     auto sample = SampleDeck(lib, alias, &failure);
     if (!sample) {
       if (inPlace) Show(io, "", true);
-      Show(io, out.Result("status " + std::string(alias), failure), false);
+      Show(io, out.Result(".watch " + std::string(alias), failure), false);
       return false;
     }
     Show(io, FormatSample(out, alias, *sample, owed()), inPlace);

@@ -23,6 +23,10 @@ struct DeckSample {
   std::string speed;
 };
 
+// A position as "status" answers it, shown as timecode: a frame count at the
+// deck's frame rate ("25" or "30") with non-drop labels; colonised text as it is.
+std::string DisplayTimecode(const std::string& position, const std::string& frameRate);
+
 // Reads the deck through the library; the first failing status's result
 // when the alias is not open or the deck cannot be read.
 std::optional<DeckSample> SampleDeck(MciLibrary& lib, std::string_view alias,

@@ -3,6 +3,8 @@
 // form as JSON; the progress line's target.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "host/console_output.h"
 #include "host/watch.h"
 
@@ -13,6 +15,7 @@ TEST(ConsoleOutput, TextAndJsonForms) {
   const ConsoleOutput text(false), json(true);
   const CommandResult ok{0, "stopped", 1}, done{0, "", 1};
   const MessageResult raw{0, 0, {0, 77, 2}, "77"};
+  const DeckSample sample{"365", "00:00:12:05", "playing", "1000"};
   struct Row {
     std::string got, want;
   } rows[] = {
@@ -30,8 +33,26 @@ TEST(ConsoleOutput, TextAndJsonForms) {
        R"({"command":".x \"a\"\t\\\u0001","ok":false,"text":"unknown"})"},
       {json.MessageJson(".send tape 0x814", raw),
        R"({"command":".send tape 0x814","ok":true,"return":"77","words":[0,77,2]})"},
+      {FormatSample(text, "tape", sample, "play tape to 900 notify"),
+       "tape  00:00:12:05  playing  speed 1000  owed: play tape to 900 notify"},
+      {FormatSample(json, "tape", sample, std::nullopt),
+       R"({"watch":"tape","position":"365","timecode":"00:00:12:05","mode":"playing",)"
+       R"("speed":"1000","owed":null})"},
   };
   for (const Row& r : rows) EXPECT_EQ(r.got, r.want);
+}
+
+TEST(DisplayTimecode, FramesAtTheDecksRate) {
+  const std::tuple<const char*, const char*, const char*> rows[] = {
+      {"365", "30", "00:00:12:05"},
+      {"365", "25", "00:00:14:15"},
+      {"107999", "30", "00:59:59:29"},
+      {"108000", "30", "01:00:00:00"},
+      {"0:0:20:0", "30", "0:0:20:0"},  // colonised: as the time format gives it
+      {"", "30", ""},
+  };
+  for (const auto& [position, rate, want] : rows)
+    EXPECT_EQ(DisplayTimecode(position, rate), want) << position << " at " << rate;
 }
 
 TEST(WaitTarget, OnlyWaitingMovesToAPosition) {
