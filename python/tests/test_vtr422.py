@@ -139,3 +139,14 @@ def test_raw_messages_refused(lib, deck, device_id, message, code):
     with pytest.raises(vtr422.MciError) as e:
         lib.send_command(device_id or deck.device_id, message, 0, [0])
     assert e.value.code == code
+
+
+def test_only_notified_commands_wait_for_a_receiver(deck):
+    before = len(vtr422._pending)
+    for _ in range(3):
+        deck.mode()
+    deck.play(to=20000, notify=True)
+    assert len(vtr422._pending) == before + 1
+    deck.stop(wait=True)
+    assert deck.wait_notify(timeout=10).name == "superseded"
+    assert len(vtr422._pending) == before

@@ -161,6 +161,8 @@ class Library:
              receiver: Optional[Callable[[Notification], None]] = None) -> str:
         """mciSendString: the return string; MciError on failure."""
         ret = ctypes.create_string_buffer(_RETURN_SIZE)
+        if "notify" not in command.lower().split():
+            receiver = None  # nothing will come for it
         self._call(command, receiver, lambda key: self._dll.vtr_send_string(
             self._handle, command.encode(), ret, len(ret), _trampoline, key))
         return ret.value.decode()
