@@ -13,7 +13,12 @@ set(CPACK_PACKAGE_CONTACT "vtr422 maintainers <vtr422@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "Control decks over 9-pin RS-422: libvtr422, vtrctl and the virtual deck vtrsim")
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+find_program(VTR_DPKG_SHLIBDEPS dpkg-shlibdeps)
+if(VTR_DPKG_SHLIBDEPS)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+else()  # without dpkg-dev
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1, libreadline8")
+endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
