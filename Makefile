@@ -2,7 +2,7 @@
 PRESET ?= default
 JOBS ?= $(shell nproc)
 
-.PHONY: all build demo test test-asan test-tsan test-all bench bench-plot fuzz tidy format clean
+.PHONY: all build install package demo test test-asan test-tsan test-all bench bench-plot fuzz tidy format clean
 
 all: build
 
@@ -11,11 +11,21 @@ build:
 	cmake --preset $(PRESET) >/dev/null
 	cmake --build --preset $(PRESET) -j $(JOBS)
 
+# Library, header, pkg-config file, vtrctl, vtrsim and man pages under PREFIX.
+PREFIX ?= /usr/local
+install: build
+	cmake --install build/$(PRESET) --prefix $(PREFIX)
+
+# The Debian package (build/PRESET/vtr422_VERSION_ARCH.deb).
+package: build
+	cd build/$(PRESET) && cpack -G DEB
+
 # The main job: vtrctl against the embedded virtual deck.
 demo: build
 	./build/$(PRESET)/host/vtrctl --sim --script docs/demo.vtr
 
 test: build
+	@.ci/deps test
 	ctest --preset $(PRESET)
 
 test-asan:

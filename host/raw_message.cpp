@@ -90,18 +90,19 @@ std::string FormatMessageResult(const MessageResult& result) {
 SendOutcome RunSend(MciLibrary& lib, std::string_view args,
                     const std::function<CallbackHandle()>& notifyTo) {
   auto parsed = ParseSendRequest(args);
-  if (auto* error = std::get_if<std::string>(&parsed)) return {false, "error: " + *error};
+  if (auto* error = std::get_if<std::string>(&parsed))
+    return {false, "error: " + *error, std::nullopt, 0};
   auto& request = std::get<SendRequest>(parsed);
   std::optional<UINT> id = lib.DeviceIdOf(request.alias);
-  if (!id) return {false, "error: no open device '" + request.alias + "'"};
+  if (!id) return {false, "error: no open device '" + request.alias + "'", std::nullopt, 0};
   if ((request.flags & MCI_NOTIFY) && (request.words.empty() || request.words[0] == 0)) {
     request.words.resize(std::max<std::size_t>(request.words.size(), 1));
     request.words[0] = notifyTo().value;
   }
   MessageResult r = lib.SendCommand(*id, request.message, request.flags, request.words);
   if (r.error == MCIERR_PARAM_OVERFLOW && r.words.empty())
-    return {false, "error: too many words for the parameter block"};
-  return {r.ok(), FormatMessageResult(r)};
+    return {false, "error: too many words for the parameter block", std::nullopt, *id};
+  return {r.ok(), FormatMessageResult(r), r, *id};
 }
 
 }  // namespace vtr::host

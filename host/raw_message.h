@@ -5,6 +5,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -30,6 +31,8 @@ struct SendOutcome {
   // argument error: "error: TEXT"), then " return TEXT" when the command
   // returned something, then " words=A,B,..." (decimal).
   std::string text;
+  std::optional<MessageResult> sent;  // the answer, when the message went to the driver
+  UINT deviceId = 0;                  // the device it went to
 };
 
 // Runs the arguments of ".send" against the device named by its alias. When

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -24,11 +25,14 @@
 #ifdef VTR_HAVE_CURSES
 #include "host/dialog_form.h"
 #endif
+#include "host/console_output.h"
 #include "host/mci_library.h"
 #include "host/mci_text.h"
 #include "host/raw_message.h"
 #include "platform/serial_ports.h"
 #ifdef VTR_HAVE_SIM
+#include "host/virtual_deck.h"
+#include "host/watch.h"
 #include "sim/deck.h"
 #endif
 #ifdef VTR_HAVE_READLINE
@@ -58,6 +62,7 @@ struct Options {
   std::vector<std::pair<std::string, std::string>> devices;
   bool trace = false;
   bool keepGoing = false;
+  bool json = false;
 };
 
 void Usage(std::FILE* out) {
@@ -85,6 +90,7 @@ void Usage(std::FILE* out) {
                "                     vcr1..vcr99=videotape1..videotape99)\n"
                "  --trace            print the serial blocks exchanged with the virtual deck\n"
                "  --keep-going       run every batch command even after a failure, exit 0\n"
+               "  --json             one JSON object a line per result and notification\n"
                "  -h, --help         this text\n"
                "\n"
                "Script lines: a command string, \"# comment\", \".wait MS\" (let MS\n"
@@ -98,6 +104,8 @@ void Usage(std::FILE* out) {
                "and the block's words as the driver left them), \".recorded [FROM TO]\" (with\n"
                "--sim: what the virtual deck recorded where, per track, and where the latest\n"
                "take landed against tape frames FROM..TO, the error in frames).\n"
+               "\".watch ALIAS\" shows the deck's timecode, mode, speed and owed notification\n"
+               "until a key is pressed.\n"
                "Output: \"COMMAND -> RESULT\" per command (the return string, \"ok\", or\n"
                "\"error N: TEXT\"), and \"notify CODE: COMMAND\" for each notification.\n"
                "Ctrl-C breaks a waiting command.\n",
@@ -172,6 +180,8 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
       o.devices.emplace_back(v->substr(0, eq), v->substr(eq + 1));
     } else if (a == "--trace") {
       o.trace = true;
+    } else if (a == "--json") {
+      o.json = true;
     } else if (a == "--keep-going") {
       o.keepGoing = true;
     } else {
@@ -185,6 +195,7 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
 // ---- output -------------------------------------------------------------------
 
 std::mutex gOutMutex;
+vtr::host::ConsoleOutput gOutput{false};
 void PrintLine(const std::string& line) {
   std::lock_guard lock(gOutMutex);
   std::fputs(line.c_str(), stdout);
@@ -199,12 +210,13 @@ thread_local std::vector<std::string>* tDeferred = nullptr;
 // Notifications as they arrive; each names the command that asked for it.
 class Notifications {
  public:
-  void Arrived(const std::string& command, const Notification& n) {
+  void Arrived(const std::string& command, const Notification& n, DWORD_PTR key) {
     {
       std::lock_guard lock(mutex_);
       ++pending_;
+      owed_.erase(key);
     }
-    std::string line = "notify " + std::string(vtr::host::NotifyCodeName(n.code)) + ": " + command;
+    std::string line = gOutput.Notify(command, n.code);
     if (tDeferred != nullptr) {
       tDeferred->push_back(std::move(line));
     } else {
@@ -219,11 +231,36 @@ class Notifications {
     --pending_;
     return true;
   }
+  // What .watch shows as owed: a command sent with notify whose notification
+  // has not come. Owed from registration; Placed names its device once sent.
+  void Owe(DWORD_PTR key, const std::string& command) {
+    std::lock_guard lock(mutex_);
+    owed_[key] = {0, command};
+  }
+  void Placed(DWORD_PTR key, UINT deviceId, bool sent) {
+    std::lock_guard lock(mutex_);
+    auto it = owed_.find(key);
+    if (it == owed_.end()) return;
+    if (sent) {
+      it->second.first = deviceId;
+    } else {
+      owed_.erase(it);
+    }
+  }
+  std::optional<std::string> OwedBy(UINT deviceId) {
+    std::lock_guard lock(mutex_);
+    std::optional<std::string> last;
+    for (const auto& [key, owed] : owed_) {
+      if (owed.first == deviceId) last = owed.second;
+    }
+    return last;
+  }
 
  private:
   std::mutex mutex_;
   std::condition_variable cv_;
   int pending_ = 0;
+  std::map<DWORD_PTR, std::pair<UINT, std::string>> owed_;
 };
 
 // ---- the break key ----------------------------------------------------------------
@@ -244,10 +281,7 @@ void WatchBreaks(MciLibrary& lib, std::atomic<bool>& quit) {
       if (!lib.RequestBreak(id)) continue;
       if (auto alias = lib.AliasOf(id)) {
         CommandResult r = lib.SendString("break " + *alias);
-        PrintLine(
-            "break " + *alias + " -> " +
-            (r.ok() ? std::string("ok")
-                    : "error " + std::to_string(r.error) + ": " + vtr::host::ErrorText(r.error)));
+        PrintLine(gOutput.Result("break " + *alias, r));
       }
     }
   }
@@ -271,15 +305,11 @@ class Console {
     if (MentionsNotify(line)) cb = NotifyTo(line);
     std::vector<std::string> deferred;
     tDeferred = &deferred;
-    CommandResult r = lib_.SendString(line, cb);
+    CommandResult r = WithProgress(line, [&] { return lib_.SendString(line, cb); });
     tDeferred = nullptr;
+    if (cb) notes_.Placed(cb.value, r.deviceId, r.ok());
     if (r.ok() && vtr::host::ToLowerAscii(line).starts_with("open ")) ReadPositionOnce(r.deviceId);
-    if (r.ok()) {
-      PrintLine(line + " -> " + (r.text.empty() ? std::string("ok") : r.text));
-    } else {
-      PrintLine(line + " -> error " + std::to_string(r.error) + ": " +
-                vtr::host::ErrorText(r.error));
-    }
+    PrintLine(gOutput.Result(line, r));
     // The port's own account of a failed open or a lost connection.
     if (const std::string why = vtr::platform::TakePortFailure(); !why.empty()) {
       std::fprintf(stderr, "vtrctl: %s\n", why.c_str());
@@ -295,16 +325,41 @@ class Console {
     if (auto alias = lib_.AliasOf(deviceId)) lib_.SendString("status " + *alias + " position");
   }
   CallbackHandle NotifyTo(const std::string& line) {
-    return lib_.RegisterCallback([this, line](const Notification& n) { notes_.Arrived(line, n); });
+    auto key = std::make_shared<std::atomic<DWORD_PTR>>(0);
+    CallbackHandle cb = lib_.RegisterCallback(
+        [this, line, key](const Notification& n) { notes_.Arrived(line, n, key->load()); });
+    key->store(cb.value);
+    notes_.Owe(cb.value, line);
+    return cb;
   }
+  // A waiting seek, cue or play to a position shows its progress on a terminal.
+  template <class F>
+  CommandResult WithProgress(const std::string& line, F&& send) {
+    auto target = vtr::host::WaitTarget(line);
+    if (!target || gOutput.Json() || isatty(STDOUT_FILENO) != 1) return send();
+    vtr::host::ProgressLine progress(lib_, target->first, target->second, WatchIo());
+    return send();
+  }
+  static vtr::host::WatchIo WatchIo() { return {STDIN_FILENO, stdout, &gOutMutex}; }
   bool Send(const std::string& line, std::string_view args) {
     std::vector<std::string> deferred;
     tDeferred = &deferred;
-    auto [ok, text] = vtr::host::RunSend(lib_, args, [&] { return NotifyTo(line); });
+    CallbackHandle cb;
+    vtr::host::SendOutcome outcome = vtr::host::RunSend(lib_, args, [&] {
+      cb = NotifyTo(line);
+      return cb;
+    });
     tDeferred = nullptr;
-    PrintLine(line + " -> " + text);
+    if (cb) notes_.Placed(cb.value, outcome.deviceId, outcome.ok);
+    if (!gOutput.Json()) {
+      PrintLine(line + " -> " + outcome.text);
+    } else if (outcome.sent) {
+      PrintLine(gOutput.MessageJson(line, *outcome.sent));
+    } else {
+      PrintLine(gOutput.Failure(line, outcome.text.substr(std::string_view("error: ").size())));
+    }
     for (const std::string& note : deferred) PrintLine(note);
-    return ok;
+    return outcome.ok;
   }
 #ifdef VTR_HAVE_SIM
   // The deck's record map; with FROM TO (tape frames), where the latest take
@@ -320,7 +375,7 @@ class Console {
     unsigned from = 0, to = 0;
     char extra = 0;
     if (std::sscanf(arg.c_str(), "%u %u %c", &from, &to, &extra) != 2 || to < from) {
-      PrintLine(line + " -> error: .recorded [FROM TO] takes two tape frames, FROM <= TO");
+      PrintLine(gOutput.Failure(line, ".recorded [FROM TO] takes two tape frames, FROM <= TO"));
       return false;
     }
     PrintLine(map);
@@ -357,30 +412,35 @@ class Console {
       return true;
     }
     if (word == ".send") return Send(line, arg);
+    if (word == ".watch" && !arg.empty()) {
+      std::optional<UINT> id = lib_.DeviceIdOf(arg);
+      return vtr::host::RunWatch(
+          lib_, gOutput, arg, [&] { return id ? notes_.OwedBy(*id) : std::nullopt; }, WatchIo());
+    }
     if (word == ".recorded") {
 #ifdef VTR_HAVE_SIM
       if (deck) return Recorded(line, arg);
 #endif
-      PrintLine(line + " -> error: .recorded needs the virtual deck (--sim)");
+      PrintLine(gOutput.Failure(line, ".recorded needs the virtual deck (--sim)"));
       return false;
     }
     if (word == ".notify" && numberOk) {
       long timeout = arg.empty() ? kDefaultNotifyTimeoutMs : ms;
       if (notes_.Wait(std::chrono::milliseconds(timeout))) return true;
-      PrintLine(line + " -> error: no notification within " + std::to_string(timeout) + " ms");
+      PrintLine(gOutput.Failure(line, "no notification within " + std::to_string(timeout) + " ms"));
       return false;
     }
     if (word == ".config") return Configure(line, arg.empty() ? "vcr" : arg);
-    PrintLine(line +
-              " -> error: unknown directive (.wait MS, .notify [TIMEOUT_MS], .config [ALIAS], "
-              ".send ALIAS MSG ...)");
+    PrintLine(gOutput.Failure(line,
+                              "unknown directive (.wait MS, .notify [TIMEOUT_MS], .config [ALIAS], "
+                              ".send ALIAS MSG ..., .watch ALIAS)"));
     return false;
   }
 
   bool Configure(const std::string& line, const std::string& name) {
 #ifdef VTR_HAVE_CURSES
     if (::isatty(STDIN_FILENO) == 0 || ::isatty(STDOUT_FILENO) == 0) {
-      PrintLine(line + " -> error: the configuration dialogs need a terminal");
+      PrintLine(gOutput.Failure(line, "the configuration dialogs need a terminal"));
       return false;
     }
     vtr::host::TerminalForm form;
@@ -388,18 +448,20 @@ class Console {
     const DWORD err = lib_.Configure(name, vtr::platform::ConsoleWindow());
     vtr::platform::SetDialogUi(nullptr);
     if (err != 0) {
-      PrintLine(line + " -> error " + std::to_string(err) + ": " + vtr::host::ErrorText(err));
+      CommandResult failed;
+      failed.error = err;
+      PrintLine(gOutput.Result(line, failed));
       return false;
     }
     if (form.Failed()) {
-      PrintLine(line + " -> error: the terminal cannot show the dialogs (check TERM)");
+      PrintLine(gOutput.Failure(line, "the terminal cannot show the dialogs (check TERM)"));
       return false;
     }
-    PrintLine(line + " -> ok");
+    PrintLine(gOutput.Result(line, CommandResult{}));
     return true;
 #else
     (void)name;
-    PrintLine(line + " -> error: built without ncurses (no terminal dialogs)");
+    PrintLine(gOutput.Failure(line, "built without ncurses (no terminal dialogs)"));
     return false;
 #endif
   }
@@ -475,34 +537,12 @@ int Interactive(Console& console, MciLibrary& lib) {
   return 0;
 }
 
-#ifdef VTR_HAVE_SIM
-// A model row, a model name or a device type code.
-std::optional<vtr::sim::DeckConfig> SimConfig(const std::string& model) {
-  char* end = nullptr;
-  unsigned long n = std::strtoul(model.c_str(), &end, 0);
-  bool number = !model.empty() && end != nullptr && *end == '\0';
-  if (number && model.rfind("0x", 0) != 0 && n < static_cast<unsigned long>(kModelRows - 1))
-    return vtr::sim::DeckConfig::ForModel(static_cast<int>(n));
-  for (int row = 0; row < kModelRows - 1; ++row) {
-    const VTRBALLISTICS& b = vtrBallistics[row];
-    bool byName = b.szModel != nullptr &&
-                  vtr::host::ToLowerAscii(b.szModel) == vtr::host::ToLowerAscii(model);
-    if (byName || (number && b.wDeviceType == n)) return vtr::sim::DeckConfig::ForModel(row);
-  }
-  if (number && n <= 0xFFFF) {
-    auto cfg = vtr::sim::DeckConfig::ForModel(static_cast<int>(kVtrIdGeneric));
-    cfg.device_type = static_cast<std::uint16_t>(n);
-    return cfg;
-  }
-  return std::nullopt;
-}
-#endif
-
 }  // namespace
 
 int main(int argc, char** argv) {
   std::optional<Options> opts = ParseOptions(argc, argv);
   if (!opts) return 2;
+  gOutput = vtr::host::ConsoleOutput(opts->json);
 
   std::optional<std::filesystem::path> tempProfile;
   if (opts->profileDir) {
@@ -521,19 +561,14 @@ int main(int argc, char** argv) {
 #ifdef VTR_HAVE_SIM
   std::shared_ptr<vtr::sim::Deck> deck;
   if (opts->sim) {
-    auto cfg = SimConfig(opts->simModel);
+    auto cfg = vtr::host::VirtualDeckConfig(opts->simModel, opts->simStandard);
     if (!cfg) {
       std::fprintf(stderr, "vtrctl: unknown model %s\n", opts->simModel.c_str());
       return 2;
     }
-    if (opts->simStandard == "drop") cfg->standard = vtr::sim::VideoStandard::kNtscDropFrame;
-    if (opts->simStandard == "pal") {
-      cfg->standard = vtr::sim::VideoStandard::kPal;
-      cfg->tape_frames = cfg->tape_frames / 30u * 25u;
-      cfg->near_end_frames = cfg->near_end_frames / 30u * 25u;
-      // The driver counts 25 frames a second only when the profile says so.
-      if (tempProfile) std::ofstream(*tempProfile / "VTR.INI") << "[videotape]\nPal=1\n";
-    }
+    // The driver counts 25 frames a second only when the profile says so.
+    if (opts->simStandard == "pal" && tempProfile)
+      std::ofstream(*tempProfile / "VTR.INI") << "[videotape]\nPal=1\n";
     deck = std::make_shared<vtr::sim::Deck>(*cfg);
     if (opts->trace) {
       deck->SetTraceSink(

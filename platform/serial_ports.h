@@ -10,6 +10,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "platform/clock.h"
 
@@ -40,6 +41,12 @@ void BindPortPath(int comNumber, std::string path);
 void BindVirtualPort(int comNumber, std::shared_ptr<SerialEndpoint> endpoint);
 // Removes any binding of COMn made by the two calls above.
 void UnbindPort(int comNumber);
+namespace detail {
+int ParseComPortName(std::string_view name);
+}
+// 1..98 for "COMn" or "\\.\COMn" (any case), 0 for anything else.
+using detail::ParseComPortName;
+
 // The device path COMn resolves to (bindings, then VTR422_COMn, then the ports
 // file named by VTR422_PORTS, then /dev/ttyS{n-1}); empty for a virtual port
 // or a number outside 1..98.

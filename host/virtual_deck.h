@@ -1,0 +1,18 @@
+// The embedded virtual deck's configuration from the words a user gives:
+// shared by vtrctl --sim and the C library's vtr_attach_virtual_deck.
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+#include "sim/deck.h"
+
+namespace vtr::host {
+
+// `model`: a model row ("19"), a model name ("BVW-75", any case) or a device
+// type code ("0x2025"); an unknown code runs as the generic row reporting it.
+// `standard`: "ntsc", "drop" (NTSC, drop-frame tape) or "pal" (25 frames a
+// second and a tape of the same running time). nullopt for anything else.
+std::optional<sim::DeckConfig> VirtualDeckConfig(std::string_view model, std::string_view standard);
+
+}  // namespace vtr::host
