@@ -19,6 +19,19 @@ const CommandTable& Vcr() {
   return table;
 }
 
+TEST(VcrTable, EveryCommandStartsWithNotifyWaitTest) {
+  const char* const keywords[] = {"notify", "wait", "test"};
+  const DWORD values[] = {0x1, 0x2, 0x20};
+  for (const CommandDef& c : Vcr().Commands()) {
+    ASSERT_GE(c.items.size(), 3u) << c.verb;
+    for (std::size_t k = 0; k < 3; ++k) {
+      EXPECT_EQ(c.items[k].keyword, keywords[k]) << c.verb;
+      EXPECT_EQ(c.items[k].value, values[k]) << c.verb;
+      EXPECT_EQ(c.items[k].type, EntryType::kFlag) << c.verb;
+    }
+  }
+}
+
 struct Parsed {
   DWORD error = 0;
   DWORD flags = 0;
@@ -50,14 +63,17 @@ TEST(ParseInteger, DecimalSignedAndColonFields) {
     const char* text;
     std::optional<DWORD> value;
   };
+  // clang-format off
   const std::vector<Row> rows{
       {"0", 0u},          {"1000", 1000u},           {"4294967295", 0xFFFFFFFFu},
       {"-1", 0xFFFFFFFFu}, {"-2147483648", 0x80000000u}, {"1:2:3:4", 0x04030201u},
       {"1:2:3", 0x030201u}, {"0:0:10:0", 0x000A0000u},   {"255:255:255:255", 0xFFFFFFFFu},
   };
+  // clang-format on
+
   for (const Row& r : rows) EXPECT_EQ(ParseInteger(r.text), r.value) << r.text;
-  for (const char* bad : {"4294967296", "99999999999999999999", "-2147483649", "1:2:3:256",
-                          "256:0", "1:2:3:4:5", "1::2", "-1:2", "12a", "", "-", "0x10"}) {
+  for (const char* bad : {"4294967296", "99999999999999999999", "-2147483649", "1:2:3:256", "256:0",
+                          "1:2:3:4:5", "1::2", "-1:2", "12a", "", "-", "0x10"}) {
     EXPECT_EQ(ParseInteger(bad), std::nullopt) << bad;
   }
 }

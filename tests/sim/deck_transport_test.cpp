@@ -9,18 +9,6 @@ namespace {
 
 constexpr double kNtscFps = 30000.0 / 1001.0;
 
-TEST(SpeedLaw, FollowsTenToTheSpeedByte) {
-  struct {
-    std::uint8_t n;
-    double speed;
-  } const cases[] = {{0, 0.0}, {32, 0.1}, {64, 1.0}, {79, 2.94}, {96, 10.0}, {118, 48.7}};
-  for (const auto& c : cases) {
-    EXPECT_NEAR(SpeedForByte(c.n), c.speed, 0.01 * std::max(c.speed, 1.0)) << int{c.n};
-  }
-  EXPECT_GT(SpeedForByte(64, 128), SpeedForByte(64));
-  EXPECT_LT(SpeedForByte(64, 255), SpeedForByte(65));
-}
-
 TEST_F(DeckTest, MotionMovesAtItsSpeedAndShowsIt) {
   constexpr auto Sh = TransportMode::kShuttle;
   struct {
@@ -131,18 +119,6 @@ TEST_F(DeckTest, PlayStopsAtTheEndOfTape) {
   EXPECT_EQ(deck().State().position, 10000u);
   EXPECT_EQ(deck().State().mode, TransportMode::kStop);
   EXPECT_FALSE(StatusBit(2, 0));
-}
-
-TEST_F(DeckTest, RewindStopsAtTheStart) {
-  DeckConfig c;
-  c.position = 5000;
-  Make(c);
-  Send({0x20, 0x20});
-  Wait(seconds(4));
-  EXPECT_EQ(deck().State().mode, TransportMode::kRewind);
-  Wait(seconds(2));
-  EXPECT_EQ(deck().State().position, 0u);
-  EXPECT_EQ(Status()[1], 0xA0);  // standby, stop
 }
 
 // What recordings lay down, per track, with the model's edit delays (4 frames
