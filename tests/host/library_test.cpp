@@ -107,9 +107,6 @@ TEST_F(LibraryTest, CommandsGoThroughTheDevicesTable) {
   EXPECT_EQ(p.dwTo, 2000u);
 
   ExpectErrors({
-      {"spin tape up", MCIERR_UNRECOGNIZED_COMMAND},
-      {"play nowhere", MCIERR_INVALID_DEVICE_NAME},
-      {"play tape from 1:2:256", MCIERR_BAD_INTEGER},
       {"play all", MCIERR_CANNOT_USE_ALL},
       {"frobnicate all", MCIERR_UNRECOGNIZED_COMMAND},
       {"status", MCIERR_MISSING_DEVICE_NAME},
@@ -298,13 +295,9 @@ TEST_F(LibraryTest, SysInfo) {
   };
   const std::vector<Row> rows{
       {"sysinfo all quantity", 0, "100"},
-      {"sysinfo all quantity open", 0, "2"},
-      {"sysinfo vcr quantity", 0, "100"},
       {"sysinfo vcr quantity open", 0, "2"},
-      {"sysinfo all name 1 open", 0, "tape"},
       {"sysinfo all name 2 open", 0, "vcr2"},
       {"sysinfo vcr name 2", 0, "vcr1"},
-      {"sysinfo tape installname", 0, "vcr"},
       {"sysinfo all name 3 open", MCIERR_OUTOFRANGE, ""},
       {"sysinfo tape name", MCIERR_BAD_INTEGER, ""},
       {"sysinfo tape", MCIERR_MISSING_PARAMETER, ""},
