@@ -147,19 +147,6 @@ TEST_F(LibraryTest, ReturnValuesAreFormatted) {
   EXPECT_EQ(Send("index tape on").error, MCIERR_UNSUPPORTED_FUNCTION);
 }
 
-TEST_F(LibraryTest, StringReturnsComeBackFromTheCallersBuffer) {
-  ASSERT_EQ(Send("open vcr alias tape").error, 0u);
-  fake.onCommand = [](const DriverCall& c, std::uint8_t* block) -> LRESULT {
-    VTR_INFO_PARMS p;
-    std::memcpy(&p, block, sizeof p);
-    if (c.message != MCI_INFO || p.dwRetSize < 62) return MCIERR_PARAM_OVERFLOW;
-    std::u16string text = u"Kestrel VTR";
-    std::memcpy(p.lpstrReturn, text.c_str(), (text.size() + 1) * sizeof(char16_t));
-    return 0;
-  };
-  EXPECT_EQ(Send("info tape product").text, "Kestrel VTR");
-}
-
 // The raw message path lays values out by the device's table (callback and
 // text slots pointer-sized, the rest 32 bits), lays a message the table lacks
 // out as words, and answers the block as the driver left it (here the driver

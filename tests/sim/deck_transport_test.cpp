@@ -140,10 +140,6 @@ TEST_F(DeckTest, RecordingsLayTheirTracksWhereTheDeckRecords) {
     std::vector<Step> steps;
     const char* recorded;  // the record map as printed
   } const cases[] = {
-      {"auto insert edit of video and audio 1", false,
-       {{preset(0x51), {}}, {kIn, {}}, {kOut, {}}, {kAutoEdit, seconds(40)}},
-       "video        1804-2103    take 1 insert\n"
-       "audio 1      1804-2103    take 1 insert\n"},
       {"auto assemble edit lays timecode from the generator", false,
        {{preset(0x20), {}}, {kTcPreset, {}}, {kIn, {}}, {kOut, {}}, {kAutoEdit, seconds(40)}},
        "video        1804-2103    take 1 assemble\n"
