@@ -10,6 +10,7 @@
 #include "link/frames.h"
 #include "link/serial.h"
 #include "platform/clock.h"
+#include "sim/names.h"
 #include "tests/core/scripted_port.h"
 #include "tests/support/driver_fixture.h"
 
@@ -177,7 +178,8 @@ Bytes Hex(const std::string& s) {
 }
 
 // Every entry: a unique name, a count byte that matches its command code, a
-// frame that starts as the initial data, and those bytes on the wire.
+// frame that starts as the initial data, those bytes on the wire, and command
+// bytes the virtual deck (which keeps its own list) knows by the same name.
 TEST(CommandTable, EveryEntryIsWellFormedAndGoesOutAsItsFrame) {
   ResetCommandTable();
   vtr::test::ScriptedPort port;
@@ -187,6 +189,7 @@ TEST(CommandTable, EveryEntryIsWellFormedAndGoesOutAsItsFrame) {
     EXPECT_TRUE(names.insert(e.szName).second) << "duplicate " << e.szName;
     EXPECT_EQ(Bytes(e.lpFrame + 1, e.lpFrame + 1 + e.lpFrame[0]), initial) << e.szName;
     EXPECT_EQ(e.lpInitial[0], 2 + (e.lpInitial[1] & 0x0F)) << e.szName;
+    EXPECT_EQ(vtr::sim::CommandName(initial), e.szName);
     port.line->Reset();
     EXPECT_EQ(kestrelSendCmd(&port.rec, e.lpFrame, 0), 0u);
     EXPECT_EQ(port.line->Received(), WithSum(initial)) << e.szName;
