@@ -34,7 +34,7 @@ BOOL FakeDriver::Init(HINSTANCE, DWORD reason, LPVOID) {
 LRESULT FakeDriver::Proc(DWORD_PTR id, HDRVR, UINT msg, LPARAM p1, LPARAM p2) {
   FakeDriver* f = gFake;
   if (f == nullptr) return 0;
-  DriverCall call{id, msg, p1, {}, {}, {}};
+  DriverCall call{id, msg, p1, {}, {}};
   LRESULT result = 0;
   switch (msg) {
     case DRV_LOAD:

@@ -14,9 +14,8 @@ struct DriverCall {
   DWORD_PTR driverId = 0;
   UINT message = 0;
   LPARAM flags = 0;
-  std::vector<std::uint8_t> block;      // copy of the parameter block (first 128 bytes)
-  std::u16string params;                // DRV_OPEN's parameter string
-  std::vector<std::u16string> strings;  // strings behind pointer slots, by offset order
+  std::vector<std::uint8_t> block;  // copy of the parameter block (first 128 bytes)
+  std::u16string params;            // DRV_OPEN's parameter string
 };
 
 class FakeDriver {

@@ -48,25 +48,12 @@ class SerialPtyTest : public ::testing::Test {
     return h;
   }
 
-  // Reads up to `want` bytes within a bounded number of attempts.
-  static std::vector<std::uint8_t> ReadSome(HANDLE h, std::size_t want) {
-    std::vector<std::uint8_t> out;
-    for (int attempt = 0; attempt < 200000 && out.size() < want; ++attempt) {
-      std::uint8_t buf[64];
-      DWORD got = 0;
-      if (ReadFile(h, buf, static_cast<DWORD>(std::min(want - out.size(), sizeof buf)), &got,
-                   nullptr) != TRUE) {
-        break;
-      }
-      out.insert(out.end(), buf, buf + got);
-    }
-    return out;
-  }
-
   vtr::test::PtyPair pty_;
 };
 
-TEST_F(SerialPtyTest, ConfiguresAndMovesBytesBothWays) {
+// Configured as the driver does it, raw both ways (no byte is special), and
+// a purge drops what has arrived.
+TEST_F(SerialPtyTest, ConfiguresMovesRawBytesAndPurges) {
   HANDLE h = Open();
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   DCB back{};
@@ -77,16 +64,23 @@ TEST_F(SerialPtyTest, ConfiguresAndMovesBytesBothWays) {
   EXPECT_EQ(back.StopBits, ONESTOPBIT);
   EXPECT_EQ(back.fBinary, 1u);
 
-  const std::uint8_t ack[] = {0x10, 0x01, 0x11, 0x00, 0xFF};  // raw: no byte is special
-  ASSERT_EQ(write(pty_.master(), ack, sizeof ack), static_cast<ssize_t>(sizeof ack));
-  EXPECT_EQ(ReadSome(h, sizeof ack), std::vector<std::uint8_t>(ack, ack + sizeof ack));
+  const std::vector<std::uint8_t> ack{0x10, 0x01, 0x11, 0x00, 0xFF};
+  ASSERT_EQ(write(pty_.master(), ack.data(), ack.size()), static_cast<ssize_t>(ack.size()));
+  std::vector<std::uint8_t> got;
+  for (int attempt = 0; attempt < 200000 && got.size() < ack.size(); ++attempt) {
+    std::uint8_t b = 0;
+    DWORD n = 0;
+    ASSERT_EQ(ReadFile(h, &b, 1, &n, nullptr), TRUE);
+    if (n == 1) got.push_back(b);
+  }
+  EXPECT_EQ(got, ack);
 
-  const std::uint8_t command[] = {0x20, 0x00, 0x20, 0x0A, 0x0D};
+  const std::vector<std::uint8_t> command{0x20, 0x00, 0x20, 0x0A, 0x0D};
   DWORD put = 0;
-  ASSERT_EQ(WriteFile(h, command, sizeof command, &put, nullptr), TRUE);
-  EXPECT_EQ(put, sizeof command);
+  ASSERT_EQ(WriteFile(h, command.data(), 5, &put, nullptr), TRUE);
+  EXPECT_EQ(put, 5u);
   std::vector<std::uint8_t> seen;
-  while (seen.size() < sizeof command) {
+  while (seen.size() < command.size()) {
     pollfd pfd{pty_.master(), POLLIN, 0};
     ASSERT_EQ(poll(&pfd, 1, 2000), 1);
     std::uint8_t buf[16];
@@ -94,53 +88,44 @@ TEST_F(SerialPtyTest, ConfiguresAndMovesBytesBothWays) {
     ASSERT_GT(n, 0);
     seen.insert(seen.end(), buf, buf + n);
   }
-  EXPECT_EQ(seen, std::vector<std::uint8_t>(command, command + sizeof command));
+  EXPECT_EQ(seen, command);
 
+  ASSERT_EQ(write(pty_.master(), ack.data(), 3), 3);
+  COMSTAT stat{};
   DWORD errors = 99;
-  EXPECT_EQ(ClearCommError(h, &errors, nullptr), TRUE);
+  for (const auto giveUp = Clock::now() + 2s; stat.cbInQue < 3 && Clock::now() < giveUp;) {
+    ASSERT_EQ(ClearCommError(h, &errors, &stat), TRUE);
+  }
+  ASSERT_EQ(stat.cbInQue, 3u);
   EXPECT_EQ(errors, 0u);  // a pty has no line errors
+  EXPECT_EQ(PurgeComm(h, PURGE_RXCLEAR), TRUE);
+  EXPECT_EQ(PurgeComm(h, PURGE_TXCLEAR), TRUE);
+  std::uint8_t b = 0;
+  DWORD n = 1;
+  EXPECT_EQ(ReadFile(h, &b, 1, &n, nullptr), TRUE);
+  EXPECT_EQ(n, 0u);
   EXPECT_EQ(CloseHandle(h), TRUE);
 }
 
-TEST_F(SerialPtyTest, PurgeDropsArrivedBytes) {
-  HANDLE h = Open();
-  ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  const std::uint8_t junk[] = {1, 2, 3};
-  ASSERT_EQ(write(pty_.master(), junk, sizeof junk), 3);
-  COMSTAT stat{};
-  DWORD errors = 0;
-  const auto giveUp = Clock::now() + 2s;
-  do {
-    ASSERT_EQ(ClearCommError(h, &errors, &stat), TRUE);
-  } while (stat.cbInQue < 3 && Clock::now() < giveUp);
-  ASSERT_EQ(stat.cbInQue, 3u);
-  EXPECT_EQ(PurgeComm(h, PURGE_RXCLEAR), TRUE);
-  std::uint8_t b = 0;
-  DWORD got = 1;
-  EXPECT_EQ(ReadFile(h, &b, 1, &got, nullptr), TRUE);
-  EXPECT_EQ(got, 0u);
-  EXPECT_EQ(PurgeComm(h, PURGE_TXCLEAR), TRUE);
-  CloseHandle(h);
-}
-
-TEST_F(SerialPtyTest, SecondOpenFailsWhileHeld) {
+// A line held open is refused under any name until closed; a missing path
+// or a file that is no terminal never opens.
+TEST_F(SerialPtyTest, OpensOnlyAFreeTerminal) {
+  auto opens = [](const char* name) {
+    HANDLE h = CreateFileA(name, 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    return h != INVALID_HANDLE_VALUE && CloseHandle(h) == TRUE;
+  };
   HANDLE first = Open();
   ASSERT_NE(first, INVALID_HANDLE_VALUE);
   vtr::platform::BindPortPath(kPort + 1, pty_.slave());  // same device, other name
-  EXPECT_EQ(CreateFileA("COM5", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(CreateFileA("COM6", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(opens("COM5"));
+  EXPECT_FALSE(opens("COM6"));
   vtr::platform::UnbindPort(kPort + 1);
   ASSERT_EQ(CloseHandle(first), TRUE);
-  HANDLE again = Open();
-  EXPECT_NE(again, INVALID_HANDLE_VALUE);
-  CloseHandle(again);
-}
-
-TEST_F(SerialPtyTest, MissingOrNonTtyPathFails) {
-  vtr::platform::BindPortPath(kPort, "/nonexistent/tty");
-  EXPECT_EQ(CreateFileA("COM5", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
-  vtr::platform::BindPortPath(kPort, "/dev/null");
-  EXPECT_EQ(CreateFileA("COM5", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(opens("COM5"));
+  for (const char* path : {"/nonexistent/tty", "/dev/null"}) {
+    vtr::platform::BindPortPath(kPort, path);
+    EXPECT_FALSE(opens("COM5")) << path;
+  }
 }
 
 TEST_F(SerialPtyTest, VanishedLineFailsPromptly) {

@@ -1,6 +1,4 @@
 // Injected faults: what the controller sees on the line.
-#include <cctype>
-#include <string>
 #include "tests/sim/deck_test_util.h"
 
 namespace vtr::sim::testing {
@@ -8,48 +6,32 @@ namespace {
 
 const Bytes kDevType = WithSum({0x12, 0x11, 0x20, 0x25});
 
-struct FaultCase {
-  const char* what;
-  Fault fault;
-  Bytes reply_to_device_type;
-};
-
-void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.what; }
-
-class Faults : public DeckTest, public ::testing::WithParamInterface<FaultCase> {};
-
-TEST_P(Faults, ChangeTheNextReplyOnly) {
-  const FaultCase& f = GetParam();
-  Make();
-  Send({0x20, 0x00});  // a previous reply, for the wrong-reply fault
-  deck().InjectFault(f.fault);
-  EXPECT_EQ(Send({0x00, 0x11}, milliseconds(50)), f.reply_to_device_type) << f.what;
-  EXPECT_EQ(Send({0x00, 0x11}), kDevType) << f.what << ": only once";
+// Each fault changes the next reply only.
+TEST_F(DeckTest, FaultsChangeTheNextReplyOnly) {
+  struct {
+    const char* what;
+    Fault fault;
+    Bytes reply_to_device_type;
+  } const cases[] = {
+      // clang-format off
+      {"silence", Fault{.kind = FaultKind::kSilence}, {}},
+      {"NAK", Fault{.kind = FaultKind::kNak, .nak_bits = 0x10}, NakOf(0x10)},
+      {"corrupt checksum", Fault{.kind = FaultKind::kCorruptChecksum}, {0x12, 0x11, 0x20, 0x25, 0x69}},
+      {"dropped byte", Fault{.kind = FaultKind::kDropByte, .byte_index = 2}, {0x12, 0x11, 0x25, 0x68}},
+      {"noise", Fault{.kind = FaultKind::kNoise, .noise = {0xFF, 0x00}},
+       {0xFF, 0x00, 0x12, 0x11, 0x20, 0x25, 0x68}},
+      {"wrong reply", Fault{.kind = FaultKind::kWrongReply}, kAck},
+      // clang-format on
+  };
+  for (const auto& f : cases) {
+    SCOPED_TRACE(f.what);
+    Make();
+    Send({0x20, 0x00});  // a previous reply, for the wrong-reply fault
+    deck().InjectFault(f.fault);
+    EXPECT_EQ(Send({0x00, 0x11}, milliseconds(50)), f.reply_to_device_type);
+    EXPECT_EQ(Send({0x00, 0x11}), kDevType) << "only once";
+  }
 }
-
-Fault Only(FaultKind k) { return Fault{.kind = k}; }
-
-INSTANTIATE_TEST_SUITE_P(
-    Deck, Faults,
-    ::testing::Values(
-        FaultCase{"silence", Only(FaultKind::kSilence), {}},
-        FaultCase{"NAK", Fault{.kind = FaultKind::kNak, .nak_bits = 0x10}, NakOf(0x10)},
-        FaultCase{
-            "corrupt checksum", Only(FaultKind::kCorruptChecksum), {0x12, 0x11, 0x20, 0x25, 0x69}},
-        FaultCase{"dropped byte",
-                  Fault{.kind = FaultKind::kDropByte, .byte_index = 2},
-                  {0x12, 0x11, 0x25, 0x68}},
-        FaultCase{"noise",
-                  Fault{.kind = FaultKind::kNoise, .noise = {0xFF, 0x00}},
-                  {0xFF, 0x00, 0x12, 0x11, 0x20, 0x25, 0x68}},
-        FaultCase{"wrong reply", Only(FaultKind::kWrongReply), kAck}),
-    [](const ::testing::TestParamInfo<FaultCase>& param_info) {
-      std::string name;
-      for (const char* c = param_info.param.what; *c != 0; ++c) {
-        if (std::isalnum(static_cast<unsigned char>(*c)) != 0) name += *c;
-      }
-      return name;
-    });
 
 TEST_F(DeckTest, DelayedByteComesLate) {
   deck().InjectFault(
