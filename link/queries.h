@@ -43,7 +43,9 @@ DWORD kestrelGetMode(DeviceRecord* rec);
 DWORD kestrelGetModeX(DeviceRecord* rec);
 DWORD kestrelGetHeader(DeviceRecord* rec);
 DWORD kestrelSetTimer(DeviceRecord* rec);
-DWORD kestrelGetID(DeviceRecord* rec);
+// `pfPassed`, when given, tells whether a whole reply with a good checksum came
+// (a code of 0 is also the generic row's).
+DWORD kestrelGetID(DeviceRecord* rec, bool* pfPassed = nullptr);
 DWORD kestrelGetStatusVDR(DeviceRecord* rec, DWORD dwFlags);
 MCIERROR kestrelGetStatusZDKR(DeviceRecord* rec, CommandFrame frame, BYTE* lpResult,
                               LPVOID lpParms);

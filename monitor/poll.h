@@ -34,3 +34,7 @@ extern std::int16_t nTimerCheck;
 
 // The poll's module data as loaded.
 void ResetPollState();
+
+// Gives up the record's pending background command as the poll's abort does
+// (owed notification: failure) and marks it failed and done.
+void AbandonCommand(DeviceRecord* rec);
