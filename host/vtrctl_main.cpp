@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "config/ballistics.h"
@@ -41,6 +42,7 @@ using vtr::host::Notification;
 
 constexpr int kDefaultSimPort = 2;
 constexpr long kDefaultNotifyTimeoutMs = 30000;
+constexpr int kInterruptedStatus = 130;  // as a shell reports a Ctrl-C
 
 struct Options {
   std::vector<std::string> commands;  // -e
@@ -87,7 +89,8 @@ void Usage(std::FILE* out) {
                "default %ld ms; fails on timeout).\n"
                "Output: \"COMMAND -> RESULT\" per command (the return string, \"ok\", or\n"
                "\"error N: TEXT\"), and \"notify CODE: COMMAND\" for each notification.\n"
-               "Ctrl-C breaks a waiting command.\n",
+               "Ctrl-C breaks a waiting command and ends a .wait or .notify; in a batch it\n"
+               "also stops the batch (exit status 130).\n",
                kDefaultSimPort, kDefaultNotifyTimeoutMs);
 }
 
@@ -199,18 +202,43 @@ class Notifications {
     }
     cv_.notify_all();
   }
-  // Consumes one notification; false when none came within `timeout`.
+  // Consumes one notification; false when none came within `timeout` or
+  // Ctrl-C came first.
   bool Wait(std::chrono::milliseconds timeout) {
     std::unique_lock lock(mutex_);
-    if (!cv_.wait_for(lock, timeout, [&] { return pending_ > 0; })) return false;
+    if (!cv_.wait_for(lock, timeout, [&] { return pending_ > 0 || interrupted_; })) return false;
+    if (pending_ == 0) return false;
     --pending_;
     return true;
+  }
+  // Lets `duration` pass; false when Ctrl-C cut it short.
+  bool Sleep(std::chrono::milliseconds duration) {
+    std::unique_lock lock(mutex_);
+    return !cv_.wait_for(lock, duration, [&] { return interrupted_; });
+  }
+  // Ctrl-C: ends the current .wait or .notify, and a batch after its command.
+  void Interrupt() {
+    {
+      std::lock_guard lock(mutex_);
+      interrupted_ = true;
+    }
+    cv_.notify_all();
+  }
+  bool Interrupted() {
+    std::lock_guard lock(mutex_);
+    return interrupted_;
+  }
+  // True once after each Ctrl-C.
+  bool TakeInterrupt() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(interrupted_, false);
   }
 
  private:
   std::mutex mutex_;
   std::condition_variable cv_;
   int pending_ = 0;
+  bool interrupted_ = false;
 };
 
 // ---- the break key ----------------------------------------------------------------
@@ -222,11 +250,13 @@ extern "C" void OnInterrupt(int) {
 }
 
 // Ctrl-C: every device with a waiting command gets the break key in its
-// yields and a break (which stops the machine, ending the wait).
-void WatchBreaks(MciLibrary& lib, std::atomic<bool>& quit) {
+// yields and a break (which stops the machine, ending the wait); a .wait or
+// .notify ends, and a batch stops after its current command.
+void WatchBreaks(MciLibrary& lib, Notifications& notes, std::atomic<bool>& quit) {
   char c;
   while (!quit && read(gBreakPipe[0], &c, 1) == 1) {
     if (quit) break;
+    notes.Interrupt();
     for (UINT id : lib.BreakableDevices()) {
       if (!lib.RequestBreak(id)) continue;
       if (auto alias = lib.AliasOf(id)) {
@@ -294,13 +324,16 @@ class Console {
     long ms = arg.empty() ? -1 : std::strtol(arg.c_str(), &end, 10);
     bool numberOk = arg.empty() || (end != nullptr && *end == '\0' && ms >= 0);
     if (word == ".wait" && !arg.empty() && numberOk) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-      return true;
+      if (notes_.Sleep(std::chrono::milliseconds(ms))) return true;
+      PrintLine(line + " -> interrupted");
+      return false;
     }
     if (word == ".notify" && numberOk) {
       long timeout = arg.empty() ? kDefaultNotifyTimeoutMs : ms;
       if (notes_.Wait(std::chrono::milliseconds(timeout))) return true;
-      PrintLine(line + " -> error: no notification within " + std::to_string(timeout) + " ms");
+      PrintLine(line + (notes_.Interrupted() ? std::string(" -> interrupted")
+                                             : " -> error: no notification within " +
+                                                   std::to_string(timeout) + " ms"));
       return false;
     }
     PrintLine(line + " -> error: unknown directive (.wait MS, .notify [TIMEOUT_MS])");
@@ -350,7 +383,7 @@ char** Complete(const char* text, int, int) {
 }
 #endif
 
-int Interactive(Console& console, MciLibrary& lib) {
+int Interactive(Console& console, MciLibrary& lib, Notifications& notes) {
 #ifdef VTR_HAVE_READLINE
   gCompletionLib = &lib;
   rl_attempted_completion_function = Complete;
@@ -364,6 +397,7 @@ int Interactive(Console& console, MciLibrary& lib) {
     add_history(line.c_str());
     if (line == "quit" || line == "exit") break;
     console.Run(line);
+    notes.TakeInterrupt();  // a Ctrl-C ends the line's wait, not the session
   }
   if (!historyFile.empty()) write_history(historyFile.c_str());
 #else
@@ -372,6 +406,7 @@ int Interactive(Console& console, MciLibrary& lib) {
   while (std::fputs("vtr> ", stdout), std::fflush(stdout), std::getline(std::cin, line)) {
     if (line == "quit" || line == "exit") break;
     console.Run(line);
+    notes.TakeInterrupt();  // a Ctrl-C ends the line's wait, not the session
   }
 #endif
   std::fputc('\n', stdout);
@@ -467,7 +502,7 @@ int main(int argc, char** argv) {
       sa.sa_handler = OnInterrupt;
       sigemptyset(&sa.sa_mask);
       sigaction(SIGINT, &sa, nullptr);
-      breaks = std::thread([&] { WatchBreaks(lib, quit); });
+      breaks = std::thread([&] { WatchBreaks(lib, notes, quit); });
     }
 
     std::vector<std::string> batch = opts->commands;
@@ -483,10 +518,15 @@ int main(int argc, char** argv) {
       for (std::string line; std::getline(std::cin, line);) batch.push_back(line);
     }
     if (interactive) {
-      status = Interactive(console, lib);
+      status = Interactive(console, lib, notes);
     } else if (status == 0) {
       for (const std::string& line : batch) {
-        if (!console.Run(line)) {
+        const bool ok = console.Run(line);
+        if (notes.TakeInterrupt()) {
+          status = kInterruptedStatus;
+          break;
+        }
+        if (!ok) {
           if (!opts->keepGoing) {
             status = 1;
             break;
