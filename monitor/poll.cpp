@@ -18,6 +18,8 @@ int nCmdRetry[kDeviceSlots];
 // its work (states 16 and 79), and the state they were counted in.
 int nRestVisits[kDeviceSlots];
 DWORD dwRestState[kDeviceSlots];
+// A watching play-to visit has seen the position short of its end.
+bool fWatched[kDeviceSlots];
 
 void setTimerPeriod(WORD wPeriod, WORD wSlowTicks) {
   std::atomic_ref<WORD>(drvTimerSt.wPeriod).store(wPeriod);
@@ -204,8 +206,16 @@ void act(int slot, DeviceRecord* rec, DWORD pos, DWORD mode, DWORD status) {
     case kStatePlayToWatch:
       if (delaying(rec)) return;
       if (pos > rec->dwPendingTo) {
-        kestrelSendCmd(rec, PAUSE_422, 1);
-        notifyOwed(rec, MCI_NOTIFY_SUCCESSFUL);
+        // A refused still, or an end that earlier visits saw short of it and
+        // this one sees far past (the readings in between were lost), leaves
+        // the deck away from where it was asked to stop.
+        const bool stopped = kestrelSendCmd(rec, PAUSE_422, 1) == 0;
+        const bool blind = fWatched[slot] && pos - rec->dwPendingTo > kOvershootFrames;
+        if (stopped && !blind) {
+          notifyOwed(rec, MCI_NOTIFY_SUCCESSFUL);
+        } else {
+          notifyFailure(rec);
+        }
         finish(rec);
       } else if ((status & 0x3000003C) != 0 || restedTooLong(slot, status)) {
         // The play ended early: stopped, wound, recording, no tape, a fault,
@@ -213,6 +223,8 @@ void act(int slot, DeviceRecord* rec, DWORD pos, DWORD mode, DWORD status) {
         kestrelSendCmd(rec, PAUSE_422, 1);
         notifyFailure(rec);
         finish(rec);
+      } else {
+        fWatched[slot] = true;
       }
       return;
 
@@ -331,6 +343,7 @@ void visit(int slot, DeviceRecord* rec) {
   if (rec->dwPendingState != dwRestState[slot]) {
     dwRestState[slot] = rec->dwPendingState;
     nRestVisits[slot] = 0;
+    fWatched[slot] = false;
   }
   // A visit without a reading (no answer, or one that failed its checksum)
   // moves no state: several states would read the missing bits as the end of
@@ -346,6 +359,7 @@ void ResetPollState() {
   for (int& n : nCmdRetry) n = 0;
   for (int& n : nRestVisits) n = 0;
   for (DWORD& s : dwRestState) s = 0;
+  for (bool& w : fWatched) w = false;
 }
 
 void AbandonCommand(DeviceRecord* rec) {

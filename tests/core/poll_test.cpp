@@ -116,14 +116,16 @@ TEST_F(PollTest, StopDuringPlayToSupersedesAndThePollEndsQuietly) {
 }
 
 // A play to a position that the machine ends early fails: front-panel stop,
-// eject, or a still that lasts (a play that can no longer reach its end).
+// eject, or a still that lasts (a play that can no longer reach its end); so
+// does one whose end is seen only far past it (the tape jumps past the end).
 TEST_F(PollTest, PlayToThatEndsEarlyNotifiesFailure) {
   OpenQuietly();
   const std::function<void()> ends[] = {
       [&] { deck_->PanelStop(); }, [&] { deck_->PanelEject(); },
       [&] {
         deck_->Receive(std::vector<std::uint8_t>{0x21, 0x13, 0x00, 0x34});
-      }};
+      },
+      [&] { deck_->SetPosition(5000 + kOvershootFrames + 100); }};
   for (const auto& end : ends) {
     host_.ClearNotifications();
     deck_->LoadTape(0);

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <fstream>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -40,7 +41,8 @@ constexpr int kCom = 5;
 // vtrsim as a child process; the slave path is its first line of output.
 class Vtrsim {
  public:
-  explicit Vtrsim(std::vector<std::string> args) {
+  // `errPath`, when given, receives the program's standard error (its trace).
+  explicit Vtrsim(std::vector<std::string> args, const std::string& errPath = "") {
     int out[2];
     if (pipe(out) != 0) return;
     std::vector<char*> argv{const_cast<char*>(VTRSIM_PATH)};
@@ -53,6 +55,10 @@ class Vtrsim {
       close(out[1]);
       const int devnull = open("/dev/null", O_RDONLY);
       dup2(devnull, 0);
+      if (!errPath.empty()) {
+        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (err >= 0) dup2(err, 2);
+      }
       execv(VTRSIM_PATH, argv.data());
       _exit(127);
     }
@@ -107,8 +113,8 @@ class PtyTest : public ::testing::Test {
   void TearDown() override { vtr::platform::UnbindPort(kCom); }
 
   // Starts vtrsim and binds COM5 to its terminal.
-  void StartDeck(std::vector<std::string> args) {
-    sim_.emplace(std::move(args));
+  void StartDeck(std::vector<std::string> args, const std::string& errPath = "") {
+    sim_.emplace(std::move(args), errPath);
     const std::string path = sim_->SlavePath();
     ASSERT_FALSE(path.empty()) << "vtrsim printed no terminal path";
     vtr::platform::BindPortPath(kCom, path);
@@ -175,6 +181,35 @@ TEST_F(PtyTest, NotifiedPlayBetweenPositionsThroughTheLibrary) {
   }
   ASSERT_EQ(codes.size(), 1u);
   EXPECT_EQ(codes[0], static_cast<UINT>(MCI_NOTIFY_SUCCESSFUL));
+}
+
+// Each open wakes the machine with one-way blocks; none may be cut short by
+// the next block's purge, on a line whose bytes take their time.
+TEST_F(PtyTest, OpenNeverDeliversACorruptBlock) {
+  vtr::test::TempProfileDir profile;
+  const std::string trace = (profile.Path() / "trace.txt").string();
+  ASSERT_NO_FATAL_FAILURE(StartDeck({"--pacing", "--trace"}, trace));
+  profile.WriteIni("[videotape]\nVTRID=19\nComPort=5\n");
+  {
+    vtr::host::MciLibrary lib(vtr::host::RealDriver());
+    for (int i = 0; i < 10; ++i) {
+      ASSERT_EQ(lib.SendString("open vcr alias tape").error, 0u) << i;
+      ASSERT_EQ(lib.SendString("close tape").error, 0u) << i;
+    }
+  }
+  sim_.reset();  // the trace is complete once the program has gone
+  std::ifstream in(trace);
+  int stops = 0;
+  for (std::string line; std::getline(in, line);) {
+    if (line.find("-> deck") != std::string::npos && line.find("STOP_422") != std::string::npos) {
+      ++stops;
+    }
+    // The one refusal expected: the machine is no ZDKR.
+    if (line.find("NAK") != std::string::npos) {
+      EXPECT_NE(line.find("undefined command"), std::string::npos) << line;
+    }
+  }
+  EXPECT_EQ(stops, 10 * 4);  // three to wake it, one at close
 }
 
 }  // namespace
