@@ -294,7 +294,10 @@ DWORD kestrelGetID(DeviceRecord* rec, bool* pfPassed) {
 DWORD kestrelGetStatusVDR(DeviceRecord* rec, DWORD dwFlags) {
   const bool owner = ClaimLink();
   HANDLE h = rec->hComm;
-  for (;;) {
+  // A wait that loses its machine, or whose condition does not come, is
+  // given up with an error rather than answered as done.
+  const DWORD lost = (dwFlags & MCI_WAIT) != 0 ? MCIERR_HARDWARE : 0;
+  for (int polls = 1;; ++polls) {
     {
       // The exchange lock is held for each exchange; the busy flag stays set
       // across the one-second waits so the poll keeps to its stored values.
@@ -306,18 +309,18 @@ DWORD kestrelGetStatusVDR(DeviceRecord* rec, DWORD dwFlags) {
       if (got < 2) {
         recordLineError(h);
         ReleaseLink(owner);
-        return 0;
+        return lost;
       }
       if ((b[0] & 0xF0) != 0xF0) {
         drainRejected(h, b, got);
         recordLineError(h);
         ReleaseLink(owner);
-        return 0;
+        return lost;
       }
       if (!readCheckedTail(h, b, &b[2], 2)) {
         recordLineError(h);
         ReleaseLink(owner);
-        return 0;
+        return lost;
       }
       const DWORD vdr = static_cast<DWORD>(b[3]) << 8 | b[2];
       if ((dwFlags & MCI_WAIT) == 0) {
@@ -347,8 +350,15 @@ DWORD kestrelGetStatusVDR(DeviceRecord* rec, DWORD dwFlags) {
         ReleaseLink(owner);
         return 0;
       }
+      if (polls >= kVdrWaitPolls) {
+        ReleaseLink(owner);
+        return MCIERR_HARDWARE;
+      }
     }
-    waitTime(rec, 1000);
+    if (waitTimeOrBreak(rec, 1000)) {
+      ReleaseLink(owner);
+      return 0;
+    }
   }
 }
 

@@ -46,6 +46,9 @@ DWORD kestrelSetTimer(DeviceRecord* rec);
 // `pfPassed`, when given, tells whether a whole reply with a good checksum came
 // (a code of 0 is also the generic row's).
 DWORD kestrelGetID(DeviceRecord* rec, bool* pfPassed = nullptr);
+// 0, or with MCI_WAIT MCIERR_HARDWARE when the machine stopped answering or
+// the condition did not come within kVdrWaitPolls one-second looks.
 DWORD kestrelGetStatusVDR(DeviceRecord* rec, DWORD dwFlags);
+inline constexpr int kVdrWaitPolls = 30;
 MCIERROR kestrelGetStatusZDKR(DeviceRecord* rec, CommandFrame frame, BYTE* lpResult,
                               LPVOID lpParms);

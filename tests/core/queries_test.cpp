@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <random>
 #include <string>
 
@@ -452,6 +453,18 @@ TEST_F(DeckQueries, VdrWaitPollsOnceASecondUntilParked) {
   deck_->ClearTrace();
   EXPECT_EQ(kestrelGetStatusVDR(rec_, 0x300), 0u);
   EXPECT_EQ(SentNames(), std::vector<std::string>{"STATSENSE_VDR"});
+
+  // A wait whose condition cannot come (the deck plays on) or whose machine
+  // falls silent is given up with an error, within its bound.
+  ASSERT_EQ(kestrelSendCmd(rec_, PLAY_422, 1), 0u);
+  for (bool silent : {false, true}) {
+    if (silent) deck_->InjectFault({.kind = vtr::sim::FaultKind::kSilence, .times = -1});
+    const auto t0 = vtr::platform::Now();
+    EnterCriticalSection(&rec_->csCommand);
+    EXPECT_EQ(kestrelGetStatusVDR(rec_, 0x300 | MCI_WAIT), MCIERR_HARDWARE);
+    LeaveCriticalSection(&rec_->csCommand);
+    EXPECT_LT(vtr::platform::Now() - t0, std::chrono::seconds(kVdrWaitPolls + 1));
+  }
 }
 
 }  // namespace
