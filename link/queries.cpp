@@ -21,10 +21,12 @@ void drainRejected(HANDLE h, BYTE* buf, int have) {
 void recordLineError(HANDLE h) { wLastComErr = GetCommError(h, nullptr); }
 
 // Reads the `count` bytes that follow a reply's two-byte header and its
-// checksum byte; true only when all came and the sum over header and data
-// matches. A reply that fails is not believed: one glitch on the line must not
+// checksum byte; true only when the header announces `count` data bytes, all
+// came and the sum over header and data matches. A reply that fails is not
+// believed: one glitch on the line, or the reply to another query, must not
 // move the stored position or state.
 bool readCheckedTail(HANDLE h, const BYTE* hdr, BYTE* data, int count) {
+  if ((hdr[0] & 0x0F) != count) return false;
   unsigned sum = static_cast<unsigned>(hdr[0]) + hdr[1];
   for (int i = 0; i < count; ++i) {
     if (!ReadReplyByte(h, &data[i])) return false;  // the rest would only cost budgets

@@ -59,11 +59,12 @@ TEST_F(Queries, PositionDecodesTheAnswerOrKeepsTheLastOne) {
       {WithSum({0x74, 0x04, 0x15, 0x30, 0x59, 0x09}), 0, 1079115, 6, false},
       {WithSum({0x74, 0x04, 0x55, 0x30, 0x59, 0x09}), 0, 1078035, 7, false},
       {WithSum({0x74, 0x04, 0x55, 0x30, 0x59, 0x09}), 1, 899265, 5, false},
-      {WithSum({0xF0, 0x00, 0, 0, 0, 0}), 0, 0, 6, false},  // any 0x7x-like first byte is accepted
+      {WithSum({0xF4, 0x00, 0, 0, 0, 0}), 0, 0, 6, false},  // any 0x7x-like first byte is accepted
       // Replies that are not believed: short, or failing their checksum.
       {{0x74, 0x04, 0x15, 0x30}, 0, 777, 5, true},
       {{0x74, 0x04, 0x15, 0x30, 0x59, 0x09, 0xC8}, 0, 777, 5, true},
       {{0x74, 0x04, 0x15, 0x59, 0x09, 0xC7}, 0, 777, 5, true},  // a dropped byte
+      {StatusReply({0, 0x20}), 0, 777, 5, true},  // another query's reply (a wrong reply)
       {kRefused, 0, 777, 5, true},
       {{0x10, 0x01, 0x11}, 0, 777, 5, true},
       {{}, 0, 777, 5, true},
@@ -310,8 +311,10 @@ TEST_F(Queries, RandomAnswersGiveTheFallbacksAndEnd) {
     SCOPED_TRACE("case " + std::to_string(i) + " query " + std::to_string(q));
     const auto has = [&](std::size_t k) { return k < r.size(); };
     const auto at = [&](std::size_t k) -> DWORD { return has(k) ? r[k] : 0; };
-    // Byte n is there and is the checksum of the bytes before it.
+    // The header announces n - 2 data bytes, and byte n is there and is the
+    // checksum of the bytes before it.
     const auto sums = [&](std::size_t n) {
+      if ((at(0) & 0x0F) != n - 2) return false;
       unsigned sum = 0;
       for (std::size_t k = 0; k < n && k < r.size(); ++k) sum += r[k];
       return has(n) && r[n] == (sum & 0xFF);
