@@ -112,14 +112,20 @@ DWORD CheckWait(DeviceRecord* rec, DWORD dwFlags, DWORD /*dwUnused*/, DWORD dwEr
   if ((dwFlags & MCI_WAIT) == 0 || dwError != 0) return dwError;
   DWORD ticks = TimerTicks();
   if (waitTimeOrBreak(rec, TimerPeriod())) return 0;
+  int idle = 0;
   for (;;) {
     if (rec->fMotionDone != 0) return verdict(rec);
     pollIfNoTick(ticks);
     if (waitTimeOrBreak(rec, TimerPeriod())) return 0;
     const DWORD mode = kestrelGetMode(rec);
-    // No tape: the command cannot finish.
-    if (mode == MCI_MODE_OPEN) return rec->fMotionDone != 0 ? verdict(rec) : AbandonWait(rec);
-    if (mode == VTR_MODE_IDLE) return rec->fMotionDone != 0 ? verdict(rec) : 0;
+    if (mode != MCI_MODE_OPEN && mode != VTR_MODE_IDLE) {
+      idle = 0;
+      continue;
+    }
+    if (rec->fMotionDone != 0) return verdict(rec);
+    // No tape: the command cannot finish. A deck shows no transport state for
+    // a moment after a play starts; one that stays so (ejecting) cannot finish.
+    if (mode == MCI_MODE_OPEN || ++idle >= kRestPeriodsBeforeGivingUp) return AbandonWait(rec);
   }
 }
 

@@ -209,23 +209,29 @@ TEST_F(PollTest, PlayWithWaitReturnsOnlyWhenThePollHasFinished) {
 // Waits with a machine that answers: each ends, within its bound, with the
 // answer and notification a user would expect.
 TEST_F(PollTest, WaitsOnAnAnsweringMachineEnd) {
+  enum Panel { kNone, kEjectAt3s };
   struct Row {
     const char* what;
     DWORD start;
+    Panel panel;
     UINT msg;
     DWORD flags;
-    DWORD to;  // of a seek; a seek "at" goes to where the tape is
+    DWORD w1, w2, w3;  // the block after the callback: to, mark, at (seek); from, to, at (play)
     DWORD result;
     UINT note;
     int timerPresets;
   } rows[] = {
-      {"calibrate far from the start", 20000, 0x0C86, MCI_WAIT | MCI_NOTIFY, 0, 0,
+      {"calibrate far from the start", 20000, kNone, 0x0C86, MCI_WAIT | MCI_NOTIFY, 0, 0, 0, 0,
        MCI_NOTIFY_SUCCESSFUL, 1},
-      {"calibrate whose rewind ends in the first delay", 10, 0x0C86, MCI_WAIT | MCI_NOTIFY, 0, 0,
-       MCI_NOTIFY_SUCCESSFUL, 1},
-      {"seek to a target off the tape", 100, MCI_SEEK, MCI_TO | MCI_WAIT | MCI_NOTIFY, 60000,
-       MCIERR_HARDWARE, MCI_NOTIFY_FAILURE, 0},
-      {"seek at where the tape already is", 100, MCI_SEEK, 0x40000 | MCI_WAIT, 0, 0, 0, 0},
+      {"calibrate whose rewind ends in the first delay", 10, kNone, 0x0C86, MCI_WAIT | MCI_NOTIFY,
+       0, 0, 0, 0, MCI_NOTIFY_SUCCESSFUL, 1},
+      {"seek to a target off the tape", 100, kNone, MCI_SEEK, MCI_TO | MCI_WAIT | MCI_NOTIFY, 60000,
+       0, 0, MCIERR_HARDWARE, MCI_NOTIFY_FAILURE, 0},
+      {"seek at where the tape already is", 100, kNone, MCI_SEEK, 0x40000 | MCI_WAIT, 0, 0, 100, 0,
+       0, 0},
+      {"play to a position, the tape taken out", 100, kEjectAt3s, MCI_PLAY,
+       MCI_FROM | MCI_TO | MCI_WAIT | MCI_NOTIFY, 300, 5000, 0, MCIERR_HARDWARE, MCI_NOTIFY_FAILURE,
+       0},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
@@ -234,11 +240,18 @@ TEST_F(PollTest, WaitsOnAnAnsweringMachineEnd) {
     OpenQuietly();
     deck_->SetPosition(row.start);
     const auto t0 = vtr::platform::Now();
-    host_.OnYield([&](UINT) { return vtr::platform::Now() - t0 > std::chrono::seconds(120); });
-    VTR_SEEK_PARMS parms{kCallback, row.to, 0, row.start};  // calibrate reads the callback only
+    bool ejected = false;
+    host_.OnYield([&](UINT) {
+      if (row.panel == kEjectAt3s && !ejected &&
+          vtr::platform::Now() - t0 > std::chrono::seconds(3)) {
+        deck_->PanelEject();
+        ejected = true;
+      }
+      return vtr::platform::Now() - t0 > std::chrono::seconds(120);
+    });
+    VTR_PLAY_PARMS parms{kCallback, row.w1, row.w2, row.w3};
     EXPECT_EQ(Send(row.msg, row.flags, &parms), row.result);
     EXPECT_LT(vtr::platform::Now() - t0, std::chrono::seconds(100));
-    Run(1000);
     EXPECT_EQ(Statuses(), row.note != 0 ? std::vector<UINT>{row.note} : std::vector<UINT>{});
     EXPECT_EQ(Count("TIMER1PRE_422"), row.timerPresets);
     EXPECT_EQ(deck_->State().position == 0, row.timerPresets != 0);
