@@ -50,14 +50,19 @@ bench:
 bench-plot:
 	bench/plot_cpu.py bench/results/before.json $(BENCH_JSON) docs/cpu_per_device.png
 
-# libFuzzer on the command-string parser, for a bounded time (needs clang).
+# libFuzzer, for a bounded time each (needs clang): the command-string parser,
+# the reply side of the exchange, the profile reader.
 FUZZ_SECONDS ?= 60
+FUZZERS = host/host_parser_fuzzer core/core_reply_fuzzer platform/profile_fuzzer
 fuzz:
 	@.ci/deps fuzz
 	CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVTR_BUILD_BENCH=OFF >/dev/null
-	cmake --build build/fuzz --target host_parser_fuzzer -j $(JOBS)
-	mkdir -p build/fuzz/corpus
-	./build/fuzz/tests/host/host_parser_fuzzer -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 build/fuzz/corpus
+	cmake --build build/fuzz --target $(notdir $(FUZZERS)) -j $(JOBS)
+	for f in $(FUZZERS); do \
+	  mkdir -p build/fuzz/corpus/$$(basename $$f) && \
+	  ./build/fuzz/tests/$$f -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	    build/fuzz/corpus/$$(basename $$f) || exit 1; \
+	done
 
 tidy:
 	cmake --preset default >/dev/null

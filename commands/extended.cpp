@@ -226,8 +226,7 @@ DWORD kestrelMciVDR(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
   DWORD result;
   switch (p->dwCommand) {
     case 0x10:
-      kestrelGetStatusVDR(rec, dwFlags | 0x10);
-      result = 0;
+      result = kestrelGetStatusVDR(rec, dwFlags | 0x10);
       break;
     case 0x20:
       result = kestrelSendCmd(rec, VDR_AUTOPLAY, 1);

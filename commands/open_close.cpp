@@ -68,7 +68,14 @@ DWORD kestrelMciOpen(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
     waitTime(rec, 33);
     FlushComm(h, 0);
     FlushComm(h, 1);
-    SetVTRBallistics(rec, kestrelGetID(rec));
+    // A code read off a glitch would pick, and save for good, the wrong model.
+    bool passed = false;
+    const DWORD code = kestrelGetID(rec, &passed);
+    if (passed) {
+      SetVTRBallistics(rec, code);
+    } else {
+      KeepDetecting(rec);
+    }
   }
 
   waitTime(rec, 100);

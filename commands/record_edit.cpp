@@ -213,8 +213,7 @@ DWORD kestrelMciCalibrate(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
   rec->dwPendingState = kStateCalibrateRewind;
   rec->dwNextState = 0;
   oweNotify(rec, dwFlags, lpParms);
-  CheckWait(rec, dwFlags, 4, r);
-  return r;
+  return CheckWait(rec, dwFlags, 4, r);
 }
 
 DWORD kestrelMciRecord(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
@@ -279,11 +278,10 @@ DWORD kestrelMciRecord(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
       dwFlags &= ~MCI_WAIT;
     }
     r = kestrelSendCmd(rec, REC_422, 1);
-    chkWait(rec, dwFlags, 0xFFFFFFDF, r);
+    r = chkWait(rec, dwFlags, 0xFFFFFFDF, r);
     dwFlags &= ~MCI_WAIT;
     chkNotify(rec, dwFlags, lpParms, r);
   }
   if (handedOver) oweNotify(rec, dwFlags, lpParms);
-  CheckWait(rec, dwFlags, 4, r);
-  return r;
+  return CheckWait(rec, dwFlags, 4, r);
 }

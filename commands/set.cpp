@@ -70,7 +70,7 @@ DWORD kestrelMciSet(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
   if ((dwFlags & kSetSpeed) != 0) rec->dwSpeed = p->dwSpeed;
   if ((dwFlags & kSetDoorOpen) != 0) {
     result = kestrelSendCmd(rec, EJECT_422, 1);
-    chkWait(rec, dwFlags, 0xEFFFFFFF, result);
+    result = chkWait(rec, dwFlags, 0xEFFFFFFF, result);
   }
   if ((dwFlags & kSetTimeFormat) != 0) {
     if (acceptedFormat(p->dwTimeFormat)) {

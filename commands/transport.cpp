@@ -41,8 +41,7 @@ DWORD sendWithSpeed(DeviceRecord* rec, CommandFrame frame, BYTE speed) {
 
 // Immediate pattern: send, wait with the mask, notify.
 DWORD immediate(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms, CommandFrame frame, DWORD mask) {
-  const DWORD r = kestrelSendCmd(rec, frame, 1);
-  chkWait(rec, dwFlags, mask, r);
+  const DWORD r = chkWait(rec, dwFlags, mask, kestrelSendCmd(rec, frame, 1));
   chkNotify(rec, dwFlags, lpParms, r);
   return r;
 }
@@ -111,10 +110,11 @@ DWORD kestrelMciShuttle(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
     kestrelSendCmd(rec, frame, 1);
     frame[3] = kShuttleSpeedAtLoad;
   }
-  // A shuttle reports success whatever the machine answered.
-  chkWait(rec, dwFlags, ~VTR_STAT_SHUTTLE, 0);
-  chkNotify(rec, dwFlags, lpParms, 0);
-  return 0;
+  // A shuttle reports success whatever the machine answered, but not a wait
+  // given up on a machine that stopped answering.
+  const DWORD r = chkWait(rec, dwFlags, ~VTR_STAT_SHUTTLE, 0);
+  chkNotify(rec, dwFlags, lpParms, r);
+  return r;
 }
 
 DWORD kestrelMciStep(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
@@ -130,7 +130,7 @@ DWORD kestrelMciStep(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
     const DWORD pos = kestrelGetPosition(rec, 0);
     r = sendCueTo(rec, reverse ? pos - frames : pos + frames, 0);
   }
-  chkWait(rec, dwFlags, ~(VTR_STAT_STOP | VTR_STAT_STILL), r);
+  r = chkWait(rec, dwFlags, ~(VTR_STAT_STOP | VTR_STAT_STILL), r);
   chkNotify(rec, dwFlags, lpParms, r);
   return r;
 }
@@ -155,8 +155,7 @@ DWORD kestrelMciPlay(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
       }
     }
     oweNotify(rec, dwFlags, lpParms);
-    CheckWait(rec, dwFlags, 0, 0);
-    return 0;
+    return CheckWait(rec, dwFlags, 0, 0);
   }
 
   DWORD r = 0;
@@ -182,11 +181,10 @@ DWORD kestrelMciPlay(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
       kestrelMciShuttle(rec, kFlagShuttleFactor, &shuttle);
       // A play asked to notify is told, whatever the speed.
       chkNotify(rec, dwFlags & ~MCI_WAIT, lpParms, 0);
-      CheckWait(rec, dwFlags, 0, 0);
-      return 0;
+      return CheckWait(rec, dwFlags, 0, 0);
     }
   }
-  chkWait(rec, dwFlags, mask, r);
+  r = chkWait(rec, dwFlags, mask, r);
   chkNotify(rec, dwFlags & ~MCI_WAIT, lpParms, r);
   CheckWait(rec, dwFlags & ~MCI_WAIT, 0, r);
   return r;
@@ -214,7 +212,7 @@ DWORD kestrelMciCue(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
   }
   DWORD r = 0;
   if (rec->CanCue != 0) r = sendCueTo(rec, target, 1);
-  chkWait(rec, dwFlags, VTR_STAT_STOP | VTR_STAT_STILL, r);
+  r = chkWait(rec, dwFlags, VTR_STAT_STOP | VTR_STAT_STILL, r);
   // The poll checks arrival against the target actually cued, whatever chose it.
   background(rec, kStateCue, 18, 0, target);
   oweNotify(rec, dwFlags, lpParms);
@@ -239,13 +237,12 @@ DWORD kestrelMciSeek(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
     const DWORD r = sendCueTo(rec, parms->dwTo, 1);
     background(rec, kStateCue, 18, 0, parms->dwTo);
     oweNotify(rec, dwFlags, lpParms);
-    chkWait(rec, dwFlags, VTR_STAT_CUE_COMPLETE, r);
-    return r;
+    return chkWaitOwn(rec, dwFlags, VTR_STAT_CUE_COMPLETE, r);
   }
   if ((dwFlags & kFlagSeekAt) != 0) {
     DWORD r = 0;
     if (rec->CanCue != 0) r = sendCueTo(rec, parms->dwAt, 1);
-    chkWait(rec, dwFlags, VTR_STAT_PREROLL, r);
+    r = chkWait(rec, dwFlags, VTR_STAT_PREROLL, r);
     chkNotify(rec, dwFlags, lpParms, r);
     return r;
   }

@@ -34,3 +34,8 @@ void SetVTRBallistics(DeviceRecord* rec, DWORD dwDeviceType) {
   initSetVTRBallistics(rec, found ? row : static_cast<WORD>(kVtrIdDetect));
   SaveDevINI(szRequestedSection, rec);
 }
+
+void KeepDetecting(DeviceRecord* rec) {
+  rec->VTRID = kVtrIdDetect;
+  initSetVTRBallistics(rec, static_cast<WORD>(kVtrIdDetect));
+}

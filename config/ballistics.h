@@ -29,3 +29,6 @@ extern const char* const szMachVendors[10];  // null-terminated
 
 void SetVTRBallistics(DeviceRecord* rec, DWORD dwDeviceType);
 void initSetVTRBallistics(DeviceRecord* rec, WORD wIndex);
+// Detection got no code it can trust: nothing is saved, `VTRID` keeps asking
+// for detection at the next open, and this open runs on the generic settings.
+void KeepDetecting(DeviceRecord* rec);

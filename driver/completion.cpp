@@ -4,6 +4,7 @@
 #include "driver/driver.h"
 #include "driver/parms.h"
 #include "link/queries.h"
+#include "monitor/poll.h"
 
 namespace {
 DWORD_PTR callbackOf(LPVOID lpParms) {
@@ -16,6 +17,7 @@ void notifyCallback(DWORD dwCallback, WORD wDeviceID, UINT uStatus) {
 }
 
 void chkEntry(DeviceRecord* rec, DWORD /*dwFlags*/, LPVOID /*lpParms*/) {
+  rec->fCmdFailed = 0;  // a new command: an earlier one's failure is told
   if (rec->fNotifyPending != 0) {
     notifyCallback(rec->dwNotifyCallback, rec->wDeviceID, MCI_NOTIFY_SUPERSEDED);
     rec->fNotifyPending = 0;
@@ -43,34 +45,87 @@ void oweNotify(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
   }
 }
 
-void chkWait(DeviceRecord* rec, DWORD dwFlags, DWORD dwMask, DWORD dwError) {
-  if ((dwFlags & MCI_WAIT) == 0 || dwError != 0) return;
-  if (waitTimeOrBreak(rec, 132)) return;
+namespace {
+
+// The machine answered and shows it at rest (stopped or still, not cueing).
+bool atRest(DWORD status) {
+  return status != 0 && (status & (VTR_STAT_STOP | VTR_STAT_STILL)) != 0 &&
+         (status & VTR_STAT_PREROLL) == 0;
+}
+
+// Keeps the background command moving when no poll tick came during a period.
+void pollIfNoTick(DWORD& ticks) {
+  if (TimerTicks() == ticks) TimerProc(nullptr, WM_TIMER, 0, 0);
+  ticks = TimerTicks();
+}
+
+// How a finished background command's wait answers.
+DWORD verdict(const DeviceRecord* rec) { return rec->fCmdFailed != 0 ? MCIERR_HARDWARE : 0; }
+
+// The wait of chkWait. `own`: the handler has just started a background
+// command, whose end and verdict the wait also follows.
+DWORD waitMotion(DeviceRecord* rec, DWORD dwFlags, DWORD dwMask, DWORD dwError, bool own) {
+  if ((dwFlags & MCI_WAIT) == 0 || dwError != 0) return dwError;
+  DWORD ticks = TimerTicks();
+  if (waitTimeOrBreak(rec, 132)) return 0;
   int silent = 0;
+  int rest = 0;
   for (;;) {
-    if (waitTimeOrBreak(rec, 132)) return;
+    if (waitTimeOrBreak(rec, 132)) return 0;
     const DWORD mode = kestrelGetMode(rec);
-    if ((rec->dwStatus & dwMask) != 0 || mode == MCI_MODE_STOP || mode == VTR_MODE_IDLE) return;
+    const DWORD status = rec->dwStatus;
+    if ((status & dwMask) != 0) return 0;
+    if (own) {
+      // A stop or idle reading says nothing of arrival: the poll judges it.
+      if (rec->dwPendingState == 0 && rec->dwNextState == 0) return verdict(rec);
+      pollIfNoTick(ticks);
+    } else if (mode == MCI_MODE_STOP || mode == VTR_MODE_IDLE) {
+      return 0;
+    }
     // A machine that no longer answers would keep the wait going forever.
-    silent = rec->dwStatus == 0 ? silent + 1 : 0;
-    if (silent >= kSilentPeriodsBeforeGivingUp) return;
+    silent = status == 0 ? silent + 1 : 0;
+    if (silent >= kSilentPeriodsBeforeGivingUp) return AbandonWait(rec);
+    // So would a machine come to rest short of what the wait looks for.
+    rest = atRest(status) ? rest + 1 : 0;
+    if (!own && rest >= kRestPeriodsBeforeGivingUp) {
+      return (status & VTR_STAT_CUE_COMPLETE) != 0 ? 0 : AbandonWait(rec);
+    }
   }
 }
 
-void CheckWait(DeviceRecord* rec, DWORD dwFlags, DWORD /*dwUnused*/, DWORD dwError) {
-  if ((dwFlags & MCI_WAIT) == 0 || dwError != 0) return;
+}  // namespace
+
+DWORD AbandonWait(DeviceRecord* rec) {
+  if (rec->fMotionDone == 0) AbandonCommand(rec);
+  return MCIERR_HARDWARE;
+}
+
+DWORD chkWait(DeviceRecord* rec, DWORD dwFlags, DWORD dwMask, DWORD dwError) {
+  return waitMotion(rec, dwFlags, dwMask, dwError, false);
+}
+
+DWORD chkWaitOwn(DeviceRecord* rec, DWORD dwFlags, DWORD dwMask, DWORD dwError) {
+  return waitMotion(rec, dwFlags, dwMask, dwError, true);
+}
+
+DWORD CheckWait(DeviceRecord* rec, DWORD dwFlags, DWORD /*dwUnused*/, DWORD dwError) {
+  if ((dwFlags & MCI_WAIT) == 0 || dwError != 0) return dwError;
   DWORD ticks = TimerTicks();
-  if (waitTimeOrBreak(rec, TimerPeriod())) return;
+  if (waitTimeOrBreak(rec, TimerPeriod())) return 0;
+  int idle = 0;
   for (;;) {
-    if (rec->fMotionDone != 0) return;
-    if (TimerTicks() == ticks) {
-      // No tick ran during the wait: keep the background command moving.
-      TimerProc(nullptr, WM_TIMER, 0, 0);
-    }
-    ticks = TimerTicks();
-    if (waitTimeOrBreak(rec, TimerPeriod())) return;
+    if (rec->fMotionDone != 0) return verdict(rec);
+    pollIfNoTick(ticks);
+    if (waitTimeOrBreak(rec, TimerPeriod())) return 0;
     const DWORD mode = kestrelGetMode(rec);
-    if (mode == MCI_MODE_OPEN || mode == VTR_MODE_IDLE) return;
+    if (mode != MCI_MODE_OPEN && mode != VTR_MODE_IDLE) {
+      idle = 0;
+      continue;
+    }
+    if (rec->fMotionDone != 0) return verdict(rec);
+    // No tape: the command cannot finish. A deck shows no transport state for
+    // a moment after a play starts; one that stays so (ejecting) cannot finish.
+    if (mode == MCI_MODE_OPEN || ++idle >= kRestPeriodsBeforeGivingUp) return AbandonWait(rec);
   }
 }
 

@@ -95,6 +95,7 @@ void InitDevStruct(DeviceRecord* rec) {
   rec->dwNextDelay = 2;
   rec->dwNextFrom = 0;
   rec->dwNextTo = 0;
+  rec->fCmdFailed = 0;
 
   rec->UseWinCom = 1;
   rec->ComPort = 2;

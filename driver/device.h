@@ -43,6 +43,9 @@ struct DeviceRecord {
   DWORD dwNextDelay;
   DWORD dwNextFrom;
   DWORD dwNextTo;
+  // The last background command was given up, or ended short of its work; a
+  // wait for it then answers MCIERR_HARDWARE. Cleared by chkEntry.
+  DWORD fCmdFailed;
 
   // Serial port
   DWORD UseWinCom;

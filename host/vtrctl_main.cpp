@@ -19,6 +19,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "config/ballistics.h"
@@ -49,6 +50,7 @@ using vtr::host::Notification;
 
 constexpr int kDefaultSimPort = 2;
 constexpr long kDefaultNotifyTimeoutMs = 30000;
+constexpr int kInterruptedStatus = 130;  // as a shell reports a Ctrl-C
 
 struct Options {
   std::vector<std::string> commands;  // -e
@@ -108,7 +110,8 @@ void Usage(std::FILE* out) {
                "until a key is pressed.\n"
                "Output: \"COMMAND -> RESULT\" per command (the return string, \"ok\", or\n"
                "\"error N: TEXT\"), and \"notify CODE: COMMAND\" for each notification.\n"
-               "Ctrl-C breaks a waiting command.\n",
+               "Ctrl-C breaks a waiting command and ends a .wait or .notify; in a batch it\n"
+               "also stops the batch (exit status 130).\n",
                kDefaultSimPort, kDefaultNotifyTimeoutMs);
 }
 
@@ -224,10 +227,12 @@ class Notifications {
     }
     cv_.notify_all();
   }
-  // Consumes one notification; false when none came within `timeout`.
+  // Consumes one notification; false when none came within `timeout` or
+  // Ctrl-C came first.
   bool Wait(std::chrono::milliseconds timeout) {
     std::unique_lock lock(mutex_);
-    if (!cv_.wait_for(lock, timeout, [&] { return pending_ > 0; })) return false;
+    if (!cv_.wait_for(lock, timeout, [&] { return pending_ > 0 || interrupted_; })) return false;
+    if (pending_ == 0) return false;
     --pending_;
     return true;
   }
@@ -255,12 +260,35 @@ class Notifications {
     }
     return last;
   }
+  // Lets `duration` pass; false when Ctrl-C cut it short.
+  bool Sleep(std::chrono::milliseconds duration) {
+    std::unique_lock lock(mutex_);
+    return !cv_.wait_for(lock, duration, [&] { return interrupted_; });
+  }
+  // Ctrl-C: ends the current .wait or .notify, and a batch after its command.
+  void Interrupt() {
+    {
+      std::lock_guard lock(mutex_);
+      interrupted_ = true;
+    }
+    cv_.notify_all();
+  }
+  bool Interrupted() {
+    std::lock_guard lock(mutex_);
+    return interrupted_;
+  }
+  // True once after each Ctrl-C.
+  bool TakeInterrupt() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(interrupted_, false);
+  }
 
  private:
   std::mutex mutex_;
   std::condition_variable cv_;
   int pending_ = 0;
   std::map<DWORD_PTR, std::pair<UINT, std::string>> owed_;
+  bool interrupted_ = false;
 };
 
 // ---- the break key ----------------------------------------------------------------
@@ -272,11 +300,13 @@ extern "C" void OnInterrupt(int) {
 }
 
 // Ctrl-C: every device with a waiting command gets the break key in its
-// yields and a break (which stops the machine, ending the wait).
-void WatchBreaks(MciLibrary& lib, std::atomic<bool>& quit) {
+// yields and a break (which stops the machine, ending the wait); a .wait or
+// .notify ends, and a batch stops after its current command.
+void WatchBreaks(MciLibrary& lib, Notifications& notes, std::atomic<bool>& quit) {
   char c;
   while (!quit && read(gBreakPipe[0], &c, 1) == 1) {
     if (quit) break;
+    notes.Interrupt();
     for (UINT id : lib.BreakableDevices()) {
       if (!lib.RequestBreak(id)) continue;
       if (auto alias = lib.AliasOf(id)) {
@@ -408,8 +438,9 @@ class Console {
     long ms = arg.empty() ? -1 : std::strtol(arg.c_str(), &end, 10);
     bool numberOk = arg.empty() || (end != nullptr && *end == '\0' && ms >= 0);
     if (word == ".wait" && !arg.empty() && numberOk) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-      return true;
+      if (notes_.Sleep(std::chrono::milliseconds(ms))) return true;
+      PrintLine(line + " -> interrupted");
+      return false;
     }
     if (word == ".send") return Send(line, arg);
     if (word == ".watch" && !arg.empty()) {
@@ -427,7 +458,9 @@ class Console {
     if (word == ".notify" && numberOk) {
       long timeout = arg.empty() ? kDefaultNotifyTimeoutMs : ms;
       if (notes_.Wait(std::chrono::milliseconds(timeout))) return true;
-      PrintLine(gOutput.Failure(line, "no notification within " + std::to_string(timeout) + " ms"));
+      PrintLine(notes_.Interrupted() ? line + " -> interrupted"
+                                     : gOutput.Failure(line, "no notification within " +
+                                                                 std::to_string(timeout) + " ms"));
       return false;
     }
     if (word == ".config") return Configure(line, arg.empty() ? "vcr" : arg);
@@ -509,7 +542,7 @@ char** Complete(const char* text, int, int) {
 }
 #endif
 
-int Interactive(Console& console, MciLibrary& lib) {
+int Interactive(Console& console, MciLibrary& lib, Notifications& notes) {
 #ifdef VTR_HAVE_READLINE
   gCompletionLib = &lib;
   rl_attempted_completion_function = Complete;
@@ -523,6 +556,7 @@ int Interactive(Console& console, MciLibrary& lib) {
     add_history(line.c_str());
     if (line == "quit" || line == "exit") break;
     console.Run(line);
+    notes.TakeInterrupt();  // a Ctrl-C ends the line's wait, not the session
   }
   if (!historyFile.empty()) write_history(historyFile.c_str());
 #else
@@ -531,6 +565,7 @@ int Interactive(Console& console, MciLibrary& lib) {
   while (std::fputs("vtr> ", stdout), std::fflush(stdout), std::getline(std::cin, line)) {
     if (line == "quit" || line == "exit") break;
     console.Run(line);
+    notes.TakeInterrupt();  // a Ctrl-C ends the line's wait, not the session
   }
 #endif
   std::fputc('\n', stdout);
@@ -602,7 +637,7 @@ int main(int argc, char** argv) {
       sa.sa_handler = OnInterrupt;
       sigemptyset(&sa.sa_mask);
       sigaction(SIGINT, &sa, nullptr);
-      breaks = std::thread([&] { WatchBreaks(lib, quit); });
+      breaks = std::thread([&] { WatchBreaks(lib, notes, quit); });
     }
 
     std::vector<std::string> batch = opts->commands;
@@ -618,10 +653,15 @@ int main(int argc, char** argv) {
       for (std::string line; std::getline(std::cin, line);) batch.push_back(line);
     }
     if (interactive) {
-      status = Interactive(console, lib);
+      status = Interactive(console, lib, notes);
     } else if (status == 0) {
       for (const std::string& line : batch) {
-        if (!console.Run(line)) {
+        const bool ok = console.Run(line);
+        if (notes.TakeInterrupt()) {
+          status = kInterruptedStatus;
+          break;
+        }
+        if (!ok) {
           if (!opts->keepGoing) {
             status = 1;
             break;

@@ -20,6 +20,24 @@ void drainRejected(HANDLE h, BYTE* buf, int have) {
 
 void recordLineError(HANDLE h) { wLastComErr = GetCommError(h, nullptr); }
 
+// Reads the `count` bytes that follow a reply's two-byte header and its
+// checksum byte; true only when the header announces `count` data bytes, all
+// came and the sum over header and data matches. A reply that fails is not
+// believed: one glitch on the line, or the reply to another query, must not
+// move the stored position or state.
+bool readCheckedTail(HANDLE h, const BYTE* hdr, BYTE* data, int count) {
+  if ((hdr[0] & 0x0F) != count) return false;
+  unsigned sum = static_cast<unsigned>(hdr[0]) + hdr[1];
+  for (int i = 0; i < count; ++i) {
+    if (!ReadReplyByte(h, &data[i])) return false;  // the rest would only cost budgets
+    sum += data[i];
+  }
+  BYTE cs = 0;
+  if (!ReadReplyByte(h, &cs)) return false;
+  dwChkRtn = cs;
+  return cs == static_cast<BYTE>(sum & 0xFF);
+}
+
 bool bit(DWORD slot, int n) { return ((slot >> n) & 1u) != 0; }
 
 }  // namespace
@@ -97,7 +115,11 @@ DWORD kestrelGetPosition(DeviceRecord* rec, DWORD fCounter) {
     ReleaseLink(owner);
     return rec->dwPosition;
   }
-  for (int i = 2; i < 7; ++i) ReadReplyByte(h, &buf[i]);  // frames .. hours, checksum
+  if (!readCheckedTail(h, buf, &buf[2], 4)) {  // frames .. hours
+    recordLineError(h);
+    ReleaseLink(owner);
+    return rec->dwPosition;
+  }
   rec->dwPosition = readTimecode(&buf[2], rec->Pal, &rec->wTCFormat);
   ReleaseLink(owner);
   return rec->dwPosition;
@@ -120,12 +142,15 @@ DWORD kestrelGetStatus(DeviceRecord* rec) {
     rec->dwStatus = 0;
     return 0;
   }
-  for (DWORD& slot : statStruct) {
-    BYTE b = 0;
-    if (ReadReplyByte(h, &b)) slot = b;  // a byte that never comes leaves its slot as it was
+  BYTE data[8] = {};
+  if (!readCheckedTail(h, hdr, data, 8)) {
+    // Like no answer: the slots keep the last reply that passed.
+    recordLineError(h);
+    ReleaseLink(owner);
+    rec->dwStatus = 0;
+    return 0;
   }
-  BYTE cs = 0;
-  if (ReadReplyByte(h, &cs)) dwChkRtn = cs;
+  for (int i = 0; i < 8; ++i) statStruct[i] = data[i];
   rec->dwStatus = ComposeStatusWord(statStruct);
   ReleaseLink(owner);
   return rec->dwStatus;
@@ -205,11 +230,13 @@ DWORD kestrelGetHeader(DeviceRecord* rec) {
     return 0;
   }
   BYTE b[4] = {};
-  for (BYTE& x : b) ReadReplyByte(h, &x);
+  if (!readCheckedTail(h, hdr, b, 4)) {
+    recordLineError(h);
+    ClearLink();
+    return rec->UserBits;
+  }
   rec->UserBits = static_cast<DWORD>(b[0]) << 24 | static_cast<DWORD>(b[1]) << 16 |
                   static_cast<DWORD>(b[2]) << 8 | b[3];
-  BYTE cs = 0;
-  if (ReadReplyByte(h, &cs)) dwChkRtn = cs;
   ClearLink();
   return rec->UserBits;
 }
@@ -226,16 +253,17 @@ DWORD kestrelSetTimer(DeviceRecord* rec) {
     ClearLink();
     return 255;
   }
-  BYTE dd = 0xFF, cs = 0;
-  const bool haveData = ReadReplyByte(h, &dd);
-  ReadReplyByte(h, &cs);
+  BYTE dd = 0xFF;
+  const bool passed = readCheckedTail(h, hdr, &dd, 1);
+  if (!passed) recordLineError(h);
   ClearLink();
-  if (haveData && dd == 0) return 1;
-  if (haveData && dd == 1) return 0;
+  if (passed && dd == 0) return 1;
+  if (passed && dd == 1) return 0;
   return rec->HasTC;
 }
 
-DWORD kestrelGetID(DeviceRecord* rec) {
+DWORD kestrelGetID(DeviceRecord* rec, bool* pfPassed) {
+  if (pfPassed != nullptr) *pfPassed = false;
   LinkGuard link;
   ClaimLink();
   HANDLE h = rec->hComm;
@@ -250,13 +278,17 @@ DWORD kestrelGetID(DeviceRecord* rec) {
     ClearLink();
     return 0;
   }
-  BYTE d0 = 0, d1 = 0, cs = 0;
-  ReadReplyByte(h, &d0);
-  ReadReplyByte(h, &d1);
-  tmpChar[0] = d0;
-  tmpChar[1] = d1;
-  rec->VTRID = static_cast<DWORD>(d0) << 8 | d1;
-  if (ReadReplyByte(h, &cs)) dwChkRtn = cs;
+  BYTE d[2] = {};
+  if (!readCheckedTail(h, hdr, d, 2)) {
+    recordLineError(h);
+    rec->VTRID = 0;
+    ClearLink();
+    return 0;
+  }
+  tmpChar[0] = d[0];
+  tmpChar[1] = d[1];
+  rec->VTRID = static_cast<DWORD>(d[0]) << 8 | d[1];
+  if (pfPassed != nullptr) *pfPassed = true;
   ClearLink();
   return rec->VTRID;
 }
@@ -264,34 +296,33 @@ DWORD kestrelGetID(DeviceRecord* rec) {
 DWORD kestrelGetStatusVDR(DeviceRecord* rec, DWORD dwFlags) {
   const bool owner = ClaimLink();
   HANDLE h = rec->hComm;
-  for (;;) {
+  // A wait that loses its machine, or whose condition does not come, is
+  // given up with an error rather than answered as done.
+  const DWORD lost = (dwFlags & MCI_WAIT) != 0 ? MCIERR_HARDWARE : 0;
+  for (int polls = 1;; ++polls) {
     {
       // The exchange lock is held for each exchange; the busy flag stays set
       // across the one-second waits so the poll keeps to its stored values.
       LinkGuard link;
       STATSENSE_VDR[3] = 0x02;
       kestrelSendCmd(rec, STATSENSE_VDR, 0);
-      BYTE b[5] = {};
+      BYTE b[4] = {};
       const int got = ReadReply(h, b, 2, kReplyBudget);
       if (got < 2) {
         recordLineError(h);
         ReleaseLink(owner);
-        return 0;
+        return lost;
       }
       if ((b[0] & 0xF0) != 0xF0) {
         drainRejected(h, b, got);
         recordLineError(h);
         ReleaseLink(owner);
-        return 0;
+        return lost;
       }
-      bool complete = ReadReplyByte(h, &b[2]);
-      complete = ReadReplyByte(h, &b[3]) && complete;
-      complete = ReadReplyByte(h, &b[4]) && complete;
-      const BYTE sum = static_cast<BYTE>(b[0] + b[1] + b[2] + b[3]);
-      if (!complete || sum != b[4]) {
+      if (!readCheckedTail(h, b, &b[2], 2)) {
         recordLineError(h);
         ReleaseLink(owner);
-        return 0;
+        return lost;
       }
       const DWORD vdr = static_cast<DWORD>(b[3]) << 8 | b[2];
       if ((dwFlags & MCI_WAIT) == 0) {
@@ -321,8 +352,15 @@ DWORD kestrelGetStatusVDR(DeviceRecord* rec, DWORD dwFlags) {
         ReleaseLink(owner);
         return 0;
       }
+      if (polls >= kVdrWaitPolls) {
+        ReleaseLink(owner);
+        return MCIERR_HARDWARE;
+      }
     }
-    waitTime(rec, 1000);
+    if (waitTimeOrBreak(rec, 1000)) {
+      ReleaseLink(owner);
+      return 0;
+    }
   }
 }
 

@@ -43,7 +43,12 @@ DWORD kestrelGetMode(DeviceRecord* rec);
 DWORD kestrelGetModeX(DeviceRecord* rec);
 DWORD kestrelGetHeader(DeviceRecord* rec);
 DWORD kestrelSetTimer(DeviceRecord* rec);
-DWORD kestrelGetID(DeviceRecord* rec);
+// `pfPassed`, when given, tells whether a whole reply with a good checksum came
+// (a code of 0 is also the generic row's).
+DWORD kestrelGetID(DeviceRecord* rec, bool* pfPassed = nullptr);
+// 0, or with MCI_WAIT MCIERR_HARDWARE when the machine stopped answering or
+// the condition did not come within kVdrWaitPolls one-second looks.
 DWORD kestrelGetStatusVDR(DeviceRecord* rec, DWORD dwFlags);
+inline constexpr int kVdrWaitPolls = 30;
 MCIERROR kestrelGetStatusZDKR(DeviceRecord* rec, CommandFrame frame, BYTE* lpResult,
                               LPVOID lpParms);

@@ -14,6 +14,12 @@ std::int16_t nTimerCheck = 10;
 namespace {
 
 int nCmdRetry[kDeviceSlots];
+// Visits in a row a pending command has found the machine at rest short of
+// its work (states 16 and 79), and the state they were counted in.
+int nRestVisits[kDeviceSlots];
+DWORD dwRestState[kDeviceSlots];
+// A watching play-to visit has seen the position short of its end.
+bool fWatched[kDeviceSlots];
 
 void setTimerPeriod(WORD wPeriod, WORD wSlowTicks) {
   std::atomic_ref<WORD>(drvTimerSt.wPeriod).store(wPeriod);
@@ -60,7 +66,15 @@ void sendCue(DeviceRecord* rec) {
   rec->dwPendingFrom = 0;
 }
 
+// A command that ended short of its work: the owed notification, if any, is
+// failure, and a wait for the command answers so.
+void notifyFailure(DeviceRecord* rec) {
+  rec->fCmdFailed = 1;
+  notifyOwed(rec, MCI_NOTIFY_FAILURE);
+}
+
 void abortPending(DeviceRecord* rec) {
+  rec->fCmdFailed = 1;
   rec->dwPendingState = rec->dwNextState = 0;
   rec->dwPendingDelay = rec->dwNextDelay = 0;
   rec->dwPendingTo = rec->dwNextTo = 0;
@@ -73,7 +87,15 @@ void abortPending(DeviceRecord* rec) {
   }
 }
 
-void act(DeviceRecord* rec, DWORD pos, DWORD mode, DWORD status) {
+// Counts a visit that finds the machine at rest (stopped or still);
+// true once it has done so for the give-up number of visits in a row.
+bool restedTooLong(int slot, DWORD status) {
+  const bool rest = (status & 0x404) != 0;
+  nRestVisits[slot] = rest ? nRestVisits[slot] + 1 : 0;
+  return nRestVisits[slot] >= kRestPeriodsBeforeGivingUp;
+}
+
+void act(int slot, DeviceRecord* rec, DWORD pos, DWORD mode, DWORD status) {
   switch (rec->dwPendingState) {
     case kStateNone:
       if (rec->dwNextState != 0) {
@@ -98,6 +120,12 @@ void act(DeviceRecord* rec, DWORD pos, DWORD mode, DWORD status) {
 
     case kStateCalibrateRewind:
       if (delaying(rec)) return;
+      // A rewind that ended within the delay (near the tape start) shows no
+      // motion at all: once the machine has rested long enough, it is over.
+      if (restedTooLong(slot, status)) {
+        rec->dwPendingState = kStateCalibrateEnd;
+        return;
+      }
       if ((status & 0x404) != 0) return;
       rec->dwPendingDelay = 10;
       rec->dwPendingState = kStateCalibrateEnd;
@@ -141,8 +169,11 @@ void act(DeviceRecord* rec, DWORD pos, DWORD mode, DWORD status) {
       if (delaying(rec)) return;
       kestrelSendCmd(rec, PAUSE_422, 1);
       // Arrival within one frame of an even target counts.
-      notifyOwed(
-          rec, ((rec->dwPendingTo ^ pos) & ~1u) == 0 ? MCI_NOTIFY_SUCCESSFUL : MCI_NOTIFY_FAILURE);
+      if (((rec->dwPendingTo ^ pos) & ~1u) == 0) {
+        notifyOwed(rec, MCI_NOTIFY_SUCCESSFUL);
+      } else {
+        notifyFailure(rec);
+      }
       finish(rec);
       return;
 
@@ -175,14 +206,25 @@ void act(DeviceRecord* rec, DWORD pos, DWORD mode, DWORD status) {
     case kStatePlayToWatch:
       if (delaying(rec)) return;
       if (pos > rec->dwPendingTo) {
-        kestrelSendCmd(rec, PAUSE_422, 1);
-        notifyOwed(rec, MCI_NOTIFY_SUCCESSFUL);
+        // A refused still, or an end that earlier visits saw short of it and
+        // this one sees far past (the readings in between were lost), leaves
+        // the deck away from where it was asked to stop.
+        const bool stopped = kestrelSendCmd(rec, PAUSE_422, 1) == 0;
+        const bool blind = fWatched[slot] && pos - rec->dwPendingTo > kOvershootFrames;
+        if (stopped && !blind) {
+          notifyOwed(rec, MCI_NOTIFY_SUCCESSFUL);
+        } else {
+          notifyFailure(rec);
+        }
         finish(rec);
-      } else if ((status & 0x3000003C) != 0) {
-        // The play ended early: stopped, wound, recording, no tape or a fault.
+      } else if ((status & 0x3000003C) != 0 || restedTooLong(slot, status)) {
+        // The play ended early: stopped, wound, recording, no tape, a fault,
+        // or left play (paused) and stayed out of it.
         kestrelSendCmd(rec, PAUSE_422, 1);
-        notifyOwed(rec, MCI_NOTIFY_FAILURE);
+        notifyFailure(rec);
         finish(rec);
+      } else {
+        fWatched[slot] = true;
       }
       return;
 
@@ -298,7 +340,15 @@ void visit(int slot, DeviceRecord* rec) {
   } else {
     nCmdRetry[slot] = 0;
   }
-  act(rec, pos, mode, status);
+  if (rec->dwPendingState != dwRestState[slot]) {
+    dwRestState[slot] = rec->dwPendingState;
+    nRestVisits[slot] = 0;
+    fWatched[slot] = false;
+  }
+  // A visit without a reading (no answer, or one that failed its checksum)
+  // moves no state: several states would read the missing bits as the end of
+  // a motion. It only counts toward the abort above.
+  if (status != 0 || rec->dwPendingState == kStateNone) act(slot, rec, pos, mode, status);
   LeaveCriticalSection(&csLink);
 }
 
@@ -307,6 +357,14 @@ void visit(int slot, DeviceRecord* rec) {
 void ResetPollState() {
   nTimerCheck = 10;
   for (int& n : nCmdRetry) n = 0;
+  for (int& n : nRestVisits) n = 0;
+  for (DWORD& s : dwRestState) s = 0;
+  for (bool& w : fWatched) w = false;
+}
+
+void AbandonCommand(DeviceRecord* rec) {
+  abortPending(rec);
+  rec->fMotionDone = 1;
 }
 
 void CALLBACK TimerProc(HWND /*hwnd*/, UINT /*uMsg*/, UINT_PTR /*idEvent*/, DWORD /*dwTime*/) {

@@ -30,7 +30,15 @@ inline constexpr WORD kPollPeriodRecord = 33;
 // no tape) before the command is given up.
 inline constexpr int kCmdRetryLimit = 5;
 
+// Frames a play to a position may pass its end by between two watching
+// visits: a few visits' worth, more only when readings were lost between.
+inline constexpr DWORD kOvershootFrames = 30;
+
 extern std::int16_t nTimerCheck;
 
 // The poll's module data as loaded.
 void ResetPollState();
+
+// Gives up the record's pending background command as the poll's abort does
+// (owed notification: failure) and marks it failed and done.
+void AbandonCommand(DeviceRecord* rec);

@@ -338,6 +338,20 @@ bool ReturnsAtOnce(const COMMTIMEOUTS& t) {
          t.ReadTotalTimeoutConstant == 0;
 }
 
+// Waits until the port's transmit queue is empty, sleeping about as long as
+// the queued bytes take on the line; false when `giveUp` comes first.
+bool DrainOutput(int fd, std::chrono::steady_clock::time_point giveUp) {
+  constexpr auto kByteTime = std::chrono::microseconds(287);  // 11 bits at 38400 baud
+  for (;;) {
+    int queued = 0;
+    if (::ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0) return true;
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= giveUp) return false;
+    std::this_thread::sleep_for(
+        std::min<std::chrono::steady_clock::duration>(kByteTime * queued, giveUp - now));
+  }
+}
+
 // Sleeps until something arrives on the line or `until`; the line was seen
 // empty at `seenEmpty`. Returns the time up to which the line is known to
 // have been empty (`until` when nothing came), or nullopt when the port died.
@@ -584,6 +598,8 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
   const std::size_t n = nNumberOfBytesToWrite;
   if (port->endpoint) {
     if (!port->endpoint->Connected()) return FALSE;
+    // The endpoint takes the bytes as they are written: once written they
+    // have left, as after a drained write to a tty.
     port->endpoint->Receive(std::span<const std::uint8_t>(bytes, n));
     if (lpNumberOfBytesWritten != nullptr) *lpNumberOfBytesWritten = nNumberOfBytesToWrite;
     return TRUE;
@@ -619,6 +635,9 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
       break;
     }
   }
+  // A serial write on Windows completes once its bytes are handed to the
+  // hardware; here too, so that a following transmit purge cuts nothing.
+  if (ok && !DrainOutput(port->fd, giveUp)) ok = FALSE;
   if (lpNumberOfBytesWritten != nullptr) *lpNumberOfBytesWritten = static_cast<DWORD>(done);
   return ok;
 }
@@ -636,7 +655,10 @@ BOOL PurgeComm(HANDLE hFile, DWORD dwFlags) {
   }
   if (port->net) return port->net->Purge(dwFlags) ? TRUE : FALSE;
   bool ok = true;
-  if ((dwFlags & PURGE_TXCLEAR) != 0) ok = ::tcflush(port->fd, TCOFLUSH) == 0 && ok;
+  // Writes drain, so only output a timed-out write left can be waiting. On a
+  // pseudo-terminal the output flush would discard what the other side has
+  // not read yet, bytes that have already left.
+  if ((dwFlags & PURGE_TXCLEAR) != 0 && !port->pty) ok = ::tcflush(port->fd, TCOFLUSH) == 0 && ok;
   if ((dwFlags & PURGE_RXCLEAR) != 0) ok = ::tcflush(port->fd, TCIFLUSH) == 0 && ok;
   return ok ? TRUE : FALSE;
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <random>
 #include <string>
 
@@ -58,8 +59,12 @@ TEST_F(Queries, PositionDecodesTheAnswerOrKeepsTheLastOne) {
       {WithSum({0x74, 0x04, 0x15, 0x30, 0x59, 0x09}), 0, 1079115, 6, false},
       {WithSum({0x74, 0x04, 0x55, 0x30, 0x59, 0x09}), 0, 1078035, 7, false},
       {WithSum({0x74, 0x04, 0x55, 0x30, 0x59, 0x09}), 1, 899265, 5, false},
-      {{0x74, 0x04, 0x15, 0x30}, 0, 915, 6, false},  // bytes that never come count 0
-      {{0xF0, 0x00}, 0, 0, 6, false},                // any 0x7x-like first byte is accepted
+      {WithSum({0xF4, 0x00, 0, 0, 0, 0}), 0, 0, 6, false},  // any 0x7x-like first byte is accepted
+      // Replies that are not believed: short, or failing their checksum.
+      {{0x74, 0x04, 0x15, 0x30}, 0, 777, 5, true},
+      {{0x74, 0x04, 0x15, 0x30, 0x59, 0x09, 0xC8}, 0, 777, 5, true},
+      {{0x74, 0x04, 0x15, 0x59, 0x09, 0xC7}, 0, 777, 5, true},  // a dropped byte
+      {StatusReply({0, 0x20}), 0, 777, 5, true},  // another query's reply (a wrong reply)
       {kRefused, 0, 777, 5, true},
       {{0x10, 0x01, 0x11}, 0, 777, 5, true},
       {{}, 0, 777, 5, true},
@@ -173,57 +178,64 @@ TEST_F(Queries, ModeChainsFromOneStatusAnswer) {
     EXPECT_EQ(fComInUse, 0u);
     EXPECT_EQ(port_.line->Received().size(), 8u);
   }
-  // No answer: status 0, not ready from the plain query, the last mode from the other.
-  for (const Bytes& bad : {Bytes{}, kRefused}) {
+  // No answer, or one not believed (short, failing its checksum): status 0, not
+  // ready from the plain query, the last mode from the other; the slots keep
+  // the last reply that passed.
+  Bytes badSum = StatusReply({0, 0x01});
+  badSum.back() ^= 0x40;
+  for (const Bytes& bad : {Bytes{}, kRefused, Bytes{0x78, 0x20, 0x00, 0x01}, badSum}) {
     DeviceRecord* rec = Answer({bad, bad});
+    statStruct[1] = 0x20;
     rec->dwMode = 529;
     EXPECT_EQ(kestrelGetMode(rec), 524u);
     EXPECT_EQ(rec->dwMode, 529u);
     EXPECT_EQ(rec->dwStatus, 0u);
     EXPECT_EQ(kestrelGetModeX(rec), 529u);
+    EXPECT_EQ(statStruct[1], 0x20u);
     EXPECT_NE(wLastComErr, kUnset);
   }
-  // A status byte that never comes keeps its slot.
-  Answer({StatusReply({0, 0x20, 0x80, 0, 0, 0, 0, 0}), {0x78, 0x20, 0x00, 0x01}});
-  kestrelGetStatus(&port_.rec);
-  EXPECT_EQ(kestrelGetStatus(&port_.rec), 0x40u | 0x800 | 0x4000);
-  EXPECT_EQ(port_.line->Received(), (Bytes{0x61, 0x20, 0x08, 0x89, 0x61, 0x20, 0x08, 0x89}));
 }
 
 TEST_F(Queries, TimerModeAndDeviceType) {
   struct TimerRow {
     Bytes reply;
     DWORD hasTC, result;
+    bool lineError;
   } timer[] = {
-      {WithSum({0x71, 0x36, 0x00}), 0, 1},
-      {WithSum({0x71, 0x36, 0x01}), 1, 0},
-      {WithSum({0x71, 0x36, 0x02}), 0, 0},
-      {WithSum({0x71, 0x36, 0x02}), 1, 1},
-      {{0x71, 0x36}, 1, 1},
-      {{}, 1, 255},
-      {kRefused, 0, 255},
+      {WithSum({0x71, 0x36, 0x00}), 0, 1, false},
+      {WithSum({0x71, 0x36, 0x01}), 1, 0, false},
+      {WithSum({0x71, 0x36, 0x02}), 0, 0, false},
+      {WithSum({0x71, 0x36, 0x02}), 1, 1, false},
+      {{0x71, 0x36}, 1, 1, true},
+      {{0x71, 0x36, 0x01, 0xA9}, 1, 1, true},  // failed checksum: the stored value
+      {{}, 1, 255, false},
+      {kRefused, 0, 255, false},
   };
   for (const auto& row : timer) {
     DeviceRecord* rec = Answer({row.reply});
     rec->HasTC = row.hasTC;
     EXPECT_EQ(kestrelSetTimer(rec), row.result);
     EXPECT_EQ(port_.line->Received(), WithSum({0x60, 0x36}));
-    EXPECT_EQ(wLastComErr, kUnset);
+    EXPECT_EQ(wLastComErr != kUnset, row.lineError);
   }
   struct Row {
     Bytes reply;
     DWORD result;
   } ids[] = {
       {WithSum({0x12, 0x11, 0x20, 0x25}), 0x2025},
-      {{0x12, 0x11, 0x20}, 0x2000},
-      {kRefused, 0x0124},  // any 1x first byte is taken for a device type
+      {WithSum({0x12, 0x11, 0x00, 0x00}), 0},  // the generic row's code, and believed
+      {{0x12, 0x11, 0x20}, 0},
+      {{0x12, 0x11, 0x20, 0x25, 0x69}, 0},
+      {kRefused, 0},  // taken for a device type, and short
       {WithSum({0x74, 0x04, 0x01}), 0},
       {{}, 0},
   };
   for (const auto& row : ids) {
     DeviceRecord* rec = Answer({row.reply});
     rec->VTRID = 99;
-    EXPECT_EQ(kestrelGetID(rec), row.result);
+    bool passed = true;
+    EXPECT_EQ(kestrelGetID(rec, &passed), row.result);
+    EXPECT_EQ(passed, row.reply.size() == 5 && row.reply[4] != 0x69);
     EXPECT_EQ(rec->VTRID, row.result);
     EXPECT_EQ(port_.line->Received(), WithSum({0x00, 0x11}));
   }
@@ -299,11 +311,20 @@ TEST_F(Queries, RandomAnswersGiveTheFallbacksAndEnd) {
     SCOPED_TRACE("case " + std::to_string(i) + " query " + std::to_string(q));
     const auto has = [&](std::size_t k) { return k < r.size(); };
     const auto at = [&](std::size_t k) -> DWORD { return has(k) ? r[k] : 0; };
+    // The header announces n - 2 data bytes, and byte n is there and is the
+    // checksum of the bytes before it.
+    const auto sums = [&](std::size_t n) {
+      if ((at(0) & 0x0F) != n - 2) return false;
+      unsigned sum = 0;
+      for (std::size_t k = 0; k < n && k < r.size(); ++k) sum += r[k];
+      return has(n) && r[n] == (sum & 0xFF);
+    };
     DeviceRecord* rec = Answer({r});
     rec->dwPosition = 4242;
     rec->wTCFormat = 5;
     rec->dwMode = 529;
     rec->HasTC = rng() % 2;
+    rec->UserBits = 0x5A5A;
     Status before;
     for (auto& s : before) s = byte();
     std::copy(before.begin(), before.end(), statStruct);
@@ -312,7 +333,7 @@ TEST_F(Queries, RandomAnswersGiveTheFallbacksAndEnd) {
         const BYTE tc[4] = {static_cast<BYTE>(at(2)), static_cast<BYTE>(at(3)),
                             static_cast<BYTE>(at(4)), static_cast<BYTE>(at(5))};
         WORD format = 5;
-        const bool ok = (at(0) & 0x70) == 0x70;
+        const bool ok = (at(0) & 0x70) == 0x70 && sums(6);
         const DWORD want = ok ? readTimecode(tc, 0, &format) : 4242;
         EXPECT_EQ(kestrelGetPosition(rec, 0), want);
         EXPECT_EQ(rec->wTCFormat, format);
@@ -320,16 +341,15 @@ TEST_F(Queries, RandomAnswersGiveTheFallbacksAndEnd) {
       }
       case kStatus: {
         Status s = before;
-        for (std::size_t k = 0; k < 8; ++k) {
-          if (has(2 + k)) s[k] = r[2 + k];
-        }
-        const bool ok = (at(0) & 0xF0) == 0x70;
+        const bool ok = (at(0) & 0xF0) == 0x70 && sums(10);
+        for (std::size_t k = 0; ok && k < 8; ++k) s[k] = r[2 + k];
         EXPECT_EQ(kestrelGetStatus(rec), ok ? ComposeStatusWord(s.data()) : 0u);
+        EXPECT_TRUE(std::equal(s.begin(), s.end(), statStruct));
         break;
       }
       case kMode:
       case kModeX: {
-        const bool ok = (at(0) & 0xF0) == 0x70;
+        const bool ok = (at(0) & 0xF0) == 0x70 && sums(10);
         const DWORD mode = q == kMode ? kestrelGetMode(rec) : kestrelGetModeX(rec);
         if (!ok) {
           EXPECT_EQ(mode, q == kMode ? 524u : 529u);
@@ -339,11 +359,12 @@ TEST_F(Queries, RandomAnswersGiveTheFallbacksAndEnd) {
         break;
       }
       case kHeader:
-        EXPECT_EQ(kestrelGetHeader(rec),
-                  (at(0) & 0xF0) == 0x70 ? at(2) << 24 | at(3) << 16 | at(4) << 8 | at(5) : 0u);
+        EXPECT_EQ(kestrelGetHeader(rec), (at(0) & 0xF0) != 0x70 ? 0u
+                                         : sums(6) ? at(2) << 24 | at(3) << 16 | at(4) << 8 | at(5)
+                                                   : 0x5A5Au);
         break;
       case kTimer: {
-        const DWORD dd = has(2) ? r[2] : 2;
+        const DWORD dd = sums(3) ? r[2] : 2;
         EXPECT_EQ(kestrelSetTimer(rec), (at(0) & 0x70) != 0x70 ? 255u
                                         : dd == 0              ? 1u
                                         : dd == 1              ? 0u
@@ -351,7 +372,7 @@ TEST_F(Queries, RandomAnswersGiveTheFallbacksAndEnd) {
         break;
       }
       case kId:
-        EXPECT_EQ(kestrelGetID(rec), (at(0) & 0xF0) == 0x10 ? at(2) << 8 | at(3) : 0u);
+        EXPECT_EQ(kestrelGetID(rec), (at(0) & 0xF0) == 0x10 && sums(4) ? at(2) << 8 | at(3) : 0u);
         break;
       case kVdr:
         EXPECT_EQ(kestrelGetStatusVDR(rec, 0x300), 0u);
@@ -435,6 +456,18 @@ TEST_F(DeckQueries, VdrWaitPollsOnceASecondUntilParked) {
   deck_->ClearTrace();
   EXPECT_EQ(kestrelGetStatusVDR(rec_, 0x300), 0u);
   EXPECT_EQ(SentNames(), std::vector<std::string>{"STATSENSE_VDR"});
+
+  // A wait whose condition cannot come (the deck plays on) or whose machine
+  // falls silent is given up with an error, within its bound.
+  ASSERT_EQ(kestrelSendCmd(rec_, PLAY_422, 1), 0u);
+  for (bool silent : {false, true}) {
+    if (silent) deck_->InjectFault({.kind = vtr::sim::FaultKind::kSilence, .times = -1});
+    const auto t0 = vtr::platform::Now();
+    EnterCriticalSection(&rec_->csCommand);
+    EXPECT_EQ(kestrelGetStatusVDR(rec_, 0x300 | MCI_WAIT), MCIERR_HARDWARE);
+    LeaveCriticalSection(&rec_->csCommand);
+    EXPECT_LT(vtr::platform::Now() - t0, std::chrono::seconds(kVdrWaitPolls + 1));
+  }
 }
 
 }  // namespace

@@ -46,8 +46,8 @@ class TransportTest : public DriverFixture {
 TEST_F(TransportTest, OpenWakesTheMachineAndCloseStopsIt) {
   ASSERT_EQ(OpenDevice(), 0u);
   const auto names = Commands();
-  const std::vector<std::string> wake = {"STOP_422", "STOP_422", "STND_BYOFF_422", "STOP_422",
-                                         "STND_BYOFF_422", "ISZDKR_422"};
+  const std::vector<std::string> wake = {"STOP_422", "STOP_422",       "STND_BYOFF_422",
+                                         "STOP_422", "STND_BYOFF_422", "ISZDKR_422"};
   EXPECT_EQ(names, wake);
   EXPECT_EQ(Record()->nOpenCount, 1u);
   EXPECT_EQ(Record()->dwSpeed, 1000u);
@@ -127,6 +127,40 @@ TEST_F(DetectTest, FirstOpenDetectsAndSavesTheModelOnce) {
   deck_->ClearTrace();
   ASSERT_EQ(OpenDevice(), 0u);
   EXPECT_TRUE(SentBlocks("DEV_TYPE_422").empty());
+}
+
+// A device-type reply that is not believed (one glitch on the line) saves
+// nothing: the open runs on the generic settings and the next open detects.
+TEST_F(DetectTest, GlitchDuringDetectionSavesNothingAndTheNextOpenDetects) {
+  const vtr::sim::Fault glitches[] = {
+      {.kind = vtr::sim::FaultKind::kCorruptChecksum},
+      {.kind = vtr::sim::FaultKind::kDropByte, .byte_index = 3},
+      {.kind = vtr::sim::FaultKind::kSilence},
+      {.kind = vtr::sim::FaultKind::kWrongReply},
+  };
+  for (const auto& glitch : glitches) {
+    TearDown();
+    SetUp();
+    // The glitch hits the reply to the device-type query, the first after the wake-up.
+    bool injected = false;
+    host_.OnYield([&](UINT) {
+      const auto names = SentNames();
+      if (!injected && std::count(names.begin(), names.end(), "STND_BYOFF_422") == 2) {
+        deck_->InjectFault(glitch);
+        injected = true;
+      }
+      return 0u;
+    });
+    ASSERT_EQ(OpenDevice(), 0u);
+    host_.OnYield(nullptr);
+    EXPECT_TRUE(injected);
+    EXPECT_EQ(Record()->VTRID, 56u);
+    EXPECT_EQ(profile_.ReadIni(), "");
+    ASSERT_EQ(CloseDevice(), 0u);
+    ASSERT_EQ(OpenDevice(), 0u);
+    EXPECT_EQ(Record()->VTRID, 19u);
+    EXPECT_NE(profile_.ReadIni().find("VTRName=Sony BVW-75"), std::string::npos);
+  }
 }
 
 TEST_F(TransportTest, PlaySpeedsAndDirections) {

@@ -16,7 +16,9 @@ namespace vtr::test {
 
 class ChildProcess {
  public:
-  ChildProcess(const std::string& path, std::vector<std::string> args) {
+  // `errPath`, when given, receives the program's standard error.
+  ChildProcess(const std::string& path, std::vector<std::string> args,
+               const std::string& errPath = "") {
     int out[2];
     if (pipe(out) != 0) return;
     std::vector<char*> argv{const_cast<char*>(path.c_str())};
@@ -29,7 +31,9 @@ class ChildProcess {
       close(out[1]);
       const int devnull = open("/dev/null", O_RDWR);
       dup2(devnull, 0);
-      dup2(devnull, 2);
+      const int err =
+          errPath.empty() ? devnull : open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      dup2(err >= 0 ? err : devnull, 2);
       execv(path.c_str(), argv.data());
       _exit(127);
     }

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <fstream>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -46,8 +47,8 @@ class PtyTest : public ::testing::Test {
   void TearDown() override { vtr::platform::UnbindPort(kCom); }
 
   // Starts vtrsim and binds COM5 to its terminal.
-  void StartDeck(std::vector<std::string> args) {
-    sim_.emplace(VTRSIM_PATH, std::move(args));
+  void StartDeck(std::vector<std::string> args, const std::string& errPath = "") {
+    sim_.emplace(VTRSIM_PATH, std::move(args), errPath);
     const std::string path = sim_->ReadLine();  // vtrsim's first line: its terminal
     ASSERT_FALSE(path.empty()) << "vtrsim printed no terminal path";
     vtr::platform::BindPortPath(kCom, path);
@@ -114,6 +115,35 @@ TEST_F(PtyTest, NotifiedPlayBetweenPositionsThroughTheLibrary) {
   }
   ASSERT_EQ(codes.size(), 1u);
   EXPECT_EQ(codes[0], static_cast<UINT>(MCI_NOTIFY_SUCCESSFUL));
+}
+
+// Each open wakes the machine with one-way blocks; none may be cut short by
+// the next block's purge, on a line whose bytes take their time.
+TEST_F(PtyTest, OpenNeverDeliversACorruptBlock) {
+  vtr::test::TempProfileDir profile;
+  const std::string trace = (profile.Path() / "trace.txt").string();
+  ASSERT_NO_FATAL_FAILURE(StartDeck({"--pacing", "--trace"}, trace));
+  profile.WriteIni("[videotape]\nVTRID=19\nComPort=5\n");
+  {
+    vtr::host::MciLibrary lib(vtr::host::RealDriver());
+    for (int i = 0; i < 10; ++i) {
+      ASSERT_EQ(lib.SendString("open vcr alias tape").error, 0u) << i;
+      ASSERT_EQ(lib.SendString("close tape").error, 0u) << i;
+    }
+  }
+  sim_.reset();  // the trace is complete once the program has gone
+  std::ifstream in(trace);
+  int stops = 0;
+  for (std::string line; std::getline(in, line);) {
+    if (line.find("-> deck") != std::string::npos && line.find("STOP_422") != std::string::npos) {
+      ++stops;
+    }
+    // The one refusal expected: the machine is no ZDKR.
+    if (line.find("NAK") != std::string::npos) {
+      EXPECT_NE(line.find("undefined command"), std::string::npos) << line;
+    }
+  }
+  EXPECT_EQ(stops, 10 * 4);  // three to wake it, one at close
 }
 
 }  // namespace
