@@ -337,7 +337,7 @@ class Console {
     tDeferred = &deferred;
     CommandResult r = WithProgress(line, [&] { return lib_.SendString(line, cb); });
     tDeferred = nullptr;
-    if (cb) notes_.Placed(cb.value, r.deviceId, r.ok());
+    if (cb) Placed(cb, r.deviceId, r.ok());
     if (r.ok() && vtr::host::ToLowerAscii(line).starts_with("open ")) ReadPositionOnce(r.deviceId);
     PrintLine(gOutput.Result(line, r));
     // The port's own account of a failed open or a lost connection.
@@ -356,11 +356,20 @@ class Console {
   }
   CallbackHandle NotifyTo(const std::string& line) {
     auto key = std::make_shared<std::atomic<DWORD_PTR>>(0);
-    CallbackHandle cb = lib_.RegisterCallback(
-        [this, line, key](const Notification& n) { notes_.Arrived(line, n, key->load()); });
+    // A command is notified once, so its receiver goes with its notification
+    // (or with the command, when it fails and owes none): a long session
+    // keeps no receivers behind.
+    CallbackHandle cb = lib_.RegisterCallback([this, line, key](const Notification& n) {
+      notes_.Arrived(line, n, key->load());
+      lib_.UnregisterCallback(CallbackHandle{key->load()});
+    });
     key->store(cb.value);
     notes_.Owe(cb.value, line);
     return cb;
+  }
+  void Placed(CallbackHandle cb, UINT deviceId, bool sent) {
+    notes_.Placed(cb.value, deviceId, sent);
+    if (!sent) lib_.UnregisterCallback(cb);
   }
   // A waiting seek, cue or play to a position shows its progress on a terminal.
   template <class F>
@@ -380,7 +389,7 @@ class Console {
       return cb;
     });
     tDeferred = nullptr;
-    if (cb) notes_.Placed(cb.value, outcome.deviceId, outcome.ok);
+    if (cb) Placed(cb, outcome.deviceId, outcome.ok);
     if (!gOutput.Json()) {
       PrintLine(line + " -> " + outcome.text);
     } else if (outcome.sent) {
