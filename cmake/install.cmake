@@ -18,6 +18,9 @@ if(VTR_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()  # without dpkg-dev
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1, libreadline8")
+  if(TARGET vtr_dialog_form)  # vtrctl and vtrconfig draw the configuration form
+    string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libncurses6, libtinfo6")
+  endif()
 endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

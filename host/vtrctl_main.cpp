@@ -448,7 +448,7 @@ class Console {
     bool numberOk = arg.empty() || (end != nullptr && *end == '\0' && ms >= 0);
     if (word == ".wait" && !arg.empty() && numberOk) {
       if (notes_.Sleep(std::chrono::milliseconds(ms))) return true;
-      PrintLine(line + " -> interrupted");
+      PrintLine(gOutput.Json() ? gOutput.Failure(line, "interrupted") : line + " -> interrupted");
       return false;
     }
     if (word == ".send") return Send(line, arg);
@@ -467,9 +467,10 @@ class Console {
     if (word == ".notify" && numberOk) {
       long timeout = arg.empty() ? kDefaultNotifyTimeoutMs : ms;
       if (notes_.Wait(std::chrono::milliseconds(timeout))) return true;
-      PrintLine(notes_.Interrupted() ? line + " -> interrupted"
-                                     : gOutput.Failure(line, "no notification within " +
-                                                                 std::to_string(timeout) + " ms"));
+      PrintLine(
+          notes_.Interrupted()
+              ? (gOutput.Json() ? gOutput.Failure(line, "interrupted") : line + " -> interrupted")
+              : gOutput.Failure(line, "no notification within " + std::to_string(timeout) + " ms"));
       return false;
     }
     if (word == ".config") return Configure(line, arg.empty() ? "vcr" : arg);

@@ -44,15 +44,12 @@
 
 namespace vtr::platform {
 
-// Text parsing, in serial_mode.cpp.
+// Text parsing, in serial_mode.cpp (ParseComPortName comes with serial_ports.h).
 namespace detail {
-// 1..98 for "COMn" or "\\.\COMn" (any case), 0 for anything else.
-int ParseComPortName(std::string_view name);
 // BuildCommDCBA's mode text into `dcb`; false (and `dcb` untouched) on garbage.
 bool ParseCommMode(std::string_view text, DCB& dcb);
 }  // namespace detail
 using detail::ParseCommMode;
-using detail::ParseComPortName;
 
 namespace {
 
@@ -636,8 +633,11 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
     }
   }
   // A serial write on Windows completes once its bytes are handed to the
-  // hardware; here too, so that a following transmit purge cuts nothing.
-  if (ok && !DrainOutput(port->fd, giveUp)) ok = FALSE;
+  // hardware; here too, so that a following transmit purge cuts nothing. A
+  // line that holds its output past the budget leaves the bytes queued and
+  // counted as written: reporting them unwritten would have the caller queue
+  // them again.
+  if (ok) DrainOutput(port->fd, giveUp);
   if (lpNumberOfBytesWritten != nullptr) *lpNumberOfBytesWritten = static_cast<DWORD>(done);
   return ok;
 }
