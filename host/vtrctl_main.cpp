@@ -407,20 +407,29 @@ class Console {
     const auto tracks = deck->Recorded();
     std::string map = vtr::sim::FormatRecordMap(tracks, deck->Config().standard);
     map.pop_back();
-    if (arg.empty()) {
-      PrintLine(map);
-      return true;
-    }
     unsigned from = 0, to = 0;
     char extra = 0;
-    if (std::sscanf(arg.c_str(), "%u %u %c", &from, &to, &extra) != 2 || to < from) {
+    if (!arg.empty() &&
+        (std::sscanf(arg.c_str(), "%u %u %c", &from, &to, &extra) != 2 || to < from)) {
       PrintLine(gOutput.Failure(line, ".recorded [FROM TO] takes two tape frames, FROM <= TO"));
       return false;
     }
+    std::string landing;
+    if (!arg.empty()) {
+      landing = vtr::sim::FormatLanding(tracks, from, to);
+      if (landing.empty()) landing = "nothing landed";
+    }
+    const bool ok = landing != "nothing landed";
+    if (gOutput.Json()) {
+      CommandResult r;
+      r.text = landing.empty() ? map : map + "\n" + landing;
+      if (!ok) r.error = MCIERR_HARDWARE;
+      PrintLine(ok ? gOutput.Result(line, r) : gOutput.Failure(line, r.text));
+      return ok;
+    }
     PrintLine(map);
-    std::string landing = vtr::sim::FormatLanding(tracks, from, to);
-    PrintLine(landing.empty() ? "nothing landed" : landing);
-    return !landing.empty();
+    if (!landing.empty()) PrintLine(landing);
+    return ok;
   }
 #endif
   static std::string Trim(const std::string& s) {
