@@ -66,7 +66,7 @@ fuzz:
 
 tidy:
 	cmake --preset default >/dev/null
-	run-clang-tidy -quiet -p build/default '$(CURDIR)/(driver|link|monitor|commands|config)/.*\.cpp$$'
+	run-clang-tidy -quiet -p build/default '$(CURDIR)/(record|config|link|monitor|completion|commands|dialogs|driver)/.*\.cpp$$'
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

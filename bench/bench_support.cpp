@@ -13,10 +13,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "driver/device.h"
 #include "driver/driver.h"
-#include "driver/parms.h"
 #include "platform/mci_host.h"
+#include "record/device.h"
+#include "record/parms.h"
 
 namespace vtr::bench {
 

@@ -10,13 +10,13 @@
 #include <vector>
 
 #include "bench/bench_support.h"
-#include "driver/device.h"
 #include "driver/driver.h"
-#include "driver/parms.h"
 #include "monitor/poll.h"
 #include "platform/clock.h"
 #include "platform/mci_host.h"
 #include "platform/serial_ports.h"
+#include "record/device.h"
+#include "record/parms.h"
 #include "sim/deck.h"
 
 namespace {

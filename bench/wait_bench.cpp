@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "bench/bench_support.h"
-#include "driver/device.h"
 #include "driver/driver.h"
 #include "link/frames.h"
 #include "link/queries.h"
@@ -22,6 +21,7 @@
 #include "platform/clock.h"
 #include "platform/mci_host.h"
 #include "platform/serial_ports.h"
+#include "record/device.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 // Extended device commands: ZDKR settings and VDR play modes.
 #include "commands/handlers.h"
-#include "driver/completion.h"
-#include "driver/parms.h"
+#include "completion/completion.h"
 #include "link/frames.h"
 #include "link/queries.h"
+#include "record/parms.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // error code, run by the dispatcher inside the record's csCommand.
 #pragma once
 
-#include "driver/device.h"
+#include "record/device.h"
 
 using MciHandler = DWORD (*)(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms);
 

@@ -2,8 +2,8 @@
 #include <cstdio>
 
 #include "commands/handlers.h"
+#include "completion/completion.h"
 #include "config/ballistics.h"
-#include "driver/completion.h"
 #include "link/frames.h"
 #include "link/queries.h"
 #include "link/serial.h"

@@ -1,10 +1,9 @@
 // Recording and editing: record, edit points, striping and calibration.
 #include "commands/handlers.h"
-#include "driver/completion.h"
-#include "driver/parms.h"
+#include "completion/completion.h"
 #include "link/frames.h"
 #include "link/timecode.h"
-#include "monitor/poll.h"
+#include "record/parms.h"
 
 namespace {
 
@@ -211,8 +210,8 @@ DWORD kestrelMciCalibrate(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
   rec->fMotionDone = 0;
   rec->dwPendingDelay = 18;
   rec->dwPendingState = kStateCalibrateRewind;
-  rec->dwNextState = 0;
-  oweNotify(rec, dwFlags, lpParms);
+  rec->dwNextState = kStateNone;
+  OweNotify(rec, dwFlags, lpParms);
   return CheckWait(rec, dwFlags, 4, r);
 }
 
@@ -228,14 +227,14 @@ DWORD kestrelMciRecord(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
     rec->dwPendingFrom = p->dwFrom;  // the from word also for "at"
     rec->dwPendingDelay = 18;
     rec->dwPendingState = kStateRecordFrom;
-    rec->dwNextState = 0;
+    rec->dwNextState = kStateNone;
     handedOver = true;
   } else if (sel == MCI_TO) {
     rec->fMotionDone = 0;
     rec->dwPendingTo = p->dwTo + static_cast<DWORD>(static_cast<int>(rec->EditOut));
     rec->dwPendingDelay = 6;
     rec->dwPendingState = kStateRecordTo;
-    rec->dwNextState = 0;
+    rec->dwNextState = kStateNone;
     handedOver = true;
   } else if (sel == (MCI_FROM | MCI_TO)) {
     if (rec->CanEdit == 0) {
@@ -261,7 +260,7 @@ DWORD kestrelMciRecord(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
           rec->dwPendingTo = 0;
           rec->dwPendingDelay = 16;
           rec->dwPendingState = kStateAutoEdit;
-          rec->dwNextState = 0;
+          rec->dwNextState = kStateNone;
           handedOver = true;
         }
       } else {
@@ -278,10 +277,10 @@ DWORD kestrelMciRecord(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
       dwFlags &= ~MCI_WAIT;
     }
     r = kestrelSendCmd(rec, REC_422, 1);
-    r = chkWait(rec, dwFlags, 0xFFFFFFDF, r);
+    r = chkWait(rec, dwFlags, ~VTR_STAT_RECORD, r);
     dwFlags &= ~MCI_WAIT;
     chkNotify(rec, dwFlags, lpParms, r);
   }
-  if (handedOver) oweNotify(rec, dwFlags, lpParms);
+  if (handedOver) OweNotify(rec, dwFlags, lpParms);
   return CheckWait(rec, dwFlags, 4, r);
 }

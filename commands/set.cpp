@@ -1,9 +1,9 @@
 // Set commands: formats, speed, time mode, edit selection, eject.
 #include "commands/handlers.h"
-#include "driver/completion.h"
-#include "driver/parms.h"
+#include "completion/completion.h"
 #include "link/frames.h"
 #include "link/timecode.h"
+#include "record/parms.h"
 
 DWORD EditPresetByte(const DeviceRecord* rec);
 
@@ -70,7 +70,7 @@ DWORD kestrelMciSet(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
   if ((dwFlags & kSetSpeed) != 0) rec->dwSpeed = p->dwSpeed;
   if ((dwFlags & kSetDoorOpen) != 0) {
     result = kestrelSendCmd(rec, EJECT_422, 1);
-    result = chkWait(rec, dwFlags, 0xEFFFFFFF, result);
+    result = chkWait(rec, dwFlags, ~VTR_STAT_NO_TAPE, result);
   }
   if ((dwFlags & kSetTimeFormat) != 0) {
     if (acceptedFormat(p->dwTimeFormat)) {

@@ -2,11 +2,11 @@
 #include <cstring>
 
 #include "commands/handlers.h"
-#include "driver/completion.h"
-#include "driver/parms.h"
+#include "completion/completion.h"
 #include "link/frames.h"
 #include "link/queries.h"
 #include "link/timecode.h"
+#include "record/parms.h"
 
 namespace {
 
@@ -72,7 +72,7 @@ DWORD kestrelMciStatus(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
       p->dwReturn = 3;
       break;
     case 7:  // ready: from the stored status word, no query
-      p->dwReturn = (rec->dwStatus & 0x70000000) != 0 ? 0 : 1;
+      p->dwReturn = (rec->dwStatus & VTR_STAT_NOT_READY) != 0 ? 0 : 1;
       break;
     case 0x140:
     case 0x4003:

@@ -3,12 +3,11 @@
 #include <cstdint>
 
 #include "commands/handlers.h"
-#include "driver/completion.h"
-#include "driver/parms.h"
+#include "completion/completion.h"
 #include "link/frames.h"
 #include "link/queries.h"
 #include "link/timecode.h"
-#include "monitor/poll.h"
+#include "record/parms.h"
 
 // Shuttle speed bytes by shuttle factor; factor 7 is normal play speed.
 const BYTE bSpeedLevels[16] = {0x05, 0x05, 0x0F, 0x19, 0x23, 0x2C, 0x36, 0x40,
@@ -59,7 +58,7 @@ void background(DeviceRecord* rec, DWORD state, DWORD delay, DWORD from, DWORD t
   rec->dwPendingTo = to;
   rec->dwPendingDelay = delay;
   rec->dwPendingState = state;
-  rec->dwNextState = 0;
+  rec->dwNextState = kStateNone;
 }
 
 }  // namespace
@@ -154,7 +153,7 @@ DWORD kestrelMciPlay(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
         rec->dwNextFrom = 0;
       }
     }
-    oweNotify(rec, dwFlags, lpParms);
+    OweNotify(rec, dwFlags, lpParms);
     return CheckWait(rec, dwFlags, 0, 0);
   }
 
@@ -215,7 +214,7 @@ DWORD kestrelMciCue(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
   r = chkWait(rec, dwFlags, VTR_STAT_STOP | VTR_STAT_STILL, r);
   // The poll checks arrival against the target actually cued, whatever chose it.
   background(rec, kStateCue, 18, 0, target);
-  oweNotify(rec, dwFlags, lpParms);
+  OweNotify(rec, dwFlags, lpParms);
   return r;
 }
 
@@ -236,7 +235,7 @@ DWORD kestrelMciSeek(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
     kestrelSendCmd(rec, PAUSE_422, 1);
     const DWORD r = sendCueTo(rec, parms->dwTo, 1);
     background(rec, kStateCue, 18, 0, parms->dwTo);
-    oweNotify(rec, dwFlags, lpParms);
+    OweNotify(rec, dwFlags, lpParms);
     return chkWaitOwn(rec, dwFlags, VTR_STAT_CUE_COMPLETE, r);
   }
   if ((dwFlags & kFlagSeekAt) != 0) {

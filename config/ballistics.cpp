@@ -2,7 +2,7 @@
 #include "config/ballistics.h"
 
 #include "config/profile.h"
-#include "driver/device.h"
+#include "record/device.h"
 
 void initSetVTRBallistics(DeviceRecord* rec, WORD wIndex) {
   if (wIndex < kVtrIdDetect) {

@@ -6,6 +6,8 @@
 
 #include "config/ballistics.h"
 
+char szRequestedSection[kSectionChars];
+
 namespace {
 
 enum class Width { U8, U16, I16, U32 };
@@ -175,4 +177,25 @@ void FormatProfileField(const DeviceRecord* rec, const char* szKey, char* szBuf,
 
 void StoreProfileField(DeviceRecord* rec, const char* szKey, UINT value) {
   if (const KeyDef* k = findKey(szKey)) store(rec, *k, value);
+}
+
+void FormDeviceName(LPCWSTR lpstrParams, char* szSection, DWORD* pdwNumber) {
+  std::strcpy(szSection, "videotape");
+  *pdwNumber = 0;
+  if (lpstrParams == nullptr) return;
+  const WCHAR* p = lpstrParams;
+  while (*p != 0 && !(*p >= '0' && *p <= '9')) ++p;
+  if (*p == 0) return;
+  const char first = static_cast<char>(*p);
+  const WCHAR next = p[1];
+  const size_t len = std::strlen(szSection);
+  szSection[len] = first;
+  if (next >= '0' && next <= '9') {
+    szSection[len + 1] = static_cast<char>(next);
+    szSection[len + 2] = 0;
+    *pdwNumber = static_cast<DWORD>(first - '0') * 10 + static_cast<DWORD>(next - '0');
+  } else {
+    szSection[len + 1] = 0;
+    *pdwNumber = static_cast<DWORD>(first - '0');
+  }
 }

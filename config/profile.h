@@ -1,9 +1,17 @@
 // The device profile file "VTR.INI".
 #pragma once
 
-#include "driver/device.h"
+#include "record/device.h"
 
 inline constexpr const char* kProfileFile = "VTR.INI";
+
+// The section formed by the most recent driver open that created a record, or
+// by the most recent start of the configuration dialog.
+extern char szRequestedSection[kSectionChars];
+
+// The profile section ("videotape" and the first one or two digits) and the
+// device number formed from a device's parameter string; null has no digits.
+void FormDeviceName(LPCWSTR lpstrParams, char* szSection, DWORD* pdwNumber);
 
 void LoadDevINI(LPCSTR szSection, DeviceRecord* rec);
 void SaveDevINI(LPCSTR szSection, const DeviceRecord* rec);

@@ -3,13 +3,13 @@
 #include <cstring>
 
 #include "commands/handlers.h"
-#include "config/dialogs.h"
 #include "config/profile.h"
-#include "driver/device.h"
+#include "dialogs/dialogs.h"
 #include "driver/driver.h"
 #include "link/frames.h"
 #include "link/queries.h"
 #include "monitor/poll.h"
+#include "record/device.h"
 
 namespace {
 
@@ -75,27 +75,6 @@ DWORD kestrelDriverOpen(HDRVR hDriver, LPARAM /*lParam1*/, LPMCI_OPEN_DRIVER_PAR
 DWORD kestrelDriverClose(HDRVR hDriver, LPARAM lParam1, LPARAM lParam2);
 LRESULT kestrelMciDriverEntry(DWORD_PTR dwDriverID, UINT uMsg, LPARAM lParam1, LPARAM lParam2);
 
-void FormDeviceName(LPCWSTR lpstrParams, char* szSection, DWORD* pdwNumber) {
-  std::strcpy(szSection, "videotape");
-  *pdwNumber = 0;
-  if (lpstrParams == nullptr) return;
-  const WCHAR* p = lpstrParams;
-  while (*p != 0 && !(*p >= '0' && *p <= '9')) ++p;
-  if (*p == 0) return;
-  const char first = static_cast<char>(*p);
-  const WCHAR next = p[1];
-  const size_t len = std::strlen(szSection);
-  szSection[len] = first;
-  if (next >= '0' && next <= '9') {
-    szSection[len + 1] = static_cast<char>(next);
-    szSection[len + 2] = 0;
-    *pdwNumber = static_cast<DWORD>(first - '0') * 10 + static_cast<DWORD>(next - '0');
-  } else {
-    szSection[len + 1] = 0;
-    *pdwNumber = static_cast<DWORD>(first - '0');
-  }
-}
-
 BOOL WINAPI DllInstanceInit(HINSTANCE hInst, DWORD dwReason, LPVOID /*lpReserved*/) {
   if (dwReason == 1) return LibMain(hInst, 0, 0);
   if (dwReason == 0) return WEP(0);
@@ -113,8 +92,8 @@ BOOL LibMain(HINSTANCE hInst, WORD /*wDataSeg*/, WORD /*cbHeapSize*/) {
   ResetConfigDialogs();
   InitializeCriticalSection(&csLink);
   InitializeCriticalSection(&csPoll);
-  drvTimerSt.wPeriod = 133;
-  drvTimerSt.wSlowTicks = 25;
+  drvTimerSt.wPeriod = kPollPeriodNormal;
+  drvTimerSt.wSlowTicks = kSlowTicksNormal;
   drvTimerSt.dwTicks = 0;
   drvTimerSt.lpfnTimerProc = TimerProc;
   drvTimerSt.idTimer =
@@ -172,7 +151,7 @@ LRESULT CALLBACK DriverProc(DWORD_PTR dwDriverID, HDRVR hDriver, UINT uMsg, LPAR
 }
 
 DWORD kestrelDriverOpen(HDRVR hDriver, LPARAM /*lParam1*/, LPMCI_OPEN_DRIVER_PARMS lpOpen) {
-  char szSection[16];
+  char szSection[kSectionChars];
   DWORD dwNumber = 0;
   FormDeviceName(lpOpen->lpstrParams, szSection, &dwNumber);
   const DWORD dwHandle = static_cast<DWORD>(reinterpret_cast<UINT_PTR>(hDriver) & 0xFFFF);

@@ -38,6 +38,7 @@ std::atomic_ref<DWORD> LinkFlag() { return std::atomic_ref<DWORD>(fComInUse); }
 }  // namespace
 
 DWORD fComInUse;
+CRITICAL_SECTION csLink;
 
 std::span<const CommandEntry> CommandTable() { return kEntries; }
 

@@ -3,8 +3,8 @@
 
 #include <span>
 
-#include "driver/device.h"
 #include "platform/win32.h"
+#include "record/device.h"
 
 // A command as the driver stores it: byte 0 is the number of bytes to send
 // (CMD-1, CMD-2 and the data bytes); the checksum is computed while sending.
@@ -29,6 +29,19 @@ const char* CommandName(std::span<const BYTE> block);
 
 // 1 while any exchange with any machine is under way.
 extern DWORD fComInUse;
+// Serialises whole exchanges on the serial lines: the owner of the link-busy
+// flag holds it, and so do command handlers while they fill a shared command
+// frame and send it. Never held across a yield.
+extern CRITICAL_SECTION csLink;
+
+// Scoped hold of csLink.
+class LinkGuard {
+ public:
+  LinkGuard() { EnterCriticalSection(&csLink); }
+  ~LinkGuard() { LeaveCriticalSection(&csLink); }
+  LinkGuard(const LinkGuard&) = delete;
+  LinkGuard& operator=(const LinkGuard&) = delete;
+};
 // Sets the link-busy flag; true when this call took ownership (found it 0).
 bool ClaimLink();
 // Clears the flag when `owner`.

@@ -2,10 +2,10 @@
 // acknowledgement and reads the answer itself, byte by byte.
 #include "link/queries.h"
 
-#include "driver/completion.h"
-#include "driver/parms.h"
 #include "link/serial.h"
 #include "link/timecode.h"
+#include "record/parms.h"
+#include "record/wait.h"
 
 DWORD statStruct[8];
 BYTE tmpChar[4];
@@ -39,6 +39,30 @@ bool readCheckedTail(HANDLE h, const BYTE* hdr, BYTE* data, int count) {
 }
 
 bool bit(DWORD slot, int n) { return ((slot >> n) & 1u) != 0; }
+
+// The conditions a "vdr status" wait can ask for, by its flags, in the order
+// they are tried, and the VDR status bit that shows each.
+struct VdrCondition {
+  DWORD dwFlags;
+  DWORD dwStatusBit;
+};
+constexpr DWORD kVdrNextCmdOk = 0x100;
+constexpr DWORD kVdrDualPlayOk = 0x200;
+constexpr DWORD kVdrStillOk = 0x400;
+constexpr VdrCondition kVdrConditions[] = {
+    {kVdrNextCmdOk | kVdrDualPlayOk, 0x100},  // both: "play ok"
+    {kVdrNextCmdOk, 0x001},
+    {kVdrDualPlayOk, 0x080},
+    {kVdrStillOk, 0x200},
+};
+
+// The VDR status bit a wait with these flags waits for; 0 for none.
+DWORD vdrAwaited(DWORD dwFlags) {
+  for (const auto& c : kVdrConditions) {
+    if ((dwFlags & c.dwFlags) == c.dwFlags) return c.dwStatusBit;
+  }
+  return 0;
+}
 
 }  // namespace
 
@@ -85,12 +109,12 @@ DWORD ComposeStatusWord(const DWORD s[8]) {
     w |= VTR_STAT_PREROLL;
   }
   if (bit(s[4], 6)) w |= VTR_STAT_FULL_EE;
-  if (bit(s[3], 7)) w |= 0x10000;
-  if (bit(s[3], 0)) w |= 0x80000;
-  if (bit(s[3], 1)) w |= 0x40000;
-  if (bit(s[5], 6)) w |= 0x4000000;
-  if (bit(s[5], 5)) w |= 0x8000000;
-  if (bit(s[7], 0)) w |= 0x20000;
+  if (bit(s[3], 7)) w |= VTR_STAT_S3_BIT7;
+  if (bit(s[3], 0)) w |= VTR_STAT_S3_BIT0;
+  if (bit(s[3], 1)) w |= VTR_STAT_S3_BIT1;
+  if (bit(s[5], 6)) w |= VTR_STAT_S5_BIT6;
+  if (bit(s[5], 5)) w |= VTR_STAT_S5_BIT5;
+  if (bit(s[7], 0)) w |= VTR_STAT_S7_BIT0;
   return w;
 }
 
@@ -330,25 +354,13 @@ DWORD kestrelGetStatusVDR(DeviceRecord* rec, DWORD dwFlags) {
         return 0;
       }
       const DWORD status = kestrelGetStatus(rec);
-      if ((status & 0x3000003C) != 0) {
+      if ((status & VTR_STAT_PLAY_ENDED) != 0) {
         kestrelSendCmd(rec, PAUSE_422, 1);
         ReleaseLink(owner);
         return 0;
       }
-      DWORD want;
-      if ((dwFlags & 0x300) == 0x300) {
-        want = 0x100;
-      } else if ((dwFlags & 0x100) != 0) {
-        want = 0x001;
-      } else if ((dwFlags & 0x200) != 0) {
-        want = 0x080;
-      } else if ((dwFlags & 0x400) != 0) {
-        want = 0x200;
-      } else {
-        ReleaseLink(owner);
-        return 0;
-      }
-      if ((vdr & want) != 0) {
+      const DWORD want = vdrAwaited(dwFlags);
+      if (want == 0 || (vdr & want) != 0) {
         ReleaseLink(owner);
         return 0;
       }

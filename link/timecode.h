@@ -2,7 +2,7 @@
 // time formats at the application's side.
 #pragma once
 
-#include "driver/device.h"
+#include "record/device.h"
 
 // MCI time formats.
 inline constexpr DWORD MCI_FORMAT_MILLISECONDS = 0;

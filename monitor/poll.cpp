@@ -3,23 +3,15 @@
 
 #include <atomic>
 
-#include "driver/completion.h"
-#include "driver/driver.h"
 #include "link/frames.h"
 #include "link/queries.h"
 #include "link/timecode.h"
+#include "record/notify.h"
 
 std::int16_t nTimerCheck = 10;
+CRITICAL_SECTION csPoll;
 
 namespace {
-
-int nCmdRetry[kDeviceSlots];
-// Visits in a row a pending command has found the machine at rest short of
-// its work (states 16 and 79), and the state they were counted in.
-int nRestVisits[kDeviceSlots];
-DWORD dwRestState[kDeviceSlots];
-// A watching play-to visit has seen the position short of its end.
-bool fWatched[kDeviceSlots];
 
 void setTimerPeriod(WORD wPeriod, WORD wSlowTicks) {
   std::atomic_ref<WORD>(drvTimerSt.wPeriod).store(wPeriod);
@@ -28,15 +20,6 @@ void setTimerPeriod(WORD wPeriod, WORD wSlowTicks) {
 }
 
 void finish(DeviceRecord* rec) { rec->dwPendingState = kStateNone; }
-
-// Sends the owed notification, if any, with `status`.
-void notifyOwed(DeviceRecord* rec, UINT status) {
-  if (rec->fNotifyPending != 0 && rec->dwNotifyCallback != 0) {
-    notifyCallback(rec->dwNotifyCallback, rec->wDeviceID, status);
-    rec->dwNotifyCallback = 0;
-    rec->fNotifyPending = 0;
-  }
-}
 
 // The delay rule: true when this visit was spent counting the delay down.
 bool delaying(DeviceRecord* rec) {
@@ -70,35 +53,31 @@ void sendCue(DeviceRecord* rec) {
 // failure, and a wait for the command answers so.
 void notifyFailure(DeviceRecord* rec) {
   rec->fCmdFailed = 1;
-  notifyOwed(rec, MCI_NOTIFY_FAILURE);
+  DeliverOwed(rec, MCI_NOTIFY_FAILURE);
 }
 
 void abortPending(DeviceRecord* rec) {
   rec->fCmdFailed = 1;
-  rec->dwPendingState = rec->dwNextState = 0;
+  rec->dwPendingState = rec->dwNextState = kStateNone;
   rec->dwPendingDelay = rec->dwNextDelay = 0;
   rec->dwPendingTo = rec->dwNextTo = 0;
   rec->dwPendingFrom = rec->dwNextFrom = 0;
-  if (rec->fNotifyPending != 0) {
+  if (NotifyIsOwed(rec)) {
     rec->fMotionDone = 1;
-    rec->fNotifyPending = 0;
-    notifyCallback(rec->dwNotifyCallback, rec->wDeviceID, MCI_NOTIFY_FAILURE);
-    rec->dwNotifyCallback = 0;
+    DeliverOwed(rec, MCI_NOTIFY_FAILURE);
   }
 }
 
 // Counts a visit that finds the machine at rest (stopped or still);
 // true once it has done so for the give-up number of visits in a row.
-bool restedTooLong(int slot, DWORD status) {
-  const bool rest = (status & 0x404) != 0;
-  nRestVisits[slot] = rest ? nRestVisits[slot] + 1 : 0;
-  return nRestVisits[slot] >= kRestPeriodsBeforeGivingUp;
+bool restedTooLong(DeviceRecord* rec, DWORD status) {
+  return rec->poll.rest.Add((status & VTR_STAT_AT_REST) != 0, kRestPeriodsBeforeGivingUp);
 }
 
-void act(int slot, DeviceRecord* rec, DWORD pos, DWORD mode, DWORD status) {
+void act(DeviceRecord* rec, DWORD pos, DWORD mode, DWORD status) {
   switch (rec->dwPendingState) {
     case kStateNone:
-      if (rec->dwNextState != 0) {
+      if (rec->dwNextState != kStateNone) {
         rec->dwPendingState = rec->dwNextState;
         rec->dwPendingDelay = rec->dwNextDelay;
         rec->dwPendingTo = rec->dwNextTo;
@@ -107,10 +86,10 @@ void act(int slot, DeviceRecord* rec, DWORD pos, DWORD mode, DWORD status) {
         return;
       }
       rec->fMotionDone = 1;
-      notifyOwed(rec, MCI_NOTIFY_SUCCESSFUL);
+      DeliverOwed(rec, MCI_NOTIFY_SUCCESSFUL);
       if (rec->wPollPeriod != kPollPeriodNormal || TimerPeriod() != kPollPeriodNormal) {
         rec->wPollPeriod = kPollPeriodNormal;
-        setTimerPeriod(kPollPeriodNormal, 25);
+        setTimerPeriod(kPollPeriodNormal, kSlowTicksNormal);
       }
       if (--nTimerCheck < 1) {
         rec->HasTC = kestrelSetTimer(rec);
@@ -122,18 +101,18 @@ void act(int slot, DeviceRecord* rec, DWORD pos, DWORD mode, DWORD status) {
       if (delaying(rec)) return;
       // A rewind that ended within the delay (near the tape start) shows no
       // motion at all: once the machine has rested long enough, it is over.
-      if (restedTooLong(slot, status)) {
+      if (restedTooLong(rec, status)) {
         rec->dwPendingState = kStateCalibrateEnd;
         return;
       }
-      if ((status & 0x404) != 0) return;
+      if ((status & VTR_STAT_AT_REST) != 0) return;
       rec->dwPendingDelay = 10;
       rec->dwPendingState = kStateCalibrateEnd;
       return;
 
     case kStateCalibrateEnd:
       if (delaying(rec)) return;
-      if ((status & 0x4) != 0 || (status & 0x400) != 0 || mode == VTR_MODE_IDLE) {
+      if ((status & VTR_STAT_AT_REST) != 0 || mode == VTR_MODE_IDLE) {
         kestrelSendCmd(rec, TIMER1PRE_422, 1);
         finish(rec);
       }
@@ -142,25 +121,26 @@ void act(int slot, DeviceRecord* rec, DWORD pos, DWORD mode, DWORD status) {
     case kStateCue:
       if (rec->CanCue == 0) {
         if (delaying(rec)) return;
-        rec->dwPendingState = 34;
+        rec->dwPendingState = kStateCuePause;
         return;
       }
       if (convertingDelay(rec)) return;
-      if ((status & 0x8404) != 0 || mode == VTR_MODE_IDLE || pos == rec->dwPendingTo) {
+      if ((status & VTR_STAT_CUE_ARRIVED) != 0 || mode == VTR_MODE_IDLE ||
+          pos == rec->dwPendingTo) {
         rec->dwPendingDelay = 3;
         rec->dwPendingState = kStateCueDone;
       }
       return;
 
-    case 34:
-    case 36:
-    case 38:
-    case 40:
-    case 42:
+    case kStateCuePause:
+    case kStateCuePause + 2:
+    case kStateCuePause + 4:
+    case kStateCuePause + 6:
+    case kStateCuePause + 8:
       if (delaying(rec)) return;
       rec->dwPendingState += 2;
       return;
-    case 44:
+    case kStateCuePauseLast:
       if (delaying(rec)) return;
       rec->dwPendingState = kStateCueDone;
       return;
@@ -170,7 +150,7 @@ void act(int slot, DeviceRecord* rec, DWORD pos, DWORD mode, DWORD status) {
       kestrelSendCmd(rec, PAUSE_422, 1);
       // Arrival within one frame of an even target counts.
       if (((rec->dwPendingTo ^ pos) & ~1u) == 0) {
-        notifyOwed(rec, MCI_NOTIFY_SUCCESSFUL);
+        DeliverOwed(rec, MCI_NOTIFY_SUCCESSFUL);
       } else {
         notifyFailure(rec);
       }
@@ -180,7 +160,7 @@ void act(int slot, DeviceRecord* rec, DWORD pos, DWORD mode, DWORD status) {
     case kStatePlayFrom:
       if (rec->dwPendingFrom != 0) sendCue(rec);
       if (delaying(rec)) return;
-      if ((status & 0x8404) != 0) {
+      if ((status & VTR_STAT_CUE_ARRIVED) != 0) {
         rec->dwPendingDelay = 1;
         rec->dwPendingState = kStatePlayFromStart;
       }
@@ -210,28 +190,28 @@ void act(int slot, DeviceRecord* rec, DWORD pos, DWORD mode, DWORD status) {
         // this one sees far past (the readings in between were lost), leaves
         // the deck away from where it was asked to stop.
         const bool stopped = kestrelSendCmd(rec, PAUSE_422, 1) == 0;
-        const bool blind = fWatched[slot] && pos - rec->dwPendingTo > kOvershootFrames;
+        const bool blind = rec->poll.fWatched && pos - rec->dwPendingTo > kOvershootFrames;
         if (stopped && !blind) {
-          notifyOwed(rec, MCI_NOTIFY_SUCCESSFUL);
+          DeliverOwed(rec, MCI_NOTIFY_SUCCESSFUL);
         } else {
           notifyFailure(rec);
         }
         finish(rec);
-      } else if ((status & 0x3000003C) != 0 || restedTooLong(slot, status)) {
+      } else if ((status & VTR_STAT_PLAY_ENDED) != 0 || restedTooLong(rec, status)) {
         // The play ended early: stopped, wound, recording, no tape, a fault,
         // or left play (paused) and stayed out of it.
         kestrelSendCmd(rec, PAUSE_422, 1);
         notifyFailure(rec);
         finish(rec);
       } else {
-        fWatched[slot] = true;
+        rec->poll.fWatched = true;
       }
       return;
 
     case kStateRecordFrom:
       if (rec->dwPendingFrom != 0) sendCue(rec);
       if (delaying(rec)) return;
-      if ((status & 0x8404) != 0) {
+      if ((status & VTR_STAT_CUE_ARRIVED) != 0) {
         rec->dwPendingDelay = 2;
         rec->dwPendingState = kStateRecordFromStart;
       }
@@ -247,32 +227,32 @@ void act(int slot, DeviceRecord* rec, DWORD pos, DWORD mode, DWORD status) {
       if (convertingDelay(rec)) return;
       kestrelSendCmd(rec, REC_422, 1);
       rec->wPollPeriod = kPollPeriodRecord;
-      setTimerPeriod(kPollPeriodRecord, 5);
+      setTimerPeriod(kPollPeriodRecord, kSlowTicksRecord);
       rec->dwPendingDelay = 4;
       rec->dwPendingState = kStateRecordToWatch;
       return;
 
     case kStateRecordToWatch:
       if (delaying(rec)) return;
-      if ((status & 0x40) != 0 && !(pos > rec->dwPendingTo)) return;
+      if ((status & VTR_STAT_PLAY) != 0 && !(pos > rec->dwPendingTo)) return;
       kestrelSendCmd(rec, PAUSE_422, 1);
       rec->wPollPeriod = kPollPeriodNormal;
-      setTimerPeriod(kPollPeriodNormal, 25);
+      setTimerPeriod(kPollPeriodNormal, kSlowTicksNormal);
       finish(rec);
       return;
 
     case kStateStripeRewind:
       if (delaying(rec)) return;
-      if ((status & 0x8) != 0 && mode != VTR_MODE_IDLE) return;
+      if ((status & VTR_STAT_REWIND) != 0 && mode != VTR_MODE_IDLE) return;
       rec->dwPendingDelay = 10;
       rec->dwPendingState = kStateStripeRecord;
       kestrelSendCmd(rec, REC_422, 1);
       return;
 
     case kStateStripeRecord: {
-      // A recording deck shows play as well as record, and the status word
-      // keeps only the first, so either bit means the stripe is running.
-      const bool recording = (status & 0x60) != 0;
+      // A recording deck shows play as well as record: either bit means the
+      // stripe is running.
+      const bool recording = (status & VTR_STAT_PLAY_OR_RECORD) != 0;
       // A stripe given an end stops recording there.
       if (rec->dwPendingTo != 0 && recording && pos > positionConvert(rec, rec->dwPendingTo)) {
         kestrelSendCmd(rec, STOP_422, 1);
@@ -288,13 +268,13 @@ void act(int slot, DeviceRecord* rec, DWORD pos, DWORD mode, DWORD status) {
 
     case kStateStripeEnd:
       if (delaying(rec)) return;
-      if ((status & 0x8) != 0 && mode != VTR_MODE_IDLE) return;
+      if ((status & VTR_STAT_REWIND) != 0 && mode != VTR_MODE_IDLE) return;
       finish(rec);
       return;
 
     case kStateAutoEdit:
       if (delaying(rec)) return;
-      if ((status & 0x1600000) != 0 && mode != VTR_MODE_IDLE) return;
+      if ((status & VTR_STAT_EDIT_RUNNING) != 0 && mode != VTR_MODE_IDLE) return;
       finish(rec);
       return;
 
@@ -305,7 +285,7 @@ void act(int slot, DeviceRecord* rec, DWORD pos, DWORD mode, DWORD status) {
   }
 }
 
-void visit(int slot, DeviceRecord* rec) {
+void visit(DeviceRecord* rec) {
   const WORD period = TimerPeriod();
   if (period != rec->wPollPeriod) {
     const WORD quotient = static_cast<WORD>(period / rec->wPollPeriod);
@@ -330,37 +310,29 @@ void visit(int slot, DeviceRecord* rec) {
   if (!haveLine) EnterCriticalSection(&csLink);
   const DWORD status = rec->dwStatus;
 
-  if (rec->dwPendingState != kStateNone && (mode == MCI_MODE_NOT_READY || mode == MCI_MODE_OPEN)) {
-    if (++nCmdRetry[slot] >= kCmdRetryLimit) {
-      nCmdRetry[slot] = 0;
-      abortPending(rec);
-      LeaveCriticalSection(&csLink);
-      return;
-    }
-  } else {
-    nCmdRetry[slot] = 0;
+  PollTracking& t = rec->poll;
+  const bool gone = mode == MCI_MODE_NOT_READY || mode == MCI_MODE_OPEN;
+  if (t.gone.Add(rec->dwPendingState != kStateNone && gone, kCmdRetryLimit)) {
+    t.gone.Reset();
+    abortPending(rec);
+    LeaveCriticalSection(&csLink);
+    return;
   }
-  if (rec->dwPendingState != dwRestState[slot]) {
-    dwRestState[slot] = rec->dwPendingState;
-    nRestVisits[slot] = 0;
-    fWatched[slot] = false;
+  if (rec->dwPendingState != t.dwRestState) {
+    t.dwRestState = rec->dwPendingState;
+    t.rest.Reset();
+    t.fWatched = false;
   }
   // A visit without a reading (no answer, or one that failed its checksum)
   // moves no state: several states would read the missing bits as the end of
   // a motion. It only counts toward the abort above.
-  if (status != 0 || rec->dwPendingState == kStateNone) act(slot, rec, pos, mode, status);
+  if (status != 0 || rec->dwPendingState == kStateNone) act(rec, pos, mode, status);
   LeaveCriticalSection(&csLink);
 }
 
 }  // namespace
 
-void ResetPollState() {
-  nTimerCheck = 10;
-  for (int& n : nCmdRetry) n = 0;
-  for (int& n : nRestVisits) n = 0;
-  for (DWORD& s : dwRestState) s = 0;
-  for (bool& w : fWatched) w = false;
-}
+void ResetPollState() { nTimerCheck = 10; }
 
 void AbandonCommand(DeviceRecord* rec) {
   abortPending(rec);
@@ -376,7 +348,7 @@ void CALLBACK TimerProc(HWND /*hwnd*/, UINT /*uMsg*/, UINT_PTR /*idEvent*/, DWOR
     // A record whose command is running (and not yielding) is visited next tick.
     if (!TryEnterCriticalSection(&rec->csCommand)) continue;
     if (rec->nOpenCount != 0 && !(rec->dwPendingState == kStateNone && rec->fMotionDone == 1)) {
-      visit(i, rec);
+      visit(rec);
     }
     LeaveCriticalSection(&rec->csCommand);
   }

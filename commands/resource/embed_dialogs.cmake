@@ -3,7 +3,7 @@
 #   -DSCRIPT=dialogs.rc -DIDS=dialog_ids.h -DOUT=dialog_script.h
 file(READ "${SCRIPT}" script)
 file(READ "${IDS}" ids)
-file(WRITE "${OUT}" "// Generated from config/dialogs.rc and config/dialog_ids.h: do not edit.
+file(WRITE "${OUT}" "// Generated from dialogs/dialogs.rc and dialogs/dialog_ids.h: do not edit.
 #pragma once
 namespace vtr::resource {
 inline constexpr char kDialogScript[] = R\"vtrrc(${script})vtrrc\";

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "commands/resource/module_resources.h"
-#include "config/dialog_ids.h"
-#include "config/dialogs.h"
+#include "dialogs/dialog_ids.h"
+#include "dialogs/dialogs.h"
 #include "platform/dialogs.h"
 #include "platform/serial_ports.h"
 #include "tests/support/driver_fixture.h"

@@ -11,12 +11,12 @@
 #include <span>
 #include <vector>
 
-#include "driver/device.h"
 #include "driver/driver.h"
 #include "link/serial.h"
 #include "platform/clock.h"
 #include "platform/mci_host.h"
 #include "platform/serial_ports.h"
+#include "record/device.h"
 
 namespace vtr::test {
 

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <thread>
 
-#include "driver/completion.h"
+#include "completion/completion.h"
 #include "platform/clock.h"
 #include "tests/support/recording_host.h"
 

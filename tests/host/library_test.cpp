@@ -7,10 +7,10 @@
 #include <thread>
 
 #include "commands/handlers.h"
-#include "driver/parms.h"
 #include "host/mci_library.h"
 #include "host/mci_text.h"
 #include "host/raw_message.h"
+#include "record/parms.h"
 #include "tests/host/fake_driver.h"
 
 namespace vtr::host {

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "driver/parms.h"
 #include "host/parser.h"
 #include "platform/mci_host.h"
+#include "record/parms.h"
 #include "vtr_resource/vcr_resources.h"
 
 namespace vtr::host {

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "driver/driver.h"
-#include "driver/parms.h"
 #include "host/mci_library.h"
 #include "platform/clock.h"
 #include "platform/serial_ports.h"
+#include "record/parms.h"
 #include "sim/deck.h"
 #include "tests/support/driver_fixture.h"
 

@@ -14,7 +14,6 @@
 #include <string>
 #include <vector>
 
-#include "driver/device.h"
 #include "driver/driver.h"
 #include "host/mci_library.h"
 #include "link/frames.h"
@@ -22,6 +21,7 @@
 #include "platform/clock.h"
 #include "platform/mci_host.h"
 #include "platform/serial_ports.h"
+#include "record/device.h"
 #include "tests/integration/child_process.h"
 #include "tests/support/driver_fixture.h"
 #include "tests/support/recording_host.h"

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "config/profile.h"
-#include "driver/device.h"
+#include "record/device.h"
 
 namespace {
 

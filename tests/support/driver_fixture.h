@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "driver/device.h"
 #include "driver/driver.h"
-#include "driver/parms.h"
+#include "record/device.h"
+#include "record/parms.h"
 #include "sim/deck.h"
 #include "tests/platform/temp_dir.h"
 #include "tests/support/recording_host.h"

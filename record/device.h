@@ -1,18 +1,24 @@
-// The device record, the device table and the driver's module-wide state.
+// The device record, the device table and the poll timer's record: what
+// every room of the driver shares.
 #pragma once
 
 #include "platform/win32.h"
-
-// The driver's own transport modes, beside the MCI modes 524..530.
-inline constexpr DWORD VTR_MODE_FAST_FORWARD = 388;
-inline constexpr DWORD VTR_MODE_LOCAL = 389;
-inline constexpr DWORD VTR_MODE_IDLE = 390;
-inline constexpr DWORD VTR_MODE_REWIND = 391;
-inline constexpr DWORD VTR_MODE_SCAN_FORWARD = 397;
-inline constexpr DWORD VTR_MODE_SCAN_REVERSE = 398;
+#include "record/status.h"
+#include "record/streak.h"
 
 inline constexpr int kDeviceSlots = 10;
 inline constexpr int kZDKRReplyBytes = 39;
+// A profile section name: "videotape" and up to two digits.
+inline constexpr int kSectionChars = 16;
+
+// The poll's own tracking of a record's background command; only the poll
+// writes it.
+struct PollTracking {
+  Streak gone;        // visits that found the machine not ready, or without tape
+  Streak rest;        // visits that found it at rest short of its work (states 16, 79)
+  DWORD dwRestState;  // the state `rest` and `fWatched` were counted in
+  bool fWatched;      // a watching play-to visit has seen the position short of its end
+};
 
 // One opened device ("videotape", "videotape1" ... "videotape99"). Profile
 // fields bear the names of their "VTR.INI" keys.
@@ -149,6 +155,9 @@ struct DeviceRecord {
 
   // Every MCI command for the device runs holding it.
   CRITICAL_SECTION csCommand;
+
+  // Kept beside the fields above, which stay as they are laid out.
+  PollTracking poll;
 };
 
 // A slot of the device table.
@@ -169,29 +178,13 @@ struct DrvTimer {
 };
 extern DrvTimer drvTimerSt;
 
+// Timer periods, with the slow-tick count set beside each.
+inline constexpr WORD kPollPeriodNormal = 133;
+inline constexpr WORD kSlowTicksNormal = 25;
+inline constexpr WORD kPollPeriodRecord = 33;
+inline constexpr WORD kSlowTicksRecord = 5;
+
 extern HINSTANCE hInstance;
-extern char szRequestedSection[16];
-
-// The profile section ("videotape" and the first one or two digits) and the
-// device number formed from a device's parameter string; null has no digits.
-void FormDeviceName(LPCWSTR lpstrParams, char* szSection, DWORD* pdwNumber);
-
-// Serialises whole exchanges on the serial lines: the owner of the link-busy
-// flag holds it, and so do command handlers while they fill a shared command
-// frame and send it. Never held across a yield.
-extern CRITICAL_SECTION csLink;
-// One poll at a time (the timer's, or a waiting command's direct call); also
-// keeps records from being released under a running poll.
-extern CRITICAL_SECTION csPoll;
-
-// Scoped hold of csLink.
-class LinkGuard {
- public:
-  LinkGuard() { EnterCriticalSection(&csLink); }
-  ~LinkGuard() { LeaveCriticalSection(&csLink); }
-  LinkGuard(const LinkGuard&) = delete;
-  LinkGuard& operator=(const LinkGuard&) = delete;
-};
 
 void InitDevStruct(DeviceRecord* rec);
 DeviceRecord* GetDevState(DWORD_PTR dwDeviceID);

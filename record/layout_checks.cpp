@@ -9,7 +9,7 @@
 // Wine's parser has room for 64 bytes of slots on either width.
 #include <cstddef>
 
-#include "driver/parms.h"
+#include "record/parms.h"
 
 namespace {
 

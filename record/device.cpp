@@ -1,5 +1,5 @@
 // The device table and the defaults of a new device record.
-#include "driver/device.h"
+#include "record/device.h"
 
 #include <atomic>
 #include <type_traits>
@@ -7,9 +7,6 @@
 DeviceSlot vtrStates[kDeviceSlots];
 DrvTimer drvTimerSt;
 HINSTANCE hInstance;
-char szRequestedSection[16];
-CRITICAL_SECTION csLink;
-CRITICAL_SECTION csPoll;
 
 // Field widths are part of the profile format and of what the poll shares.
 #define VTR_WIDTH(field, bytes) static_assert(sizeof(DeviceRecord::field) == (bytes), #field)
@@ -84,7 +81,7 @@ void InitDevStruct(DeviceRecord* rec) {
   rec->dwSpeed = 0;
   rec->fNotifyPending = 0;
   rec->dwNotifyCallback = 0;
-  rec->wPollPeriod = 133;
+  rec->wPollPeriod = kPollPeriodNormal;
   rec->wPollSkip = 0;
   rec->fMotionDone = 0;
   rec->dwPendingState = 0;

@@ -2,8 +2,7 @@
 // dialogs, editing one device's "VTR.INI" section through VtrConfigInfo.
 #pragma once
 
-#include "driver/device.h"
-#include "driver/driver.h"
+#include "record/device.h"
 
 // The record the dialogs load, edit and save; never an open device's record.
 extern DeviceRecord VtrConfigInfo;
@@ -16,9 +15,10 @@ void ResetConfigDialogs();
 // Runs "IDD_MAIN_SETTINGS" modally over the parent; lParam is the caller's
 // DRVCONFIGINFO. Answers 0 whatever the outcome.
 LRESULT ConfigDlgProc(HWND hwndParent, LPARAM lParam);
-// MainConfigDlgProc: driver/driver.h.
+// The main dialog's procedure (exported).
+INT_PTR CALLBACK MainConfigDlgProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK AdvCapabilitiesConfigDlgProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK AdvEditingConfigDlgProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam);
-// Loads VtrConfigInfo and sets the main dialog's controls from it; with
+// Loads VtrConfigInfo from the dialog's section and sets the main dialog's controls from it; with
 // fFillLists it also fills the model list and probes the ports.
 void InitialUpdate(HWND hDlg, BOOL fFillLists);

@@ -1,12 +1,12 @@
 // The configuration dialogs, written once against the Win32 dialog calls.
-#include "config/dialogs.h"
+#include "dialogs/dialogs.h"
 
 #include <cstdio>
 #include <cstring>
 
 #include "config/ballistics.h"
-#include "config/dialog_ids.h"
 #include "config/profile.h"
+#include "dialogs/dialog_ids.h"
 #include "link/serial.h"
 
 DeviceRecord VtrConfigInfo;

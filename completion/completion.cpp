@@ -1,56 +1,30 @@
-// Command completion: notify, wait and yield.
-#include "driver/completion.h"
+// Command completion: notify and wait.
+#include "completion/completion.h"
 
-#include "driver/driver.h"
-#include "driver/parms.h"
 #include "link/queries.h"
 #include "monitor/poll.h"
 
-namespace {
-DWORD_PTR callbackOf(LPVOID lpParms) {
-  return lpParms != nullptr ? static_cast<VTR_GENERIC_PARMS*>(lpParms)->dwCallback : 0;
-}
-}  // namespace
-
-void notifyCallback(DWORD dwCallback, WORD wDeviceID, UINT uStatus) {
-  mciDriverNotify(reinterpret_cast<HANDLE>(static_cast<DWORD_PTR>(dwCallback)), wDeviceID, uStatus);
-}
-
 void chkEntry(DeviceRecord* rec, DWORD /*dwFlags*/, LPVOID /*lpParms*/) {
   rec->fCmdFailed = 0;  // a new command: an earlier one's failure is told
-  if (rec->fNotifyPending != 0) {
-    notifyCallback(rec->dwNotifyCallback, rec->wDeviceID, MCI_NOTIFY_SUPERSEDED);
-    rec->fNotifyPending = 0;
-    rec->dwNotifyCallback = 0;
-  }
+  SupersedeOwed(rec);
 }
 
 void chkNotify(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms, DWORD dwError) {
-  const DWORD_PTR callback = callbackOf(lpParms);
+  const DWORD_PTR callback = CallbackOf(lpParms);
   if ((dwFlags & MCI_NOTIFY) == 0 || callback == 0) return;
-  if (rec->fNotifyPending != 0) {
-    notifyCallback(rec->dwNotifyCallback, rec->wDeviceID, MCI_NOTIFY_SUPERSEDED);
-  }
-  mciDriverNotify(reinterpret_cast<HANDLE>(callback), rec->wDeviceID,
-                  dwError == 0 ? MCI_NOTIFY_SUCCESSFUL : MCI_NOTIFY_FAILURE);
-  rec->fNotifyPending = 0;
-  rec->dwNotifyCallback = 0;
-}
-
-void oweNotify(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
-  const DWORD_PTR callback = callbackOf(lpParms);
-  if ((dwFlags & MCI_NOTIFY) != 0 && callback != 0) {
-    rec->dwNotifyCallback = static_cast<DWORD>(callback);
-    rec->fNotifyPending = 1;
-  }
+  SupersedeOwed(rec);
+  NotifyCallback(callback, rec->wDeviceID,
+                 dwError == 0 ? MCI_NOTIFY_SUCCESSFUL : MCI_NOTIFY_FAILURE);
 }
 
 namespace {
 
+// The period of the motion waits: one less than the poll's.
+constexpr DWORD kWaitPeriod = 132;
+
 // The machine answered and shows it at rest (stopped or still, not cueing).
 bool atRest(DWORD status) {
-  return status != 0 && (status & (VTR_STAT_STOP | VTR_STAT_STILL)) != 0 &&
-         (status & VTR_STAT_PREROLL) == 0;
+  return status != 0 && (status & VTR_STAT_AT_REST) != 0 && (status & VTR_STAT_PREROLL) == 0;
 }
 
 // Keeps the background command moving when no poll tick came during a period.
@@ -67,27 +41,25 @@ DWORD verdict(const DeviceRecord* rec) { return rec->fCmdFailed != 0 ? MCIERR_HA
 DWORD waitMotion(DeviceRecord* rec, DWORD dwFlags, DWORD dwMask, DWORD dwError, bool own) {
   if ((dwFlags & MCI_WAIT) == 0 || dwError != 0) return dwError;
   DWORD ticks = TimerTicks();
-  if (waitTimeOrBreak(rec, 132)) return 0;
-  int silent = 0;
-  int rest = 0;
+  if (waitTimeOrBreak(rec, kWaitPeriod)) return 0;
+  Streak silent{};
+  Streak rest{};
   for (;;) {
-    if (waitTimeOrBreak(rec, 132)) return 0;
+    if (waitTimeOrBreak(rec, kWaitPeriod)) return 0;
     const DWORD mode = kestrelGetMode(rec);
     const DWORD status = rec->dwStatus;
     if ((status & dwMask) != 0) return 0;
     if (own) {
       // A stop or idle reading says nothing of arrival: the poll judges it.
-      if (rec->dwPendingState == 0 && rec->dwNextState == 0) return verdict(rec);
+      if (rec->dwPendingState == kStateNone && rec->dwNextState == kStateNone) return verdict(rec);
       pollIfNoTick(ticks);
     } else if (mode == MCI_MODE_STOP || mode == VTR_MODE_IDLE) {
       return 0;
     }
     // A machine that no longer answers would keep the wait going forever.
-    silent = status == 0 ? silent + 1 : 0;
-    if (silent >= kSilentPeriodsBeforeGivingUp) return AbandonWait(rec);
+    if (silent.Add(status == 0, kSilentPeriodsBeforeGivingUp)) return AbandonWait(rec);
     // So would a machine come to rest short of what the wait looks for.
-    rest = atRest(status) ? rest + 1 : 0;
-    if (!own && rest >= kRestPeriodsBeforeGivingUp) {
+    if (rest.Add(atRest(status), kRestPeriodsBeforeGivingUp) && !own) {
       return (status & VTR_STAT_CUE_COMPLETE) != 0 ? 0 : AbandonWait(rec);
     }
   }
@@ -112,38 +84,21 @@ DWORD CheckWait(DeviceRecord* rec, DWORD dwFlags, DWORD /*dwUnused*/, DWORD dwEr
   if ((dwFlags & MCI_WAIT) == 0 || dwError != 0) return dwError;
   DWORD ticks = TimerTicks();
   if (waitTimeOrBreak(rec, TimerPeriod())) return 0;
-  int idle = 0;
+  Streak idle{};
   for (;;) {
     if (rec->fMotionDone != 0) return verdict(rec);
     pollIfNoTick(ticks);
     if (waitTimeOrBreak(rec, TimerPeriod())) return 0;
     const DWORD mode = kestrelGetMode(rec);
     if (mode != MCI_MODE_OPEN && mode != VTR_MODE_IDLE) {
-      idle = 0;
+      idle.Reset();
       continue;
     }
     if (rec->fMotionDone != 0) return verdict(rec);
     // No tape: the command cannot finish. A deck shows no transport state for
     // a moment after a play starts; one that stays so (ejecting) cannot finish.
-    if (mode == MCI_MODE_OPEN || ++idle >= kRestPeriodsBeforeGivingUp) return AbandonWait(rec);
+    if (mode == MCI_MODE_OPEN || idle.Add(true, kRestPeriodsBeforeGivingUp)) {
+      return AbandonWait(rec);
+    }
   }
 }
-
-int DriverYield(DeviceRecord* rec) {
-  LeaveCriticalSection(&rec->csCommand);
-  const UINT result = mciDriverYield(rec->wDeviceID);
-  Sleep(10);
-  EnterCriticalSection(&rec->csCommand);
-  return static_cast<int>(result);
-}
-
-bool waitTimeOrBreak(DeviceRecord* rec, DWORD dwMilliseconds) {
-  const DWORD start = GetTickCount();
-  for (;;) {
-    // Unsigned difference: a wrap of the tick counter neither ends nor lengthens the wait.
-    if (GetTickCount() - start > dwMilliseconds) return false;
-    if (rec->wDeviceID < 0xFFFF && DriverYield(rec) != 0) return true;
-  }
-}
-
-void waitTime(DeviceRecord* rec, DWORD dwMilliseconds) { waitTimeOrBreak(rec, dwMilliseconds); }
