@@ -386,22 +386,29 @@ MCIERROR kestrelGetStatusZDKR(DeviceRecord* rec, CommandFrame frame, BYTE* lpRes
     ReleaseLink(owner);
     return err;
   }
-  BYTE b[3] = {};
-  bool complete = true;
-  for (BYTE& x : b) complete = ReadReplyByte(h, &x) && complete;
-  BYTE cs = 0;
-  complete = ReadReplyByte(h, &cs) && complete;
-  if (!complete || cs != static_cast<BYTE>(b[0] + b[1] + b[2])) {
+  BYTE hdr[2] = {};
+  const int got = ReadReply(h, hdr, 2, kReplyBudget);
+  if (got == 2 && hdr[0] == 0 && hdr[1] == 0) {
+    // A machine without the setting may answer all zeros: refused, as by a NAK.
+    BYTE rest[2] = {0xFF, 0xFF};
+    if (ReadReply(h, rest, 2, kReplyBudget) < 2 || rest[0] != 0 || rest[1] != 0) {
+      recordLineError(h);
+    }
+    ReleaseLink(owner);
+    return MCIERR_HARDWARE;
+  }
+  BYTE value = 0;
+  if (got < 2 || !readCheckedTail(h, hdr, &value, 1)) {
     recordLineError(h);
     ReleaseLink(owner);
     return MCIERR_HARDWARE;
   }
-  if ((b[0] == 0x11 && b[1] == 0x12 && b[2] == 0x01) || (b[0] == 0 && b[1] == 0 && b[2] == 0)) {
+  if (hdr[0] == 0x11 && hdr[1] == 0x12 && value == 0x01) {  // NAK: unknown command
     ReleaseLink(owner);
     return MCIERR_HARDWARE;
   }
-  *lpResult = b[2];
-  if (lpParms != nullptr) static_cast<VTR_GETZDKR_PARMS*>(lpParms)->dwReturn = b[2];
+  *lpResult = value;
+  if (lpParms != nullptr) static_cast<VTR_GETZDKR_PARMS*>(lpParms)->dwReturn = value;
   ReleaseLink(owner);
   return 0;
 }
