@@ -32,7 +32,7 @@ void SetVTRBallistics(DeviceRecord* rec, DWORD dwDeviceType) {
   }
   rec->VTRID = row;
   initSetVTRBallistics(rec, found ? row : static_cast<WORD>(kVtrIdDetect));
-  SaveDevINI(szRequestedSection, rec);
+  SaveDevINI(rec->szSection, rec);
 }
 
 void KeepDetecting(DeviceRecord* rec) {

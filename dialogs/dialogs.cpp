@@ -14,6 +14,10 @@ BYTE arbComs[9];
 
 namespace {
 
+// The section this dialog edits: szRequestedSection as it was when the dialog
+// started, so that a driver open meanwhile cannot move its save elsewhere.
+char szDialogSection[kSectionChars];
+
 constexpr int kNumberChars = 32;
 
 // A check box and the flag field (by profile key) it shows.
@@ -188,6 +192,7 @@ void applyMainDialog(HWND hDlg) {
 
 void ResetConfigDialogs() {
   std::memset(static_cast<void*>(&VtrConfigInfo), 0, sizeof(VtrConfigInfo));
+  szDialogSection[0] = 0;
   for (int i = 0; i < 9; ++i) arbComs[i] = static_cast<BYTE>(i < 8 ? i + 1 : 0);
 }
 
@@ -197,7 +202,7 @@ LRESULT ConfigDlgProc(HWND hwndParent, LPARAM lParam) {
 }
 
 void InitialUpdate(HWND hDlg, BOOL fFillLists) {
-  LoadDevINI(szRequestedSection, &VtrConfigInfo);
+  LoadDevINI(szDialogSection, &VtrConfigInfo);
 
   DWORD nModels = 0;
   if (fFillLists) {
@@ -261,6 +266,7 @@ INT_PTR CALLBACK MainConfigDlgProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM l
     DWORD dwNumber = 0;
     FormDeviceName(info != nullptr ? info->lpszDCIAliasName : nullptr, szRequestedSection,
                    &dwNumber);
+    std::strcpy(szDialogSection, szRequestedSection);
     InitialUpdate(hDlg, TRUE);
     return TRUE;
   }
@@ -268,7 +274,7 @@ INT_PTR CALLBACK MainConfigDlgProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM l
   switch (LOWORD(wParam)) {
     case IDOK:
       applyMainDialog(hDlg);
-      SaveDevINI(szRequestedSection, &VtrConfigInfo);
+      SaveDevINI(szDialogSection, &VtrConfigInfo);
       EndDialog(hDlg, 1);
       return TRUE;
     case IDCANCEL:
@@ -282,7 +288,7 @@ INT_PTR CALLBACK MainConfigDlgProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM l
       return TRUE;
     case IDC_SET_DEFAULT:
       InitDevStruct(&VtrConfigInfo);
-      SaveDevINI(szRequestedSection, &VtrConfigInfo);
+      SaveDevINI(szDialogSection, &VtrConfigInfo);
       InitialUpdate(hDlg, FALSE);
       return TRUE;
     default:

@@ -182,6 +182,7 @@ DWORD kestrelDriverOpen(HDRVR hDriver, LPARAM /*lParam1*/, LPMCI_OPEN_DRIVER_PAR
   LoadDevINI(szSection, rec);
   rec->nDeviceNumber = dwNumber;
   std::strcpy(szRequestedSection, szSection);
+  std::strcpy(rec->szSection, szSection);
   rec->hDriver = dwHandle;
   rec->wDeviceID = wId;
   // Published last, complete: the poll and the dispatcher scan the table without a lock.

@@ -158,6 +158,9 @@ struct DeviceRecord {
 
   // Kept beside the fields above, which stay as they are laid out.
   PollTracking poll;
+  // The profile section the record was loaded from, set at driver open;
+  // model detection saves there.
+  char szSection[kSectionChars];
 };
 
 // A slot of the device table.

@@ -231,6 +231,15 @@ TEST_F(ConfigDialogTest, ChangesReachTheProfileOnlyThroughOkOrSetDefault) {
        {{kMain, Press({IDC_ET_AUTO_EDIT, IDOK})}},
        "VTRID=2 CanCue=0 CanRecord=1 CanAuto=1 CanInsAud=1",
        "VTRName=Sony BVU-800"},
+      {"a device opened meanwhile leaves the dialog its section",
+       "",
+       {{kMain,
+         [this](HWND h) {
+           DriverOpen(u"videotape7", 7, 707);
+           ChooseEntry(h, IDC_VTR_NAME, 19);
+           ClickControl(h, IDOK);
+         }}},
+       "VTRID=19"},
       {"cancel writes nothing",
        "",
        {{kMain,

@@ -151,20 +151,24 @@ TEST_F(ProfileTest, AbsentKeysKeepDefaultsAndNarrowingFollowsTheFieldWidth) {
             0);
 }
 
+// Detection saves to the record's own section, whichever was named last.
 TEST_F(ProfileTest, DetectionChoosesTheFirstRowAndSaves) {
   struct Case {
     DWORD code;
     DWORD row;
     const char* name;
+    const char* lastNamed = "videotape3";
   } cases[] = {{0x2025, 19, "Sony BVW-75"},
                {0xF001, 0, "Orvanta ZDKR"},
                {0x1234, 55, "Sony Generic RS-422 Protocol"},
                {0xFFFF, 55, "Sony Generic RS-422 Protocol"},
                {0x0000, 55, "Sony Generic RS-422 Protocol"},
-               {0x1000, 2, "Sony BVU-800"}};
+               {0x1000, 2, "Sony BVU-800"},
+               {0x2025, 19, "Sony BVW-75", "videotape4"}};
   for (const auto& c : cases) {
-    std::strcpy(szRequestedSection, "videotape3");
+    std::strcpy(szRequestedSection, c.lastNamed);
     DeviceRecord rec = Load("videotape3");
+    std::strcpy(rec.szSection, "videotape3");
     rec.CanEdit = 1;
     SetVTRBallistics(&rec, c.code);
     EXPECT_EQ(rec.VTRID, c.row);
