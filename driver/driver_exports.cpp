@@ -7,8 +7,8 @@ extern "C" {
 
 // The CRT's DLL start-up runs static initialisation first and then calls
 // DllMain, so the core's DllInstanceInit sees a ready runtime.
-BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID lpReserved) {
-  return DllInstanceInit(hInstance, dwReason, lpReserved);
+BOOL WINAPI DllMain(HINSTANCE hInst, DWORD dwReason, LPVOID lpReserved) {
+  return DllInstanceInit(hInst, dwReason, lpReserved);
 }
 
 LRESULT CALLBACK vtrExportDriverProc(DWORD_PTR dwDriverID, HDRVR hDriver, UINT uMsg, LPARAM lParam1,
@@ -22,8 +22,8 @@ void CALLBACK vtrExportTimerProc(HWND hwnd, UINT uMsg, UINT_PTR idEvent, DWORD d
   TimerProc(hwnd, uMsg, idEvent, dwTime);
 }
 
-BOOL WINAPI vtrExportDllInstanceInit(HINSTANCE hInstance, DWORD dwReason, LPVOID lpReserved) {
-  return DllInstanceInit(hInstance, dwReason, lpReserved);
+BOOL WINAPI vtrExportDllInstanceInit(HINSTANCE hInst, DWORD dwReason, LPVOID lpReserved) {
+  return DllInstanceInit(hInst, dwReason, lpReserved);
 }
 
 INT_PTR CALLBACK vtrExportMainConfigDlgProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam) {
