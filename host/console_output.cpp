@@ -2,13 +2,13 @@
 
 #include <cstdio>
 
-#include "host/mci_text.h"
+#include "mci/mci_text.h"
 
 namespace vtr::host {
 namespace {
 
 std::string ErrorFields(DWORD error) {
-  return ",\"error\":" + std::to_string(error) + ",\"text\":" + JsonQuote(ErrorText(error));
+  return ",\"error\":" + std::to_string(error) + ",\"text\":" + JsonQuote(mci::ErrorText(error));
 }
 
 }  // namespace
@@ -45,10 +45,10 @@ std::string JsonQuote(std::string_view s) {
   return out + "\"";
 }
 
-std::string ConsoleOutput::Result(std::string_view command, const CommandResult& r) const {
+std::string ConsoleOutput::Result(std::string_view command, const mci::CommandResult& r) const {
   if (!json_) {
     std::string out = std::string(command) + " -> ";
-    if (!r.ok()) return out + "error " + std::to_string(r.error) + ": " + ErrorText(r.error);
+    if (!r.ok()) return out + "error " + std::to_string(r.error) + ": " + mci::ErrorText(r.error);
     return out + (r.text.empty() ? std::string("ok") : r.text);
   }
   std::string out = "{\"command\":" + JsonQuote(command);
@@ -56,7 +56,8 @@ std::string ConsoleOutput::Result(std::string_view command, const CommandResult&
   return out + ",\"ok\":true" + (r.text.empty() ? "" : ",\"result\":" + JsonQuote(r.text)) + "}";
 }
 
-std::string ConsoleOutput::MessageJson(std::string_view command, const MessageResult& r) const {
+std::string ConsoleOutput::MessageJson(std::string_view command,
+                                       const mci::MessageResult& r) const {
   std::string out = "{\"command\":" + JsonQuote(command) + ",\"ok\":" + (r.ok() ? "true" : "false");
   if (!r.ok()) out += ErrorFields(r.error);
   if (!r.text.empty()) out += ",\"return\":" + JsonQuote(r.text);
@@ -67,7 +68,7 @@ std::string ConsoleOutput::MessageJson(std::string_view command, const MessageRe
 }
 
 std::string ConsoleOutput::Notify(std::string_view command, UINT code) const {
-  std::string name(NotifyCodeName(code));
+  std::string name(mci::NotifyCodeName(code));
   if (!json_) return "notify " + name + ": " + std::string(command);
   return "{\"notify\":" + JsonQuote(name) + ",\"code\":" + std::to_string(code) +
          ",\"command\":" + JsonQuote(command) + "}";

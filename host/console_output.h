@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "host/mci_library.h"
+#include "mci/mci_library.h"
 
 namespace vtr::host {
 
@@ -19,10 +19,10 @@ class ConsoleOutput {
 
   // "CMD -> TEXT" / "CMD -> ok" / "CMD -> error N: TEXT", or
   // {"command":CMD,"ok":true[,"result":TEXT]} / {"command":CMD,"ok":false,"error":N,"text":TEXT}
-  std::string Result(std::string_view command, const CommandResult& r) const;
+  std::string Result(std::string_view command, const mci::CommandResult& r) const;
   // The raw message path's answer in JSON: as Result, plus "return" and
   // "words" (its text form is RunSend's).
-  std::string MessageJson(std::string_view command, const MessageResult& r) const;
+  std::string MessageJson(std::string_view command, const mci::MessageResult& r) const;
   // "notify CODE: CMD" or {"notify":CODE,"code":N,"command":CMD}
   std::string Notify(std::string_view command, UINT code) const;
   // A directive that failed: "LINE -> error: WHY" or {"command":LINE,"ok":false,"text":WHY}

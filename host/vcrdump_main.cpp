@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "host/command_table.h"
+#include "mci/command_table.h"
 #include "vtr_resource/vcr_resources.h"
 
 int main(int argc, char** argv) {
@@ -27,12 +27,12 @@ int main(int argc, char** argv) {
     }
     bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
-  auto loaded = vtr::host::CommandTable::Load(bytes);
-  if (auto* err = std::get_if<vtr::host::TableError>(&loaded)) {
+  auto loaded = vtr::mci::CommandTable::Load(bytes);
+  if (auto* err = std::get_if<vtr::mci::TableError>(&loaded)) {
     std::fprintf(stderr, "vcrdump: invalid table at byte %zu: %s\n", err->offset,
                  err->message.c_str());
     return 1;
   }
-  std::fputs(vtr::host::DumpTable(std::get<vtr::host::CommandTable>(loaded)).c_str(), stdout);
+  std::fputs(vtr::mci::DumpTable(std::get<vtr::mci::CommandTable>(loaded)).c_str(), stdout);
   return 0;
 }

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "config/ballistics.h"
-#include "host/command_table.h"
+#include "mci/command_table.h"
 
 namespace vtr::host {
 namespace {
@@ -17,7 +17,7 @@ std::optional<sim::DeckConfig> ModelConfig(const std::string& model) {
     return sim::DeckConfig::ForModel(static_cast<int>(n));
   for (int row = 0; row < kModelRows - 1; ++row) {
     const VTRBALLISTICS& b = vtrBallistics[row];
-    bool byName = b.szModel != nullptr && ToLowerAscii(b.szModel) == ToLowerAscii(model);
+    bool byName = b.szModel != nullptr && mci::ToLowerAscii(b.szModel) == mci::ToLowerAscii(model);
     if (byName || (number && b.wDeviceType == n)) return sim::DeckConfig::ForModel(row);
   }
   if (number && n <= 0xFFFF) {

@@ -10,10 +10,11 @@
 #include <optional>
 #include <string>
 
-#include "host/command_table.h"
 #include "host/dialog_form.h"
-#include "host/mci_library.h"
-#include "host/mci_text.h"
+#include "host/driver_binding.h"
+#include "mci/command_table.h"
+#include "mci/mci_library.h"
+#include "mci/mci_text.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ void Usage(std::FILE* out) {
 
 // "videotape" plus at most two digits gives "vcr" plus the same digits.
 std::optional<std::string> DeviceOfSection(const std::string& section) {
-  const std::string lower = vtr::host::ToLowerAscii(section);
+  const std::string lower = vtr::mci::ToLowerAscii(section);
   const std::string base = "videotape";
   if (lower.compare(0, base.size(), base) != 0 || lower.size() > base.size() + 2) return {};
   for (std::size_t i = base.size(); i < lower.size(); ++i) {
@@ -63,7 +64,7 @@ int main(int argc, char** argv) {
       named = true;
       const std::string v = argv[++i];
       if (a == "--device") {
-        device = vtr::host::ToLowerAscii(v);
+        device = vtr::mci::ToLowerAscii(v);
       } else if (auto d = DeviceOfSection(v)) {
         device = *d;
       } else {
@@ -89,13 +90,13 @@ int main(int argc, char** argv) {
   vtr::platform::SetDialogUi(&form);
   DWORD err = 0;
   {
-    vtr::host::MciLibrary lib(vtr::host::RealDriver());
+    vtr::mci::MciLibrary lib(vtr::host::RealDriver());
     err = lib.Configure(device, vtr::platform::ConsoleWindow());
   }
   vtr::platform::SetDialogUi(nullptr);
   if (err != 0) {
     std::fprintf(stderr, "vtrconfig: %s: error %u: %s\n", device.c_str(),
-                 static_cast<unsigned>(err), vtr::host::ErrorText(err).c_str());
+                 static_cast<unsigned>(err), vtr::mci::ErrorText(err).c_str());
     return 1;
   }
   if (form.Failed()) {

@@ -27,9 +27,10 @@
 #include "host/dialog_form.h"
 #endif
 #include "host/console_output.h"
-#include "host/mci_library.h"
-#include "host/mci_text.h"
-#include "host/raw_message.h"
+#include "host/driver_binding.h"
+#include "mci/mci_library.h"
+#include "mci/mci_text.h"
+#include "mci/raw_message.h"
 #include "platform/serial_ports.h"
 #ifdef VTR_HAVE_SIM
 #include "host/virtual_deck.h"
@@ -43,10 +44,10 @@
 
 namespace {
 
-using vtr::host::CallbackHandle;
-using vtr::host::CommandResult;
-using vtr::host::MciLibrary;
-using vtr::host::Notification;
+using vtr::mci::CallbackHandle;
+using vtr::mci::CommandResult;
+using vtr::mci::MciLibrary;
+using vtr::mci::Notification;
 
 constexpr int kDefaultSimPort = 2;
 constexpr long kDefaultNotifyTimeoutMs = 30000;
@@ -338,7 +339,7 @@ class Console {
     CommandResult r = WithProgress(line, [&] { return lib_.SendString(line, cb); });
     tDeferred = nullptr;
     if (cb) Placed(cb, r.deviceId, r.ok());
-    if (r.ok() && vtr::host::ToLowerAscii(line).starts_with("open ")) ReadPositionOnce(r.deviceId);
+    if (r.ok() && vtr::mci::ToLowerAscii(line).starts_with("open ")) ReadPositionOnce(r.deviceId);
     PrintLine(gOutput.Result(line, r));
     // The port's own account of a failed open or a lost connection.
     if (const std::string why = vtr::platform::TakePortFailure(); !why.empty()) {
@@ -384,7 +385,7 @@ class Console {
     std::vector<std::string> deferred;
     tDeferred = &deferred;
     CallbackHandle cb;
-    vtr::host::SendOutcome outcome = vtr::host::RunSend(lib_, args, [&] {
+    vtr::mci::SendOutcome outcome = vtr::mci::RunSend(lib_, args, [&] {
       cb = NotifyTo(line);
       return cb;
     });
@@ -439,7 +440,7 @@ class Console {
     return s.substr(b, e - b + 1);
   }
   static bool MentionsNotify(const std::string& line) {
-    std::string lower = vtr::host::ToLowerAscii(line);
+    std::string lower = vtr::mci::ToLowerAscii(line);
     std::size_t at = 0;
     while ((at = lower.find("notify", at)) != std::string::npos) {
       bool startOk = at == 0 || lower[at - 1] == ' ' || lower[at - 1] == '\t';
@@ -637,7 +638,7 @@ int main(int argc, char** argv) {
   }
 #endif
 
-  auto registry = vtr::host::DeviceRegistry::Default();
+  auto registry = vtr::mci::DeviceRegistry::Default();
   for (const auto& [name, params] : opts->devices) registry.Set(name, params);
 
   int status = 0;

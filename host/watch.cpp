@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "host/parser.h"
+#include "mci/parser.h"
 #include "sim/timecode.h"
 
 namespace vtr::host {
@@ -62,12 +62,12 @@ std::string DisplayTimecode(const std::string& position, const std::string& fram
   return buf;
 }
 
-std::optional<DeckSample> SampleDeck(MciLibrary& lib, std::string_view alias,
-                                     CommandResult* failure) {
+std::optional<DeckSample> SampleDeck(mci::MciLibrary& lib, std::string_view alias,
+                                     mci::CommandResult* failure) {
   std::string a(alias);
   std::vector<std::string> answers;
   for (const char* item : {"position", "frame rate", "mode", "speed"}) {
-    CommandResult r = lib.SendString("status " + a + " " + item);
+    mci::CommandResult r = lib.SendString("status " + a + " " + item);
     if (!r.ok()) {
       if (failure != nullptr) *failure = r;
       return std::nullopt;
@@ -89,13 +89,13 @@ std::string FormatSample(const ConsoleOutput& out, std::string_view alias, const
          "  owed: " + owed.value_or("none");
 }
 
-bool RunWatch(MciLibrary& lib, const ConsoleOutput& out, std::string_view alias,
+bool RunWatch(mci::MciLibrary& lib, const ConsoleOutput& out, std::string_view alias,
               const std::function<std::optional<std::string>()>& owed, const WatchIo& io) {
   // Refreshed in place on a terminal; elsewhere one line per refresh.
   const bool inPlace = !out.Json() && isatty(fileno(io.out)) == 1;
   RawKeys keys(io.input);
   for (;;) {
-    CommandResult failure;
+    mci::CommandResult failure;
     auto sample = SampleDeck(lib, alias, &failure);
     if (!sample) {
       if (inPlace) Show(io, "", true);
@@ -120,14 +120,14 @@ bool RunWatch(MciLibrary& lib, const ConsoleOutput& out, std::string_view alias,
 }
 
 std::optional<std::pair<std::string, std::string>> WaitTarget(std::string_view command) {
-  std::vector<Token> tokens;
-  if (Tokenize(command, tokens) != 0 || tokens.size() < 2) return std::nullopt;
-  std::string verb = ToLowerAscii(tokens[0].text);
+  std::vector<mci::Token> tokens;
+  if (mci::Tokenize(command, tokens) != 0 || tokens.size() < 2) return std::nullopt;
+  std::string verb = mci::ToLowerAscii(tokens[0].text);
   if (verb != "seek" && verb != "cue" && verb != "play") return std::nullopt;
   std::optional<std::string> target;
   bool wait = false;
   for (std::size_t i = 2; i < tokens.size(); ++i) {
-    std::string word = tokens[i].quoted ? std::string() : ToLowerAscii(tokens[i].text);
+    std::string word = tokens[i].quoted ? std::string() : mci::ToLowerAscii(tokens[i].text);
     if (word == "wait") wait = true;
     if (word == "to" && i + 1 < tokens.size()) target = tokens[i + 1].text;
   }
@@ -135,14 +135,14 @@ std::optional<std::pair<std::string, std::string>> WaitTarget(std::string_view c
   return std::make_pair(tokens[1].text, *target);
 }
 
-ProgressLine::ProgressLine(MciLibrary& lib, std::string alias, std::string target,
+ProgressLine::ProgressLine(mci::MciLibrary& lib, std::string alias, std::string target,
                            const WatchIo& io)
     : io_(io) {
   thread_ = std::thread([this, &lib, alias = std::move(alias), target = std::move(target)] {
     std::unique_lock lock(mutex_);
     while (!cv_.wait_for(lock, io_.period, [&] { return done_; })) {
       lock.unlock();
-      CommandResult r = lib.SendString("status " + alias + " position");
+      mci::CommandResult r = lib.SendString("status " + alias + " position");
       if (r.ok()) Show(io_, "  " + alias + " position " + r.text + " -> " + target, true);
       lock.lock();
     }

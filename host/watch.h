@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "host/console_output.h"
-#include "host/mci_library.h"
+#include "mci/mci_library.h"
 
 namespace vtr::host {
 
@@ -29,8 +29,8 @@ std::string DisplayTimecode(const std::string& position, const std::string& fram
 
 // Reads the deck through the library; the first failing status's result
 // when the alias is not open or the deck cannot be read.
-std::optional<DeckSample> SampleDeck(MciLibrary& lib, std::string_view alias,
-                                     CommandResult* failure = nullptr);
+std::optional<DeckSample> SampleDeck(mci::MciLibrary& lib, std::string_view alias,
+                                     mci::CommandResult* failure = nullptr);
 
 // "tape  00:00:12:05  playing  speed 1000  owed: play tape to 900 notify",
 // or a JSON object with the same fields.
@@ -47,7 +47,7 @@ struct WatchIo {
 // Shows the deck until a key is pressed; false (with the failure printed)
 // when it cannot be read. `owed` names the notification the console owes
 // the device, if any.
-bool RunWatch(MciLibrary& lib, const ConsoleOutput& out, std::string_view alias,
+bool RunWatch(mci::MciLibrary& lib, const ConsoleOutput& out, std::string_view alias,
               const std::function<std::optional<std::string>()>& owed, const WatchIo& io);
 
 // The alias and target of a command that waits for a position: seek, cue or
@@ -58,7 +58,7 @@ std::optional<std::pair<std::string, std::string>> WaitTarget(std::string_view c
 // `target`, refreshed in place; it clears the line when it ends.
 class ProgressLine {
  public:
-  ProgressLine(MciLibrary& lib, std::string alias, std::string target, const WatchIo& io);
+  ProgressLine(mci::MciLibrary& lib, std::string alias, std::string target, const WatchIo& io);
   ~ProgressLine();
   ProgressLine(const ProgressLine&) = delete;
   ProgressLine& operator=(const ProgressLine&) = delete;

@@ -1,4 +1,4 @@
-// The C interface over the library stand-in (host::MciLibrary) and the
+// The C interface over the library stand-in (mci::MciLibrary) and the
 // embedded virtual deck.
 #include "lib/include/vtr422.h"
 
@@ -14,10 +14,11 @@
 #include <thread>
 #include <vector>
 
-#include "host/mci_library.h"
-#include "host/mci_text.h"
-#include "host/parser.h"
+#include "host/driver_binding.h"
 #include "host/virtual_deck.h"
+#include "mci/mci_library.h"
+#include "mci/mci_text.h"
+#include "mci/parser.h"
 #include "platform/serial_ports.h"
 #include "sim/deck.h"
 
@@ -39,10 +40,10 @@ unsigned Guarded(F&& f) noexcept {
 
 // Whether the command asks for a notification: an unquoted "notify" word.
 bool AsksNotify(const char* command) {
-  std::vector<vtr::host::Token> tokens;
-  if (vtr::host::Tokenize(command, tokens) != 0) return false;
+  std::vector<vtr::mci::Token> tokens;
+  if (vtr::mci::Tokenize(command, tokens) != 0) return false;
   for (const auto& t : tokens) {
-    if (!t.quoted && vtr::host::ToLowerAscii(t.text) == "notify") return true;
+    if (!t.quoted && vtr::mci::ToLowerAscii(t.text) == "notify") return true;
   }
   return false;
 }
@@ -104,18 +105,18 @@ struct vtr_library {
   }
 
   // A callback handle that posts the command's one notification to `fn`.
-  vtr::host::CallbackHandle Receiver(vtr_notify_fn fn, void* user) {
+  vtr::mci::CallbackHandle Receiver(vtr_notify_fn fn, void* user) {
     auto self = std::make_shared<std::atomic<DWORD_PTR>>(0);
-    vtr::host::CallbackHandle cb =
-        lib.RegisterCallback([this, self, fn, user](const vtr::host::Notification& n) {
-          lib.UnregisterCallback(vtr::host::CallbackHandle{self->load()});
+    vtr::mci::CallbackHandle cb =
+        lib.RegisterCallback([this, self, fn, user](const vtr::mci::Notification& n) {
+          lib.UnregisterCallback(vtr::mci::CallbackHandle{self->load()});
           Post({fn, user, n.deviceId, n.code});
         });
     self->store(cb.value);
     return cb;
   }
 
-  vtr::host::MciLibrary lib;
+  vtr::mci::MciLibrary lib;
   std::mutex queueMutex;
   std::condition_variable queueCv;
   std::deque<Posted> queue;
@@ -153,9 +154,9 @@ unsigned vtr_send_string(vtr_library* lib, const char* command, char* ret, size_
   if (command == nullptr) return MCIERR_MISSING_COMMAND_STRING;
   return Guarded([&]() -> unsigned {
     CopyOut({}, ret, ret_len);
-    vtr::host::CallbackHandle cb;
+    vtr::mci::CallbackHandle cb;
     if (notify_fn != nullptr && AsksNotify(command)) cb = lib->Receiver(notify_fn, user);
-    vtr::host::CommandResult r = lib->lib.SendString(command, cb);
+    vtr::mci::CommandResult r = lib->lib.SendString(command, cb);
     if (!r.ok()) {
       if (cb) lib->lib.UnregisterCallback(cb);
       return r.error;
@@ -169,13 +170,13 @@ unsigned vtr_send_command(vtr_library* lib, unsigned device_id, unsigned msg, ui
   if (lib == nullptr || (words == nullptr && n != 0)) return MCIERR_NULL_PARAMETER_BLOCK;
   return Guarded([&]() -> unsigned {
     std::vector<DWORD_PTR> in(words, words + n);
-    vtr::host::CallbackHandle cb;
+    vtr::mci::CallbackHandle cb;
     if (notify_fn != nullptr && (flags & MCI_NOTIFY) != 0) {
       cb = lib->Receiver(notify_fn, user);
       if (in.empty()) in.push_back(0);
       in[0] = cb.value;
     }
-    vtr::host::MessageResult r = lib->lib.SendCommand(device_id, msg, flags, in);
+    vtr::mci::MessageResult r = lib->lib.SendCommand(device_id, msg, flags, in);
     if (!r.ok() && cb) lib->lib.UnregisterCallback(cb);
     for (std::size_t i = 0; i < n && i < r.words.size(); ++i) words[i] = r.words[i];
     return r.error;
@@ -199,7 +200,7 @@ unsigned vtr_break(vtr_library* lib, unsigned device_id) {
 
 size_t vtr_error_text(unsigned code, char* buf, size_t len) {
   try {
-    std::string text = vtr::host::ErrorText(code);
+    std::string text = vtr::mci::ErrorText(code);
     CopyOut(text, buf, len);
     return text.size();
   } catch (...) {

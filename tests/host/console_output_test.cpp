@@ -13,8 +13,8 @@ namespace {
 
 TEST(ConsoleOutput, TextAndJsonForms) {
   const ConsoleOutput text(false), json(true);
-  const CommandResult ok{0, "stopped", 1}, done{0, "", 1};
-  const MessageResult raw{0, 0, {0, 77, 2}, "77"};
+  const mci::CommandResult ok{0, "stopped", 1}, done{0, "", 1};
+  const mci::MessageResult raw{0, 0, {0, 77, 2}, "77"};
   const DeckSample sample{"365", "00:00:12:05", "playing", "1000"};
   struct Row {
     std::string got, want;

@@ -5,7 +5,7 @@
 #include "platform/mci_host.h"
 #include "vtr_resource/vcr_resources.h"
 
-namespace vtr::host::testing {
+namespace vtr::mci::testing {
 namespace {
 FakeDriver* gFake = nullptr;
 int gModuleTag;
@@ -104,4 +104,4 @@ void FakeDriver::Clear() {
   calls_.clear();
 }
 
-}  // namespace vtr::host::testing
+}  // namespace vtr::mci::testing

@@ -6,9 +6,9 @@
 #include <mutex>
 #include <vector>
 
-#include "host/mci_library.h"
+#include "mci/mci_library.h"
 
-namespace vtr::host::testing {
+namespace vtr::mci::testing {
 
 struct DriverCall {
   DWORD_PTR driverId = 0;
@@ -46,4 +46,4 @@ class FakeDriver {
   std::vector<DriverCall> calls_;
 };
 
-}  // namespace vtr::host::testing
+}  // namespace vtr::mci::testing

@@ -5,7 +5,7 @@
 
 #include "tests/host/fake_driver.h"
 
-namespace vtr::host::testing {
+namespace vtr::mci::testing {
 
 int FuzzOneInput(const std::uint8_t* data, std::size_t size) {
   static FakeDriver fake;
@@ -28,4 +28,4 @@ int FuzzOneInput(const std::uint8_t* data, std::size_t size) {
   return static_cast<int>(r.error & 0);
 }
 
-}  // namespace vtr::host::testing
+}  // namespace vtr::mci::testing

@@ -5,6 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace vtr::host::testing {
+namespace vtr::mci::testing {
 int FuzzOneInput(const std::uint8_t* data, std::size_t size);
 }

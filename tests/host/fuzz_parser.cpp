@@ -5,5 +5,5 @@
 #include "tests/host/fuzz_entry.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  return vtr::host::testing::FuzzOneInput(data, size);
+  return vtr::mci::testing::FuzzOneInput(data, size);
 }

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "host/command_table.h"
+#include "mci/command_table.h"
 #include "tests/host/fuzz_entry.h"
 #include "vtr_resource/vcr_resources.h"
 
-namespace vtr::host::testing {
+namespace vtr::mci::testing {
 namespace {
 
 std::vector<std::string> Words() {
@@ -66,4 +66,4 @@ TEST(ParserFuzz, GeneratedAndMutatedCommandsNeverCrash) {
 }
 
 }  // namespace
-}  // namespace vtr::host::testing
+}  // namespace vtr::mci::testing

@@ -7,13 +7,13 @@
 #include <thread>
 
 #include "commands/handlers.h"
-#include "host/mci_library.h"
-#include "host/mci_text.h"
-#include "host/raw_message.h"
+#include "mci/mci_library.h"
+#include "mci/mci_text.h"
+#include "mci/raw_message.h"
 #include "record/parms.h"
 #include "tests/host/fake_driver.h"
 
-namespace vtr::host {
+namespace vtr::mci {
 namespace {
 
 using testing::DriverCall;
@@ -366,4 +366,4 @@ TEST(MciText, ErrorTextsForEveryCode) {
 }
 
 }  // namespace
-}  // namespace vtr::host
+}  // namespace vtr::mci

@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "host/parser.h"
+#include "mci/parser.h"
 #include "platform/mci_host.h"
 #include "record/parms.h"
 #include "vtr_resource/vcr_resources.h"
 
-namespace vtr::host {
+namespace vtr::mci {
 namespace {
 
 const CommandTable& Vcr() {
@@ -220,4 +220,4 @@ TEST(ParseArguments, EveryItemOfEveryCommand) {
 }
 
 }  // namespace
-}  // namespace vtr::host
+}  // namespace vtr::mci

@@ -11,14 +11,15 @@
 #include <vector>
 
 #include "driver/driver.h"
-#include "host/mci_library.h"
+#include "host/driver_binding.h"
+#include "mci/mci_library.h"
 #include "platform/clock.h"
 #include "platform/serial_ports.h"
 #include "record/parms.h"
 #include "sim/deck.h"
 #include "tests/support/driver_fixture.h"
 
-namespace vtr::host {
+namespace vtr::mci {
 namespace {
 
 constexpr int kPort = 2;
@@ -38,7 +39,7 @@ class StatusTest : public ::testing::Test {
     profile_.WriteIni("[videotape]\nVTRID=19\n" + ini);
     deck_ = std::make_shared<sim::Deck>(cfg);
     platform::BindVirtualPort(kPort, deck_);
-    lib_.emplace(RealDriver());
+    lib_.emplace(host::RealDriver());
     ASSERT_EQ(lib_->SendString("open vcr alias tape").error, 0u);
     deck_->ClearTrace();
   }
@@ -197,4 +198,4 @@ TEST_F(StatusTest, EscapeSendsAllButTheLastByteAsAFrame) {
 }
 
 }  // namespace
-}  // namespace vtr::host
+}  // namespace vtr::mci

@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "host/command_table.h"
+#include "mci/command_table.h"
 #include "vtr_resource/vcr_resources.h"
 
-namespace vtr::host {
+namespace vtr::mci {
 namespace {
 
 std::vector<std::uint8_t> Entry(std::u16string_view keyword, DWORD value, std::uint16_t type) {
@@ -84,4 +84,4 @@ TEST(TableValidator, EveryTruncationOfTheVcrTableIsRejected) {
 }
 
 }  // namespace
-}  // namespace vtr::host
+}  // namespace vtr::mci

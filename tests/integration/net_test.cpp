@@ -18,7 +18,8 @@
 #include <string>
 #include <thread>
 
-#include "host/mci_library.h"
+#include "host/driver_binding.h"
+#include "mci/mci_library.h"
 #include "platform/clock.h"
 #include "platform/serial_ports.h"
 #include "tests/integration/child_process.h"
@@ -179,7 +180,7 @@ TEST_F(NetTierTest, KilledServerFailsLikeAVanishedTerminalAndALaterOpenReconnect
     vtr::platform::BindPortPath(kCom, server ? server->Url(telnet) : tty);
     vtr::test::TempProfileDir profile;
     profile.WriteIni("[videotape]\nVTRID=19\nComPort=5\n");
-    vtr::host::MciLibrary lib(vtr::host::RealDriver());
+    vtr::mci::MciLibrary lib(vtr::host::RealDriver());
     ASSERT_EQ(lib.SendString("open vcr alias tape").error, 0u) << mode;
 
     if (server) {

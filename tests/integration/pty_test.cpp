@@ -15,9 +15,10 @@
 #include <vector>
 
 #include "driver/driver.h"
-#include "host/mci_library.h"
+#include "host/driver_binding.h"
 #include "link/frames.h"
 #include "link/serial.h"
+#include "mci/mci_library.h"
 #include "platform/clock.h"
 #include "platform/mci_host.h"
 #include "platform/serial_ports.h"
@@ -93,8 +94,8 @@ TEST_F(PtyTest, NotifiedPlayBetweenPositionsThroughTheLibrary) {
   std::condition_variable cv;
   std::vector<UINT> codes;
   {
-    vtr::host::MciLibrary lib(vtr::host::RealDriver());
-    auto cb = lib.RegisterCallback([&](const vtr::host::Notification& n) {
+    vtr::mci::MciLibrary lib(vtr::host::RealDriver());
+    auto cb = lib.RegisterCallback([&](const vtr::mci::Notification& n) {
       std::lock_guard lock(mu);
       codes.push_back(n.code);
       cv.notify_all();
@@ -107,7 +108,7 @@ TEST_F(PtyTest, NotifiedPlayBetweenPositionsThroughTheLibrary) {
           << "no notification within 15 s";
     }
     // Paused just past the end point.
-    const vtr::host::CommandResult pos = lib.SendString("status tape position");
+    const vtr::mci::CommandResult pos = lib.SendString("status tape position");
     ASSERT_EQ(pos.error, 0u);
     EXPECT_GE(std::stoi(pos.text), 160);
     EXPECT_LT(std::stoi(pos.text), 190);
@@ -125,7 +126,7 @@ TEST_F(PtyTest, OpenNeverDeliversACorruptBlock) {
   ASSERT_NO_FATAL_FAILURE(StartDeck({"--pacing", "--trace"}, trace));
   profile.WriteIni("[videotape]\nVTRID=19\nComPort=5\n");
   {
-    vtr::host::MciLibrary lib(vtr::host::RealDriver());
+    vtr::mci::MciLibrary lib(vtr::host::RealDriver());
     for (int i = 0; i < 10; ++i) {
       ASSERT_EQ(lib.SendString("open vcr alias tape").error, 0u) << i;
       ASSERT_EQ(lib.SendString("close tape").error, 0u) << i;

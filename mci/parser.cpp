@@ -1,11 +1,11 @@
-#include "host/parser.h"
+#include "mci/parser.h"
 
 #include <cstring>
 #include <limits>
 
 #include "platform/mci_host.h"
 
-namespace vtr::host {
+namespace vtr::mci {
 
 void ParamBlock::PutWord(std::size_t offset, DWORD value) {
   if (offset + sizeof value <= bytes_.size()) std::memcpy(&bytes_[offset], &value, sizeof value);
@@ -232,4 +232,4 @@ DWORD ParseArguments(const CommandDef& command, std::span<const Token> args, DWO
   return 0;
 }
 
-}  // namespace vtr::host
+}  // namespace vtr::mci

@@ -1,12 +1,12 @@
-#include "host/raw_message.h"
+#include "mci/raw_message.h"
 
 #include <algorithm>
 #include <charconv>
 #include <optional>
 
-#include "host/mci_text.h"
+#include "mci/mci_text.h"
 
-namespace vtr::host {
+namespace vtr::mci {
 namespace {
 
 std::optional<DWORD> ParseWord(std::string_view text) {
@@ -105,4 +105,4 @@ SendOutcome RunSend(MciLibrary& lib, std::string_view args,
   return {r.ok(), FormatMessageResult(r), r, *id};
 }
 
-}  // namespace vtr::host
+}  // namespace vtr::mci

@@ -1,11 +1,11 @@
-#include "host/command_table.h"
+#include "mci/command_table.h"
 
 #include <algorithm>
 #include <cstdio>
 
 #include "platform/mci_host.h"
 
-namespace vtr::host {
+namespace vtr::mci {
 namespace {
 
 struct Reader {
@@ -234,4 +234,4 @@ std::string DumpTable(const CommandTable& table) {
   return out;
 }
 
-}  // namespace vtr::host
+}  // namespace vtr::mci

@@ -1,4 +1,4 @@
-#include "host/mci_text.h"
+#include "mci/mci_text.h"
 
 #include <array>
 #include <cstdio>
@@ -6,7 +6,7 @@
 
 #include "platform/mci_host.h"
 
-namespace vtr::host {
+namespace vtr::mci {
 namespace {
 
 constexpr std::array<std::pair<unsigned, const char*>, 53> kErrors{{
@@ -163,4 +163,4 @@ std::string FormatReturn(const CommandDef& command, DWORD result, const ParamBlo
   return std::to_string(static_cast<std::int32_t>(value));
 }
 
-}  // namespace vtr::host
+}  // namespace vtr::mci

@@ -7,11 +7,11 @@
 #include <string>
 #include <string_view>
 
-#include "host/command_table.h"
-#include "host/parser.h"
+#include "mci/command_table.h"
+#include "mci/parser.h"
 #include "platform/win32.h"
 
-namespace vtr::host {
+namespace vtr::mci {
 
 // The library's text for an MCI error code (low 16 bits of `error`);
 // "Unknown MCI error N." when none.
@@ -32,4 +32,4 @@ std::string FormatReturn(const CommandDef& command, DWORD result, const ParamBlo
 // MCI_RESOURCE_DRIVER: the resource id is the driver's even when it is a mode.
 inline constexpr DWORD kMciResourceDriver = 0x00100000u;
 
-}  // namespace vtr::host
+}  // namespace vtr::mci

@@ -12,10 +12,10 @@
 #include <string_view>
 #include <vector>
 
-#include "host/command_table.h"
+#include "mci/command_table.h"
 #include "platform/win32.h"
 
-namespace vtr::host {
+namespace vtr::mci {
 
 // The parameter block handed to the driver: zeroed, larger than any table's
 // slots because some handlers write answer words after them. Strings live
@@ -65,4 +65,4 @@ std::optional<DWORD> ParseInteger(std::string_view text);
 DWORD ParseArguments(const CommandDef& command, std::span<const Token> args, DWORD& flags,
                      ParamBlock& block);
 
-}  // namespace vtr::host
+}  // namespace vtr::mci

@@ -11,9 +11,9 @@
 #include <variant>
 #include <vector>
 
-#include "host/mci_library.h"
+#include "mci/mci_library.h"
 
-namespace vtr::host {
+namespace vtr::mci {
 
 struct SendRequest {
   std::string alias;
@@ -40,4 +40,4 @@ struct SendOutcome {
 SendOutcome RunSend(MciLibrary& lib, std::string_view args,
                     const std::function<CallbackHandle()>& notifyTo);
 
-}  // namespace vtr::host
+}  // namespace vtr::mci

@@ -14,7 +14,7 @@
 
 #include "platform/win32.h"
 
-namespace vtr::host {
+namespace vtr::mci {
 
 enum class EntryType : std::uint16_t {
   kCommandHead = 0,
@@ -109,4 +109,4 @@ std::string ToLowerAscii(std::string_view s);
 // Prints the table, one entry a line, commands indented (what vcrdump shows).
 std::string DumpTable(const CommandTable& table);
 
-}  // namespace vtr::host
+}  // namespace vtr::mci

@@ -17,23 +17,21 @@
 #include <string_view>
 #include <vector>
 
-#include "host/command_table.h"
-#include "host/parser.h"
+#include "mci/command_table.h"
+#include "mci/parser.h"
 #include "platform/mci_host.h"
 #include "platform/win32.h"
 
-namespace vtr::host {
+namespace vtr::mci {
 
-// The driver module's entry points; tests pass a fake.
+// The driver module's entry points: the only way the library reaches a
+// driver. Programs pass the real driver's, tests a fake.
 struct DriverModuleEntry {
   BOOL (*instanceInit)(HINSTANCE, DWORD, LPVOID) = nullptr;
   LRESULT (*driverProc)(DWORD_PTR, HDRVR, UINT, LPARAM, LPARAM) = nullptr;
   void (*registerResources)() = nullptr;  // maps the module's resource section
   HINSTANCE module = nullptr;
 };
-
-// The real driver of vtr_core (defined in driver_binding.cpp).
-DriverModuleEntry RealDriver();
 
 // Installed MCI devices: name ("vcr", "vcr1" ...) -> parameter string, in
 // installation order, like the [mci] section of the system profile.
@@ -200,4 +198,4 @@ class MciLibrary final : public platform::MciHost {
   DWORD_PTR queryDriverId_ = 0;
 };
 
-}  // namespace vtr::host
+}  // namespace vtr::mci

@@ -1,11 +1,11 @@
-#include "host/mci_library.h"
+#include "mci/mci_library.h"
 
 #include <algorithm>
 
-#include "host/mci_text.h"
-#include "vtr_host/core_resources.h"
+#include "mci/mci_text.h"
+#include "vtr_mci/core_resources.h"
 
-namespace vtr::host {
+namespace vtr::mci {
 namespace {
 
 constexpr DWORD kSysInfoQuantity = 0x100u;
@@ -622,4 +622,4 @@ BOOL MciLibrary::SetDriverData(UINT deviceId, DWORD_PTR data) {
   return TRUE;
 }
 
-}  // namespace vtr::host
+}  // namespace vtr::mci
