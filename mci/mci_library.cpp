@@ -194,15 +194,27 @@ CommandResult MciLibrary::Driver(const DevicePtr& device, const CommandDef& def,
   ParamBlock block;
   if (DWORD err = ParseArguments(def, args, flags, block)) return {err, {}, device->id};
   block.PutPointer(0, callback.value);
-  if (def.returns == ReturnKind::kString) block.PutReturnBuffer(def.returnSlot);
-  ++device->running;
-  auto result = static_cast<DWORD>(Proc(device->driverId, device->hDriver, def.message,
-                                        static_cast<LPARAM>(flags), block.Bind()));
-  if (--device->running == 0) device->breakRequests = 0;
-  CommandResult out{result & 0xFFFFu, {}, device->id};
-  if (out.error == 0) {
+  Answer answer = CallDriver(*device, &def, def.message, flags, block);
+  return {answer.result & 0xFFFFu, std::move(answer.text), device->id};
+}
+
+MciLibrary::Answer MciLibrary::CallDriver(Device& device, const CommandDef* def, UINT message,
+                                          DWORD flags, ParamBlock& block) {
+  // A caller's own text buffer is the caller's to read; only the library's is
+  // turned into the return text.
+  const bool ownBuffer =
+      def != nullptr && def->returns == ReturnKind::kString && block.Pointer(def->returnSlot) == 0;
+  if (ownBuffer) block.PutReturnBuffer(def->returnSlot);
+  // Counted as running, the command sees a break request in its yields.
+  ++device.running;
+  auto result = static_cast<DWORD>(
+      Proc(device.driverId, device.hDriver, message, static_cast<LPARAM>(flags), block.Bind()));
+  if (--device.running == 0) device.breakRequests = 0;
+  Answer out{result, {}};
+  if ((result & 0xFFFFu) == 0 && def != nullptr &&
+      (def->returns == ReturnKind::kInteger || ownBuffer)) {
     out.text =
-        FormatReturn(def, result, block, [](UINT id) { return platform::LoadModuleString(id); });
+        FormatReturn(*def, result, block, [](UINT id) { return platform::LoadModuleString(id); });
   }
   return out;
 }
@@ -247,22 +259,10 @@ MessageResult MciLibrary::SendCommand(UINT deviceId, UINT message, DWORD flags,
     CommandResult closed = Close({device}, flags, CallbackHandle{block.Pointer(0)});
     return {closed.error, closed.error, {}, {}};
   }
-  bool ownBuffer =
-      def != nullptr && def->returns == ReturnKind::kString && block.Pointer(def->returnSlot) == 0;
-  if (ownBuffer) block.PutReturnBuffer(def->returnSlot);
-
-  ++device->running;
-  auto result = static_cast<DWORD>(
-      Proc(device->driverId, device->hDriver, message, static_cast<LPARAM>(flags), block.Bind()));
-  if (--device->running == 0) device->breakRequests = 0;
-
-  MessageResult out{result & 0xFFFFu, result, {}, {}};
+  Answer answer = CallDriver(*device, def, message, flags, block);
+  MessageResult out{answer.result & 0xFFFFu, answer.result, {}, std::move(answer.text)};
   for (const BlockSlot& s : slots) {
     out.words.push_back(s.size == kPointerSlot ? block.Pointer(s.offset) : block.Word(s.offset));
-  }
-  if (out.error == 0 && def != nullptr && (def->returns == ReturnKind::kInteger || ownBuffer)) {
-    out.text =
-        FormatReturn(*def, result, block, [](UINT id) { return platform::LoadModuleString(id); });
   }
   return out;
 }
@@ -401,10 +401,7 @@ CommandResult MciLibrary::Open(std::span<const Token> tokens, CallbackHandle cal
 
   block.PutPointer(0, callback.value);
   block.PutWord(def.returnSlot, device->id);
-  ++device->running;
-  auto result = static_cast<DWORD>(
-      Proc(driverId, device->hDriver, MCI_OPEN_DRIVER, static_cast<LPARAM>(flags), block.Bind()));
-  if (--device->running == 0) device->breakRequests = 0;
+  const DWORD result = CallDriver(*device, nullptr, MCI_OPEN_DRIVER, flags, block).result;
   if ((result & 0xFFFFu) != 0) {
     Proc(driverId, device->hDriver, DRV_CLOSE, 0, 0);
     forget();

@@ -173,6 +173,17 @@ class MciLibrary final : public platform::MciHost {
                       CallbackHandle callback);
   CommandResult Driver(const DevicePtr& device, const CommandDef& def, std::span<const Token> args,
                        CallbackHandle callback);
+  // What the driver answered a command: its whole result and, for a
+  // successful command that returns something, the return as text.
+  struct Answer {
+    DWORD result = 0;
+    std::string text;
+  };
+  // Sends one command of `device` to the driver, for the string and the raw
+  // message paths and the open alike. `def` (none for a message the table
+  // lacks) decides the return buffer and the text.
+  Answer CallDriver(Device& device, const CommandDef* def, UINT message, DWORD flags,
+                    ParamBlock& block);
   DWORD LoadModule();   // lifecycle_ held
   void UnloadModule();  // lifecycle_ held
   LRESULT Proc(DWORD_PTR id, HDRVR h, UINT msg, LPARAM p1, LPARAM p2) const;
