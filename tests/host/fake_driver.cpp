@@ -38,12 +38,10 @@ LRESULT FakeDriver::Proc(DWORD_PTR id, HDRVR, UINT msg, LPARAM p1, LPARAM p2) {
   LRESULT result = 0;
   switch (msg) {
     case DRV_LOAD:
-      if (f->failLoad) {
-        result = 0;
-        break;
-      }
-      f->loadedTable = mciLoadCommandResource(reinterpret_cast<HINSTANCE>(&gModuleTag), u"vcr", 0);
-      result = f->loadedTable == MCI_NO_COMMAND_TABLE ? 0 : 1;
+      if (!f->failLoad)
+        f->loadedTable =
+            mciLoadCommandResource(reinterpret_cast<HINSTANCE>(&gModuleTag), u"vcr", 0);
+      result = !f->failLoad && f->loadedTable != MCI_NO_COMMAND_TABLE;
       break;
     case DRV_FREE:
       mciFreeCommandResource(f->loadedTable);
@@ -94,10 +92,6 @@ std::vector<UINT> FakeDriver::Messages() const {
   std::vector<UINT> out;
   for (const auto& c : calls_) out.push_back(c.message);
   return out;
-}
-DriverCall FakeDriver::LastCall() const {
-  std::lock_guard lock(mutex_);
-  return calls_.empty() ? DriverCall{} : calls_.back();
 }
 void FakeDriver::Clear() {
   std::lock_guard lock(mutex_);

@@ -26,11 +26,10 @@ class FakeDriver {
 
   std::vector<DriverCall> Calls() const;
   std::vector<UINT> Messages() const;
-  DriverCall LastCall() const;
   void Clear();
 
-  // What the next MCI command answers (result, and the word put in the return
-  // slot at `returnOffset`); by default 0 and nothing written.
+  // What an MCI command answers; it may write into the block. By default 0
+  // and nothing written.
   std::function<LRESULT(const DriverCall&, std::uint8_t* block)> onCommand;
   bool failLoad = false;
   bool failOpen = false;
