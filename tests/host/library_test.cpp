@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstring>
 #include <thread>
+#include <tuple>
 
 #include "mci/mci_library.h"
 #include "mci/mci_text.h"
@@ -69,23 +70,19 @@ TEST_F(LibraryTest, LifeCycle) {
 }
 
 TEST_F(LibraryTest, DriverFailuresUndoTheOpen) {
-  struct Row {
-    bool failLoad, failOpen;
-    LRESULT openDriver;  // what MCI_OPEN_DRIVER answers
-    DWORD error;
-  };
-  const Row rows[] = {{false, false, MCIERR_HARDWARE, MCIERR_HARDWARE},
-                      {false, true, 0, MCIERR_CANNOT_LOAD_DRIVER},
-                      {true, false, 0, MCIERR_CANNOT_LOAD_DRIVER}};
-  for (const Row& row : rows) {
-    fake.failLoad = row.failLoad;
-    fake.failOpen = row.failOpen;
-    fake.onCommand = [&row](const DriverCall&, std::uint8_t*) { return row.openDriver; };
-    EXPECT_EQ(Send("open vcr alias tape").error, row.error);
+  // DRV_LOAD fails; DRV_OPEN fails; MCI_OPEN_DRIVER answers an error.
+  using Row = std::tuple<bool, bool, LRESULT, DWORD>;
+  for (const Row& row : {Row{true, false, 0, MCIERR_CANNOT_LOAD_DRIVER},
+                         Row{false, true, 0, MCIERR_CANNOT_LOAD_DRIVER},
+                         Row{false, false, MCIERR_HARDWARE, MCIERR_HARDWARE}}) {
+    std::tie(fake.failLoad, fake.failOpen, std::ignore, std::ignore) = row;
+    fake.onCommand = [answer = std::get<2>(row)](const DriverCall&, std::uint8_t*) {
+      return answer;
+    };
+    EXPECT_EQ(Send("open vcr alias tape").error, std::get<3>(row));
     EXPECT_FALSE(lib.ModuleLoaded());
     EXPECT_FALSE(lib.DeviceIdOf("tape"));
   }
-  fake.onCommand = nullptr;
 }
 
 // Command strings in order, with "tape" (vcr) open: the library's own

@@ -65,6 +65,8 @@ TEST(ParseArguments, ItemsLandInTheDriversSlots) {
     DWORD value;
   };
   const std::vector<Row> rows{
+      {"play", "from 1000 to 2000 notify", MCI_FROM | MCI_TO | MCI_NOTIFY,
+       offsetof(VTR_PLAY_PARMS, dwTo), 2000},
       {"play", "at 7 reverse scan", 0x20000 | 0x10000 | 0x40000, offsetof(VTR_PLAY_PARMS, dwAt), 7},
       {"record", "from 1:2:3:4 insert", MCI_FROM | 0x100, offsetof(VTR_RECORD_PARMS, dwFrom),
        0x04030201},
