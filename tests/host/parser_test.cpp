@@ -55,7 +55,7 @@ TEST(ParseInteger, DecimalSignedAndColonFields) {
   }
 }
 
-// Slots where the driver's handlers read them: offsets from driver/parms.h.
+// Slots where the driver's handlers read them: offsets from record/parms.h.
 TEST(ParseArguments, ItemsLandInTheDriversSlots) {
   struct Row {
     const char* verb;
