@@ -11,14 +11,26 @@ build:
 	cmake --preset $(PRESET) >/dev/null
 	cmake --build --preset $(PRESET) -j $(JOBS)
 
-# Library, header, pkg-config file, vtrctl, vtrsim and man pages under PREFIX.
+# Library, header, pkg-config file, CMake package, vtrctl, vtrsim, vtrconfig
+# and man pages under PREFIX.
 PREFIX ?= /usr/local
 install: build
 	cmake --install build/$(PRESET) --prefix $(PREFIX)
 
-# The Debian package (build/PRESET/vtr422_VERSION_ARCH.deb).
-package: build
-	cd build/$(PRESET) && cpack -G DEB
+# The Debian packages libvtr422-0, libvtr422-dev and vtr422-tools
+# (build/deb/*.deb): a /usr build with Debian's build flags, without the tests.
+DEB_BUILD = build/deb
+package: export DEB_BUILD_MAINT_OPTIONS = hardening=+all
+package:
+	@.ci/deps package
+	cmake -S . -B $(DEB_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=None -DCMAKE_INSTALL_PREFIX=/usr \
+	  -DVTR_BUILD_TESTS=OFF -DVTR_BUILD_BENCH=OFF -DVTR_PACKAGE_DEBIAN=ON \
+	  "-DCMAKE_CXX_FLAGS=$$(dpkg-buildflags --get CXXFLAGS) $$(dpkg-buildflags --get CPPFLAGS)" \
+	  "-DCMAKE_EXE_LINKER_FLAGS=$$(dpkg-buildflags --get LDFLAGS)" \
+	  "-DCMAKE_SHARED_LINKER_FLAGS=$$(dpkg-buildflags --get LDFLAGS)" >/dev/null
+	cmake --build $(DEB_BUILD) -j $(JOBS)
+	rm -f $(DEB_BUILD)/*.deb
+	cd $(DEB_BUILD) && cpack -G DEB
 
 # The main job: vtrctl against the embedded virtual deck.
 demo: build
