@@ -1,24 +1,40 @@
 #!/usr/bin/env bash
-# Installs the build into a fresh prefix, builds the C example against it with
-# pkg-config and runs it against the embedded virtual deck.
-# Usage: c_example_test.sh BUILD_DIR SOURCE_DIR   (exit 77: skipped)
+# Builds the C example against an installed libvtr422, once with pkg-config and
+# once with the CMake package (find_package(vtr422 CONFIG)), and runs both
+# against the embedded virtual deck.
+# Usage: c_example_test.sh BUILD_DIR SOURCE_DIR [ROOT]   (exit 77: skipped)
+#   Without ROOT the build is installed into a fresh prefix first. ROOT is a
+#   tree installed for /usr as it is, e.g. the .deb files unpacked into it.
 set -euo pipefail
-build=$1 src=$2
-for tool in pkg-config cc; do
+build=$1 src=$2 root=${3:-}
+for tool in pkg-config cc cmake; do
   command -v $tool >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
 done
-prefix=$(mktemp -d)
-trap 'rm -rf "$prefix"' EXIT
-cmake --install "$build" --prefix "$prefix" >/dev/null
-for f in bin/vtrctl bin/vtrsim include/vtr422.h share/man/man1/vtrctl.1 share/man/man1/vtrsim.1 \
-         share/man/man3/vtr422.3; do
-  [ -f "$prefix/$f" ] || { echo "not installed: $f"; exit 1; }
-done
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+if [ -n "$root" ]; then
+  prefix=$root/usr
+  export PKG_CONFIG_SYSROOT_DIR=$root
+else
+  prefix=$work/prefix
+  cmake --install "$build" --prefix "$prefix" >/dev/null
+  for f in bin/vtrctl bin/vtrsim bin/vtrconfig include/vtr422.h share/man/man1/vtrctl.1.gz \
+           share/man/man1/vtrsim.1.gz share/man/man1/vtrconfig.1.gz share/man/man3/vtr422.3.gz \
+           share/man/man3/vtr_close_library.3.gz; do
+    [ -e "$prefix/$f" ] || { echo "not installed: $f"; exit 1; }
+  done
+fi
 pc=$(find "$prefix" -name vtr422.pc)
-libdir=$(PKG_CONFIG_PATH=$(dirname "$pc") pkg-config --variable=libdir vtr422)
+export PKG_CONFIG_PATH=$(dirname "$pc")
+libdir=$(dirname "$(find "$prefix" -name libvtr422.so.0)")
 # The header compiles as C99 without warnings.
 cc -std=c99 -Wall -Wextra -pedantic -Werror "$src/examples/c/play_to.c" \
-   $(PKG_CONFIG_PATH=$(dirname "$pc") pkg-config --cflags --libs vtr422) -lpthread -o "$prefix/play_to"
-out=$(VTR422_PROFILE_DIR="$prefix/profile" LD_LIBRARY_PATH="$libdir" "$prefix/play_to")
-echo "$out"
-grep -qx 'notify successful' <<<"$out"
+   $(pkg-config --cflags --libs vtr422) -lpthread -o "$work/play_to"
+cmake -S "$src/examples/c" -B "$work/cmake" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+cmake --build "$work/cmake" >/dev/null
+for prog in play_to cmake/play_to; do
+  echo "== $prog"
+  out=$(VTR422_PROFILE_DIR="$work/profile" LD_LIBRARY_PATH="$libdir" "$work/$prog")
+  echo "$out"
+  grep -qx 'notify successful' <<<"$out"
+done
