@@ -32,9 +32,16 @@ package:
 	rm -f $(DEB_BUILD)/*.deb
 	cd $(DEB_BUILD) && cpack -G DEB
 
-# The main job: vtrctl against the embedded virtual deck.
-demo: build
+# The main job: vtrctl against its embedded virtual deck. Builds vtrctl alone.
+demo:
+	@.ci/deps
+	cmake --preset $(PRESET) >/dev/null
+	cmake --build --preset $(PRESET) --target vtrctl -j $(JOBS)
 	./build/$(PRESET)/host/vtrctl --sim --script docs/demo.vtr
+	@echo
+	@echo "Next: build/$(PRESET)/host/vtrctl --sim   # the same deck at a prompt: open vcr alias tape, .watch tape"
+	@echo "      man -l man/vtrctl.1                # every option and directive (man -l man/vtr422.3: the C library)"
+	@echo "      make test                          # build everything and run the tests"
 
 test: build
 	-@.ci/deps test  # the tests that need these skip without them
