@@ -12,10 +12,14 @@ build:
 	cmake --build --preset $(PRESET) -j $(JOBS)
 
 # Library, header, pkg-config file, CMake package, vtrctl, vtrsim, vtrconfig
-# and man pages under PREFIX.
+# and man pages under PREFIX. Configured for PREFIX, so that under /usr on
+# Debian the library goes to the multiarch directory (lib/x86_64-linux-gnu).
 PREFIX ?= /usr/local
-install: build
-	cmake --install build/$(PRESET) --prefix $(PREFIX)
+install:
+	@.ci/deps
+	cmake --preset $(PRESET) -DCMAKE_INSTALL_PREFIX=$(PREFIX) >/dev/null
+	cmake --build --preset $(PRESET) -j $(JOBS)
+	cmake --install build/$(PRESET)
 
 # The Debian packages libvtr422-0, libvtr422-dev and vtr422-tools
 # (build/deb/*.deb): a /usr build with Debian's build flags, without the tests.
