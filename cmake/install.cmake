@@ -18,18 +18,18 @@ install(TARGETS ${VTR_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMP
 # Man pages, compressed as Debian ships them (gzip -9n: no name, no time, so
 # the same page gives the same bytes). The footer carries the project's
 # version. Pages that describe several functions are reached from the other
-# names by symbolic links.
+# names by symbolic links (VTR_MAN3_LINKS, NAME=PAGE).
 set(VTR_MAN_DIR ${CMAKE_BINARY_DIR}/man)
-set(VTR_MAN1 vtrctl vtrsim vtrconfig)
-set(VTR_MAN3 vtr422 vtr_open_library vtr_send_string vtr_send_command vtr_device_id vtr_break
-             vtr_error_text vtr_bind_port vtr_attach_virtual_deck vtr_version)
 set(VTR_MAN3_LINKS vtr_close_library=vtr_open_library
                    vtr_detach_virtual_deck=vtr_attach_virtual_deck)
 find_program(VTR_GZIP gzip REQUIRED)
 set(VTR_MAN_OUTPUTS)
 foreach(section 1 3)
-  foreach(name IN LISTS VTR_MAN${section})
-    set(src ${PROJECT_SOURCE_DIR}/man/${name}.${section})
+  file(GLOB sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/man/*.${section})
+  set(VTR_MAN${section})
+  foreach(src IN LISTS sources)
+    get_filename_component(name ${src} NAME_WLE)
+    list(APPEND VTR_MAN${section} ${name})
     set(page ${VTR_MAN_DIR}/${name}.${section})
     set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${src})
     file(READ ${src} text)

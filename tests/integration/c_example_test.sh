@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds the C example against an installed libvtr422, once with pkg-config and
-# once with the CMake package (find_package(vtr422 CONFIG)), and runs both
-# against the embedded virtual deck.
+# Checks an installed libvtr422 (files, manual pages) and builds the C example
+# against it, once with pkg-config and once with the CMake package
+# (find_package(vtr422 CONFIG)), and runs both against the embedded virtual deck.
 # Usage: c_example_test.sh BUILD_DIR SOURCE_DIR [ROOT]   (exit 77: skipped)
 #   Without ROOT the build is installed into a fresh prefix first. ROOT is a
 #   tree installed for /usr as it is, e.g. the .deb files unpacked into it.
@@ -22,6 +22,17 @@ else
            share/man/man1/vtrsim.1.gz share/man/man1/vtrconfig.1.gz share/man/man3/vtr422.3.gz \
            share/man/man3/vtr_close_library.3.gz; do
     [ -e "$prefix/$f" ] || { echo "not installed: $f"; exit 1; }
+  done
+fi
+# Every function of the header has its manual page, and every page formats
+# without a warning.
+for fn in $(grep -o 'VTR_API [^(]*(' "$prefix/include/vtr422.h" | grep -o 'vtr_[a-z_]*(' | tr -d '('); do
+  [ -e "$prefix/share/man/man3/$fn.3.gz" ] || { echo "no manual page: $fn(3)"; exit 1; }
+done
+if command -v man >/dev/null; then
+  for page in "$prefix"/share/man/man*/*.gz; do
+    warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
+    [ -z "$warnings" ] || { echo "$page: $warnings"; exit 1; }
   done
 fi
 pc=$(find "$prefix" -name vtr422.pc)
