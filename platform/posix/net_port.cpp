@@ -475,31 +475,35 @@ bool NetLine::SendAll(std::span<const std::uint8_t> bytes, std::size_t* sent) {
   return done == bytes.size();
 }
 
-std::optional<std::size_t> NetLine::Read(std::uint8_t* buf, std::size_t n) {
+std::optional<std::size_t> NetLine::ReadNow(std::span<std::uint8_t> buf, bool /*askGone*/) {
   auto& data = Data();
   if (data.empty() && !Pump()) return std::nullopt;
-  const std::size_t count = std::min(n, data.size());
-  std::copy_n(data.begin(), count, buf);
+  const std::size_t count = std::min(buf.size(), data.size());
+  std::copy_n(data.begin(), count, buf.begin());
   data.erase(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(count));
   return count;
 }
 
-bool NetLine::Write(const std::uint8_t* bytes, std::size_t n, std::size_t& done) {
+std::optional<Micros> NetLine::WaitForBytes(Micros seenEmpty, Micros until) {
+  return port::WaitOnDescriptor(fd_, seenEmpty, until);
+}
+
+bool NetLine::Write(std::span<const std::uint8_t> bytes, std::size_t& done) {
   done = 0;
   if (!Pump()) return false;
-  if (!telnet_) return SendAll(std::span(bytes, n), &done);
+  if (!telnet_) return SendAll(bytes, &done);
   // The server asked us to hold our data: wait for it to resume, within the
   // same budget as a full transmit queue.
   if (telnet_->suspended && !PumpUntil(kWriteMs, [&] { return !telnet_->suspended; })) {
     return false;
   }
   std::vector<std::uint8_t> escaped;
-  TelnetComPort::EscapeData(std::span(bytes, n), escaped);
+  TelnetComPort::EscapeData(bytes, escaped);
   std::size_t sent = 0;
   const bool ok = SendAll(escaped, &sent);
   // Count the caller's bytes whose escaped form left whole.
-  for (std::size_t at = 0; done < n; ++done) {
-    at += bytes[done] == kIac ? 2 : 1;
+  for (std::size_t at = 0; done < bytes.size(); ++done) {
+    at += bytes[done] == kIac ? 2u : 1u;
     if (at > sent) break;
   }
   return ok;
@@ -551,7 +555,7 @@ bool NetLine::Apply(const DCB& dcb) {
          });
 }
 
-bool NetLine::Check(LPDWORD errors, LPCOMSTAT stat) {
+bool NetLine::CheckErrors(LPDWORD errors, LPCOMSTAT stat) {
   if (!Pump()) return false;
   if (telnet_) {
     const std::uint8_t s = std::exchange(telnet_->lineState, 0);
@@ -573,6 +577,11 @@ bool NetLine::Check(LPDWORD errors, LPCOMSTAT stat) {
 void ForgetFailure() { tFailure.clear(); }
 
 }  // namespace vtr::platform::net
+
+std::unique_ptr<vtr::platform::port::Backend> vtr::platform::port::OpenNetwork(
+    const std::string& path) {
+  return net::NetLine::Open(path);
+}
 
 std::string vtr::platform::TakePortFailure() {
   std::string why;

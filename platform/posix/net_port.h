@@ -1,7 +1,7 @@
 // Serial ports on the network: a terminal server or ser2net reached as
 // "tcp://HOST:PORT" (raw bytes) or "rfc2217://HOST:PORT" (Telnet with the
-// Com Port Control option). serial.cpp hands a port to a NetLine when its
-// path names one; the driver sees the same handle-based calls as on a tty.
+// Com Port Control option). A NetLine is the backend of a port whose path
+// names one; the driver sees the same handle-based calls as on a tty.
 #pragma once
 
 #include <cstddef>
@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/posix/port_backend.h"
 #include "platform/win32.h"
 
 namespace vtr::platform::net {
@@ -71,27 +72,29 @@ class TelnetComPort {
 };
 
 // One open network port.
-class NetLine {
+class NetLine final : public port::Backend {
  public:
   // Connects (and for rfc2217:// negotiates), each step bounded in time;
   // null on failure, with the reason for TakePortFailure (serial_ports.h).
   // One connection per target in the process, as a tty opens once.
   static std::unique_ptr<NetLine> Open(std::string_view path);
-  ~NetLine();
+  ~NetLine() override;
   NetLine(const NetLine&) = delete;
   NetLine& operator=(const NetLine&) = delete;
 
-  // The socket: readable when bytes (data or Telnet) arrive.
-  int fd() const { return fd_; }
-  // One non-waiting read; nullopt once the connection is gone.
-  std::optional<std::size_t> Read(std::uint8_t* buf, std::size_t n);
+  // Nullopt once the connection is gone.
+  std::optional<std::size_t> ReadNow(std::span<std::uint8_t> buf, bool askGone) override;
+  // On the socket, readable when bytes (data or Telnet) arrive.
+  std::optional<Micros> WaitForBytes(Micros seenEmpty, Micros until) override;
   // Returns when every byte is handed to the kernel, or the budget ran out.
-  bool Write(const std::uint8_t* bytes, std::size_t n, std::size_t& done);
-  bool Purge(DWORD flags);
+  bool Write(std::span<const std::uint8_t> bytes, std::size_t& done) override;
+  bool Purge(DWORD flags) override;
+  // Line errors since the last call (rfc2217:// only) and the queues.
+  bool CheckErrors(LPDWORD errors, LPCOMSTAT stat) override;
   // rfc2217://: sends the line settings and waits for the server's answers.
-  bool Apply(const DCB& dcb);
-  // Line errors since the last call and the queues, into those given.
-  bool Check(LPDWORD errors, LPCOMSTAT stat);
+  bool Apply(const DCB& dcb) override;
+  // The settings last applied: the server is not asked.
+  bool ReadBack(DCB& /*dcb*/) override { return true; }
 
  private:
   NetLine(int fd, std::string key, bool telnet);

@@ -1,7 +1,7 @@
-// Serial ports on in-process endpoints in virtual time, port naming and
-// resolution, and mode text parsing.
+// Serial ports on an in-process endpoint in virtual time (the contract of
+// every kind of line, and the calls' own checks), port naming and resolution,
+// and mode text parsing.
 #include <cstdlib>
-#include <deque>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -12,134 +12,39 @@
 #include "platform/clock.h"
 #include "platform/serial_ports.h"
 #include "platform/win32.h"
-#include "tests/platform/fake_endpoint.h"
+#include "tests/platform/serial_contract.h"
 #include "tests/platform/temp_dir.h"
+
+namespace vtr::test {
+INSTANTIATE_TYPED_TEST_SUITE_P(InProcess, SerialContract, EndpointLine<true>, LineName);
+}  // namespace vtr::test
 
 namespace {
 
 using vtr::platform::Micros;
 using vtr::platform::Now;
 
-constexpr int kPort = 7;
+using SerialVirtualTest = vtr::test::SerialContract<vtr::test::EndpointLine<true>>;
 
-class SerialVirtualTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    vtr::platform::UseVirtualClock(Micros{1000000});
-    deck_ = std::make_shared<vtr::test::FakeEndpoint>();
-    vtr::platform::BindVirtualPort(kPort, deck_);
-  }
-  void TearDown() override {
-    vtr::platform::UnbindPort(kPort);
-    vtr::platform::UseRealClock();
-  }
-
-  // Opened and configured the way the driver does it.
-  HANDLE Open() {
-    HANDLE h = CreateFileA("\\\\.\\COM7", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_WRITE_THROUGH, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return h;
-    COMMTIMEOUTS t{MAXDWORD, 0, 0, MAXDWORD, MAXDWORD};
-    EXPECT_EQ(SetCommTimeouts(h, &t), TRUE);
-    return h;
-  }
-
-  std::shared_ptr<vtr::test::FakeEndpoint> deck_;
-};
-
-TEST_F(SerialVirtualTest, EmptyAttemptsSpanTheBudgetInVirtualTime) {
-  HANDLE h = Open();
-  const Micros start = Now();
-  std::uint8_t b = 0;
-  for (int i = 0; i < 9500; ++i) {
-    DWORD got = 99;
-    ASSERT_EQ(ReadFile(h, &b, 1, &got, nullptr), TRUE);
-    ASSERT_EQ(got, 0u);
-  }
-  EXPECT_EQ(Now() - start, Micros{47500});
-  CloseHandle(h);
-}
-
-TEST_F(SerialVirtualTest, OnlyReturnAtOnceTimeoutsArePaced) {
-  HANDLE h = Open();
-  COMMTIMEOUTS other{0, 0, 0, 0, 0};
-  ASSERT_EQ(SetCommTimeouts(h, &other), TRUE);
-  const Micros start = Now();
-  std::uint8_t b = 0;
-  DWORD got = 1;
-  EXPECT_EQ(ReadFile(h, &b, 1, &got, nullptr), TRUE);
-  EXPECT_EQ(got, 0u);
-  EXPECT_EQ(Now(), start);
-  // A zero-byte read is no attempt at all.
-  COMMTIMEOUTS atOnce{MAXDWORD, 0, 0, 0, 0};
-  ASSERT_EQ(SetCommTimeouts(h, &atOnce), TRUE);
-  EXPECT_EQ(ReadFile(h, &b, 0, &got, nullptr), TRUE);
-  EXPECT_EQ(Now(), start);
-  CloseHandle(h);
-}
-
-TEST_F(SerialVirtualTest, PortIsExclusiveUntilClosed) {
-  HANDLE first = Open();
-  ASSERT_NE(first, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(
-      CreateFileA("COM7", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr),
-      INVALID_HANDLE_VALUE);
-  // The same line under a second number is still the same line.
-  vtr::platform::BindVirtualPort(8, deck_);
-  EXPECT_EQ(CreateFileA("COM8", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
-  vtr::platform::UnbindPort(8);
-  ASSERT_EQ(CloseHandle(first), TRUE);
-  HANDLE second = Open();
-  EXPECT_NE(second, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(CloseHandle(second), TRUE);
-}
-
-TEST_F(SerialVirtualTest, PurgeDropsOnlyTheReceiveQueueAndStateRejectsBadLines) {
-  HANDLE h = Open();
-  EXPECT_EQ(PurgeComm(h, PURGE_TXCLEAR), TRUE);
-  EXPECT_EQ(deck_->discards, 0);
-  EXPECT_EQ(PurgeComm(h, PURGE_RXCLEAR | PURGE_RXABORT), TRUE);
-  EXPECT_EQ(deck_->discards, 1);
-  DCB dcb{};
-  ASSERT_EQ(GetCommState(h, &dcb), TRUE);
-  ASSERT_EQ(BuildCommDCBA("COM7:38400,o,8,1", &dcb), TRUE);
-  ASSERT_EQ(SetCommState(h, &dcb), TRUE);
-  DCB bad = dcb;
-  bad.ByteSize = 9;
-  EXPECT_EQ(SetCommState(h, &bad), FALSE);
-  bad = dcb;
-  bad.BaudRate = 12345;
-  EXPECT_EQ(SetCommState(h, &bad), FALSE);
-  CloseHandle(h);
-}
-
-TEST_F(SerialVirtualTest, VanishedEndpointFailsEveryTransfer) {
-  HANDLE h = Open();
-  deck_->Send(Now(), {5});
-  deck_->connected = false;
-  const Micros start = Now();
-  std::uint8_t b = 0;
-  DWORD count = 99;
-  EXPECT_EQ(ReadFile(h, &b, 1, &count, nullptr), FALSE);
-  EXPECT_EQ(count, 0u);
-  count = 99;
-  EXPECT_EQ(WriteFile(h, &b, 1, &count, nullptr), FALSE);
-  EXPECT_EQ(count, 0u);
-  DWORD errors = 0;
-  EXPECT_EQ(ClearCommError(h, &errors, nullptr), FALSE);
-  EXPECT_EQ(PurgeComm(h, PURGE_RXCLEAR), FALSE);
-  EXPECT_EQ(Now(), start);  // failures are not paced
-  EXPECT_TRUE(deck_->received.empty());
-  EXPECT_EQ(CloseHandle(h), TRUE);
-}
-
-TEST_F(SerialVirtualTest, BadHandlesFailWithoutCrashing) {
+// Only the "return at once" time-outs are paced; other reads, and a read of
+// no bytes, take no time. A handle that is no open port fails every call.
+TEST_F(SerialVirtualTest, CallsCheckTheirTimeoutsAndHandles) {
   HANDLE stale = Open();
+  const Micros start = Now();
+  std::uint8_t b = 0;
+  DWORD count = 1, errors = 5;
+  EXPECT_EQ(ReadFile(stale, &b, 0, &count, nullptr), TRUE);
+  for (COMMTIMEOUTS t : {COMMTIMEOUTS{0, 0, 0, 0, 0}, COMMTIMEOUTS{MAXDWORD, 1, 0, 0, 0},
+                         COMMTIMEOUTS{MAXDWORD, 0, 1, 0, 0}}) {
+    ASSERT_EQ(SetCommTimeouts(stale, &t), TRUE);
+    EXPECT_EQ(ReadFile(stale, &b, 1, &count, nullptr), TRUE);
+    EXPECT_EQ(count, 0u);
+  }
+  EXPECT_EQ(Now(), start);
   ASSERT_EQ(CloseHandle(stale), TRUE);
   int notAPort = 0;
   for (HANDLE h : {HANDLE{nullptr}, INVALID_HANDLE_VALUE, stale, HANDLE{&notAPort}}) {
-    std::uint8_t b = 0;
-    DWORD count = 99, errors = 5;
+    count = 99;
     EXPECT_EQ(ReadFile(h, &b, 1, &count, nullptr), FALSE);
     EXPECT_EQ(count, 0u);
     EXPECT_EQ(WriteFile(h, &b, 1, &count, nullptr), FALSE);
@@ -160,7 +65,7 @@ TEST_F(SerialVirtualTest, PortNamesOutsideCom1To98FailToOpen) {
   };
   for (const char* name : {"\\\\.\\COM7", "COM7", "com7"}) EXPECT_TRUE(opens(name)) << name;
   for (int n : {1, 98, 12}) {
-    vtr::platform::BindVirtualPort(n, deck_);
+    line_.Bind(n);
     EXPECT_TRUE(opens(("\\\\.\\COM" + std::to_string(n)).c_str())) << n;
     vtr::platform::UnbindPort(n);
   }

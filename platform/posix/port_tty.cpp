@@ -1,0 +1,356 @@
+// Serial lines that are tty devices: a real port, a USB adapter or a
+// pseudo-terminal, driven through termios.
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <thread>
+#include <utility>
+
+#include "platform/posix/port_backend.h"
+
+namespace vtr::platform::port {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// The longest single sleep of a wait on a descriptor: the precision with
+// which a wait that a byte ends is charged (see WaitOnDescriptor).
+constexpr Micros kWaitSlice = 5ms;
+// How long a write may wait for room in the transmit queue and for its
+// bytes to leave.
+constexpr auto kWriteBudget = 1s;
+
+// ---- termios <-> DCB -------------------------------------------------------
+
+constexpr std::pair<DWORD, speed_t> kBauds[] = {
+    {110, B110},       {300, B300},       {600, B600},       {1200, B1200},   {2400, B2400},
+    {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400}, {57600, B57600},
+    {115200, B115200}, {230400, B230400}, {460800, B460800},
+};
+
+std::optional<speed_t> SpeedOf(DWORD baud) {
+  for (const auto& [rate, speed] : kBauds) {
+    if (rate == baud) return speed;
+  }
+  return std::nullopt;
+}
+
+DWORD BaudOf(speed_t speed) {
+  for (const auto& [rate, s] : kBauds) {
+    if (s == speed) return rate;
+  }
+  return 0;
+}
+
+bool ApplyDcb(termios& t, const DCB& d) {
+  const auto speed = SpeedOf(d.BaudRate);
+  if (!speed) return false;
+  tcflag_t size = 0;
+  switch (d.ByteSize) {
+    case 5:
+      size = CS5;
+      break;
+    case 6:
+      size = CS6;
+      break;
+    case 7:
+      size = CS7;
+      break;
+    case 8:
+      size = CS8;
+      break;
+    default:
+      return false;
+  }
+  tcflag_t parity = 0;
+  switch (d.Parity) {
+    case NOPARITY:
+      break;
+    case ODDPARITY:
+      parity = PARENB | PARODD;
+      break;
+    case EVENPARITY:
+      parity = PARENB;
+      break;
+    case MARKPARITY:
+      parity = PARENB | PARODD | CMSPAR;
+      break;
+    case SPACEPARITY:
+      parity = PARENB | CMSPAR;
+      break;
+    default:
+      return false;
+  }
+  tcflag_t stop = 0;
+  switch (d.StopBits) {
+    case ONESTOPBIT:
+      break;
+    case TWOSTOPBITS:
+      stop = CSTOPB;
+      break;
+    case ONE5STOPBITS:  // 1.5 exists only with 5 data bits, where CSTOPB means it
+      if (d.ByteSize != 5) return false;
+      stop = CSTOPB;
+      break;
+    default:
+      return false;
+  }
+  t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+  t.c_cflag |= size | parity | stop | CLOCAL | CREAD;
+  if (d.fOutxCtsFlow) t.c_cflag |= CRTSCTS;
+  // Received bytes pass unchanged (no INPCK); parity errors still show in
+  // the driver's error counters, which ClearCommError reports.
+  t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | INPCK);
+  if (d.fOutX) t.c_iflag |= IXON;
+  if (d.fInX) t.c_iflag |= IXOFF;
+  cfsetispeed(&t, *speed);
+  cfsetospeed(&t, *speed);
+  return true;
+}
+
+void ReadBackDcb(const termios& t, DCB& d) {
+  d.DCBlength = sizeof(DCB);
+  d.BaudRate = BaudOf(cfgetospeed(&t));
+  d.fBinary = 1;
+  switch (t.c_cflag & CSIZE) {
+    case CS5:
+      d.ByteSize = 5;
+      break;
+    case CS6:
+      d.ByteSize = 6;
+      break;
+    case CS7:
+      d.ByteSize = 7;
+      break;
+    default:
+      d.ByteSize = 8;
+      break;
+  }
+  if ((t.c_cflag & PARENB) == 0) {
+    d.Parity = NOPARITY;
+  } else if ((t.c_cflag & CMSPAR) != 0) {
+    d.Parity = (t.c_cflag & PARODD) != 0 ? MARKPARITY : SPACEPARITY;
+  } else {
+    d.Parity = (t.c_cflag & PARODD) != 0 ? ODDPARITY : EVENPARITY;
+  }
+  if ((t.c_cflag & CSTOPB) == 0) {
+    d.StopBits = ONESTOPBIT;
+  } else {
+    d.StopBits = d.ByteSize == 5 ? ONE5STOPBITS : TWOSTOPBITS;
+  }
+  d.fOutxCtsFlow = (t.c_cflag & CRTSCTS) != 0;
+  d.fOutX = (t.c_iflag & IXON) != 0;
+  d.fInX = (t.c_iflag & IXOFF) != 0;
+}
+
+bool Hungup(int fd) {
+  pollfd pfd{fd, POLLIN, 0};
+  if (::poll(&pfd, 1, 0) < 0) return errno != EINTR;
+  return (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
+// Waits until the transmit queue is empty, sleeping about as long as the
+// queued bytes take on the line; false when `giveUp` comes first.
+bool DrainOutput(int fd, std::chrono::steady_clock::time_point giveUp) {
+  constexpr auto kByteTime = std::chrono::microseconds(287);  // 11 bits at 38400 baud
+  for (;;) {
+    int queued = 0;
+    if (::ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0) return true;
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= giveUp) return false;
+    std::this_thread::sleep_for(
+        std::min<std::chrono::steady_clock::duration>(kByteTime * queued, giveUp - now));
+  }
+}
+
+class Tty final : public Backend {
+ public:
+  Tty(int fd, bool pty) : fd_(fd), pty_(pty) {
+    // Line errors count from the open on.
+    haveCounts_ = ::ioctl(fd_, TIOCGICOUNT, &counts_) == 0;
+  }
+  ~Tty() override { ::close(fd_); }  // also drops the exclusive lock
+  Tty(const Tty&) = delete;
+  Tty& operator=(const Tty&) = delete;
+
+  std::optional<std::size_t> ReadNow(std::span<std::uint8_t> buf, bool askGone) override {
+    const auto got = ::read(fd_, buf.data(), buf.size());
+    if (got > 0) return static_cast<std::size_t>(got);
+    if (got < 0 && errno != EAGAIN && errno != EINTR) return std::nullopt;
+    // Nothing there. A hung-up line also reads as 0 bytes, so ask.
+    if (askGone && Hungup(fd_)) return std::nullopt;
+    return 0;
+  }
+
+  std::optional<Micros> WaitForBytes(Micros seenEmpty, Micros until) override {
+    return WaitOnDescriptor(fd_, seenEmpty, until);
+  }
+
+  bool Write(std::span<const std::uint8_t> bytes, std::size_t& done) override {
+    done = 0;
+    const auto giveUp = std::chrono::steady_clock::now() + kWriteBudget;
+    while (done < bytes.size()) {
+      const auto put = ::write(fd_, bytes.data() + done, bytes.size() - done);
+      if (put > 0) {
+        done += static_cast<std::size_t>(put);
+        continue;
+      }
+      if (put < 0 && errno == EINTR) continue;
+      if (put < 0 && errno != EAGAIN) return false;
+      // The transmit queue is full: wait for room, within the budget.
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          giveUp - std::chrono::steady_clock::now());
+      pollfd pfd{fd_, POLLOUT, 0};
+      const int rc = left.count() > 0 ? ::poll(&pfd, 1, static_cast<int>(left.count())) : 0;
+      if (rc < 0 && errno == EINTR) continue;
+      if (rc <= 0 || (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) return false;
+    }
+    // A serial write on Windows completes once its bytes are handed to the
+    // hardware; here too, so that a following transmit purge cuts nothing. A
+    // line that holds its output past the budget leaves the bytes queued and
+    // counted as written: reporting them unwritten would have the caller
+    // queue them again.
+    DrainOutput(fd_, giveUp);
+    return true;
+  }
+
+  bool Purge(DWORD flags) override {
+    bool ok = true;
+    // Writes drain, so only output a timed-out write left can be waiting. On
+    // a pseudo-terminal the output flush would discard what the other side
+    // has not read yet, bytes that have already left.
+    if ((flags & PURGE_TXCLEAR) != 0 && !pty_) ok = ::tcflush(fd_, TCOFLUSH) == 0 && ok;
+    if ((flags & PURGE_RXCLEAR) != 0) ok = ::tcflush(fd_, TCIFLUSH) == 0 && ok;
+    return ok;
+  }
+
+  bool CheckErrors(LPDWORD errors, LPCOMSTAT stat) override {
+    if (Hungup(fd_)) return false;
+    DWORD found = 0;
+    serial_icounter_struct now{};
+    if (haveCounts_ && ::ioctl(fd_, TIOCGICOUNT, &now) == 0) {
+      const auto& was = counts_;
+      if (now.frame != was.frame) found |= CE_FRAME;
+      if (now.overrun != was.overrun) found |= CE_OVERRUN;
+      if (now.parity != was.parity) found |= CE_RXPARITY;
+      if (now.brk != was.brk) found |= CE_BREAK;
+      if (now.buf_overrun != was.buf_overrun) found |= CE_RXOVER;
+      counts_ = now;
+    }
+    if (errors != nullptr) *errors = found;
+    if (stat != nullptr) {
+      int inQueue = 0;
+      int outQueue = 0;
+      if (::ioctl(fd_, FIONREAD, &inQueue) == 0 && inQueue > 0) {
+        stat->cbInQue = static_cast<DWORD>(inQueue);
+      }
+      if (::ioctl(fd_, TIOCOUTQ, &outQueue) == 0 && outQueue > 0) {
+        stat->cbOutQue = static_cast<DWORD>(outQueue);
+      }
+    }
+    return true;
+  }
+
+  bool Apply(const DCB& dcb) override {
+    termios t{};
+    if (::tcgetattr(fd_, &t) != 0 || !ApplyDcb(t, dcb)) return false;
+    if (pty_) {
+      // The pty driver forces 8 data bits without parity (and the C library
+      // then reports the whole call as failed). With no wire they mean
+      // nothing: they are kept for ReadBack only.
+      t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR);
+      t.c_cflag |= CS8;
+    }
+    return ::tcsetattr(fd_, TCSANOW, &t) == 0;
+  }
+
+  bool ReadBack(DCB& dcb) override {
+    termios t{};
+    if (::tcgetattr(fd_, &t) != 0) return false;
+    const DCB applied = dcb;
+    ReadBackDcb(t, dcb);
+    if (pty_) {
+      dcb.ByteSize = applied.ByteSize;
+      dcb.Parity = applied.Parity;
+    }
+    return true;
+  }
+
+ private:
+  int fd_;
+  bool pty_;  // a pseudo-terminal: no wire, so no parity or data bits
+  bool haveCounts_ = false;
+  serial_icounter_struct counts_{};
+};
+
+}  // namespace
+
+bool LineSettingsValid(const DCB& dcb) {
+  termios scratch{};
+  return ApplyDcb(scratch, dcb);
+}
+
+std::optional<Micros> WaitOnDescriptor(int fd, Micros seenEmpty, Micros until) {
+  // A wake-up says a byte is there, not when it came: under load the wake
+  // can be late by tens of milliseconds, and charging that time as empty
+  // attempts could spend a caller's budget with its byte waiting. So the
+  // wait is cut into slices, and only a slice that ended empty is known empty.
+  for (;;) {
+    const Micros now = Now();
+    if (now >= until) return until;
+    const Micros sliceEnd = std::min(until, now + kWaitSlice);
+    const auto wait = sliceEnd - now;
+    const timespec ts{static_cast<time_t>(wait.count() / 1000000),
+                      static_cast<long>((wait.count() % 1000000) * 1000)};
+    pollfd pfd{fd, POLLIN, 0};
+    const int rc = ::ppoll(&pfd, 1, &ts, nullptr);
+    if (rc < 0 && errno == EINTR) continue;
+    if (rc < 0) return std::nullopt;
+    if (rc == 0) {
+      seenEmpty = sliceEnd;
+      continue;
+    }
+    if ((pfd.revents & POLLIN) != 0) return seenEmpty;
+    return std::nullopt;  // hung up or failed, nothing to read
+  }
+}
+
+std::unique_ptr<Backend> OpenTty(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  termios t{};
+  // flock rather than TIOCEXCL: it also holds against root and against a
+  // second open within this process.
+  if (!::isatty(fd) || ::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::tcgetattr(fd, &t) != 0) {
+    ::close(fd);
+    return nullptr;
+  }
+  ::cfmakeraw(&t);
+  t.c_cflag |= CLOCAL | CREAD;
+  t.c_cc[VMIN] = 0;
+  t.c_cc[VTIME] = 0;
+  if (::tcsetattr(fd, TCSANOW, &t) != 0) {
+    ::close(fd);
+    return nullptr;
+  }
+  bool pty = false;
+  struct stat st {};
+  if (::fstat(fd, &st) == 0) {
+    const auto major = ::major(st.st_rdev);
+    pty = (major >= 136 && major <= 143) || major == 3;  // Unix98 and legacy slaves
+  }
+  return std::make_unique<Tty>(fd, pty);
+}
+
+}  // namespace vtr::platform::port

@@ -1,0 +1,317 @@
+// Serial ports on real lines, in real time: the contract on a pseudo-terminal,
+// on a network port and on an in-process endpoint; what only a network port
+// does (its open failures, RFC 2217) against a scripted server on 127.0.0.1.
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/clock.h"
+#include "platform/serial_ports.h"
+#include "platform/win32.h"
+#include "tests/platform/pty_pair.h"
+#include "tests/platform/serial_contract.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using vtr::test::Bytes;
+using vtr::test::ExpectPortFailure;
+using namespace std::chrono_literals;
+
+// A TCP listener on 127.0.0.1, at a port the system chooses.
+class Listener {
+ public:
+  Listener() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&a), len);
+    ::listen(fd_, 4);
+    if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) == 0) port_ = ntohs(a.sin_port);
+  }
+  ~Listener() { ::close(fd_); }
+
+  bool ok() const { return port_ != 0; }
+  std::string Url(const char* scheme) const {
+    return std::string(scheme) + "://127.0.0.1:" + std::to_string(port_);
+  }
+  // The next connection, or -1 when none comes within 5 s.
+  int Accept() const {
+    pollfd p{fd_, POLLIN, 0};
+    return ::poll(&p, 1, 5000) == 1 ? ::accept(fd_, nullptr, nullptr) : -1;
+  }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
+// A far end that is a descriptor: a pseudo-terminal's master, or the
+// accepted socket of a raw tcp:// port (each open a new connection).
+template <bool kNet>
+class FdLine {
+ public:
+  static constexpr const char* kName = kNet ? "Network" : "Pty";
+  static constexpr bool kVirtual = false;
+  static constexpr bool kGoneAtOnce = !kNet;  // a hang-up crosses the network a moment later
+  static constexpr const char* kBusyWhy = kNet ? "already open" : "";
+  static constexpr const char* kGoneWhy = kNet ? "is gone" : "";
+
+  FdLine() { vtr::platform::UseRealClock(); }
+  ~FdLine() { Vanish(); }
+  const char* Unavailable() const {
+    return (kNet ? listener_.ok() : pty_.ok()) ? nullptr : "no pseudo-terminal, or no listener";
+  }
+  void Bind(int com) {
+    vtr::platform::BindPortPath(com, kNet ? listener_.Url("tcp") : pty_.slave());
+  }
+  void Opened() {
+    if (kNet) Vanish();
+    far_ = kNet ? listener_.Accept() : pty_.master();
+  }
+  void Vanish() {
+    Join();
+    if (kNet && far_ >= 0) ::close(far_);
+    if (!kNet) pty_.CloseMaster();
+    far_ = -1;
+  }
+  void AwaitArrival(HANDLE h, std::size_t n) {
+    COMSTAT stat{};
+    DWORD errors = 0;
+    for (const auto giveUp = Clock::now() + 2s; stat.cbInQue < n && Clock::now() < giveUp;) {
+      ASSERT_EQ(ClearCommError(h, &errors, &stat), TRUE);
+    }
+  }
+  void Send(const Bytes& bytes) {
+    EXPECT_EQ(::write(far_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  }
+  // The delay counts from the return, whatever starting the sender cost.
+  void SendAfter(vtr::test::Micros delay, Bytes bytes) {
+    Join();
+    sendAt_ = Clock::time_point::max();
+    sender_ = std::thread([this, bytes] {
+      while (sendAt_.load() == Clock::time_point::max()) std::this_thread::yield();
+      std::this_thread::sleep_until(sendAt_.load());
+      Send(bytes);
+    });
+    sendAt_ = Clock::now() + delay;
+  }
+  Bytes Received(std::size_t n) {
+    Bytes seen;
+    pollfd pfd{far_, POLLIN, 0};
+    std::uint8_t buf[64];
+    ssize_t got = 0;
+    while (seen.size() < n && ::poll(&pfd, 1, 2000) == 1 &&
+           (got = ::read(far_, buf, std::min(sizeof buf, n - seen.size()))) > 0) {
+      seen.insert(seen.end(), buf, buf + got);
+    }
+    return seen;
+  }
+
+ private:
+  void Join() {
+    if (sender_.joinable()) sender_.join();
+  }
+  vtr::test::PtyPair pty_;
+  Listener listener_;
+  int far_ = -1;
+  std::thread sender_;
+  std::atomic<Clock::time_point> sendAt_;
+};
+
+}  // namespace
+
+namespace vtr::test {
+using RealLines = ::testing::Types<FdLine<false>, FdLine<true>, EndpointLine<false>>;
+INSTANTIATE_TYPED_TEST_SUITE_P(Lines, SerialContract, RealLines, LineName);
+}  // namespace vtr::test
+
+namespace {
+
+// ---- network ports only ------------------------------------------------------
+
+constexpr std::uint8_t IAC = 255, DONT = 254, DO = 253, WILL = 251, SB = 250, SE = 240;
+constexpr int kCom = 9;
+const Bytes kClientHello = {IAC, WILL, 44, IAC, WILL, 0, IAC, DO, 0, IAC, DO, 3};
+
+Bytes Sb(std::uint8_t code, const Bytes& value) {
+  Bytes b{IAC, SB, 44, code};
+  b.insert(b.end(), value.begin(), value.end());
+  b.insert(b.end(), {IAC, SE});
+  return b;
+}
+
+// One step of the server's script: send bytes, wait for the client's bytes
+// (all of them, in order), or hang up.
+struct Step {
+  enum { kSend, kExpect, kClose } kind;
+  Bytes bytes;
+};
+
+// Accepts one connection and plays its script on a thread of its own.
+class ScriptedServer : public Listener {
+ public:
+  explicit ScriptedServer(std::vector<Step> script)
+      : thread_([this, script = std::move(script)] { Play(script); }) {}
+  ~ScriptedServer() { Failure(); }
+  // Waits for the script to end; what the client sent that no step expected.
+  std::string Failure() {
+    if (thread_.joinable()) thread_.join();
+    return failure_;
+  }
+
+ private:
+  void Play(const std::vector<Step>& script) {
+    const int fd = Accept();
+    if (fd < 0) return;
+    for (const Step& s : script) {
+      if (s.kind == Step::kSend) {
+        ::send(fd, s.bytes.data(), s.bytes.size(), MSG_NOSIGNAL);
+      } else if (s.kind == Step::kClose) {
+        ::close(fd);
+        return;
+      } else {
+        Bytes got;
+        pollfd q{fd, POLLIN, 0};
+        std::uint8_t b;
+        while (got.size() < s.bytes.size() && ::poll(&q, 1, 3000) == 1 &&
+               ::recv(fd, &b, 1, 0) == 1) {
+          got.push_back(b);
+        }
+        if (got != s.bytes) {
+          failure_ = "step " + std::to_string(&s - script.data()) + " got";
+          for (auto x : got) failure_ += " " + std::to_string(x);
+          break;
+        }
+      }
+    }
+    // Keep the connection until the client hangs up, or longer than any
+    // wait of the client's.
+    pollfd q{fd, POLLIN, 0};
+    std::uint8_t b;
+    while (::poll(&q, 1, 4000) == 1 && ::recv(fd, &b, 1, 0) == 1) {
+    }
+    ::close(fd);
+  }
+
+  std::string failure_;
+  std::thread thread_;  // last: starts once the rest is there
+};
+
+HANDLE OpenCom9(const std::string& path) {
+  vtr::platform::BindPortPath(kCom, path);
+  HANDLE h =
+      CreateFileA("COM9", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  COMMTIMEOUTS t{MAXDWORD, 0, 0, MAXDWORD, MAXDWORD};
+  if (h != INVALID_HANDLE_VALUE) {
+    EXPECT_EQ(SetCommTimeouts(h, &t), TRUE);
+  }
+  vtr::platform::UnbindPort(kCom);
+  return h;
+}
+
+// A line that cannot be opened fails within its bound, and TakePortFailure
+// says why when there is more to say than the failed call.
+TEST(SerialOpenTest, FailuresSayWhyWithinTheirBound) {
+  vtr::platform::UseRealClock();
+  const struct {
+    const char* path;  // null: rfc2217:// to a server playing `script`
+    std::vector<Step> script;
+    const char* why;
+  } rows[] = {
+      {"/nonexistent/tty", {}, ""},
+      {"/dev/null", {}, ""},  // no terminal
+      {"tcp://127.0.0.1", {}, "is not tcp://HOST:PORT or rfc2217://HOST:PORT"},
+      {"tcp://127.0.0.1:1", {}, "cannot connect to 127.0.0.1:1"},
+      {"rfc2217://no-such-host.invalid:7000", {}, "'no-such-host.invalid'"},
+      {nullptr,
+       {{Step::kExpect, kClientHello}, {Step::kSend, {IAC, DONT, 44}}},
+       "refused the Com Port Control option"},
+      {nullptr, {{Step::kExpect, kClientHello}}, "no answer to the Com Port Control option in 2 s"},
+      {nullptr,
+       {{Step::kSend, {'P', 'o', 'r', 't', ' ', 'i', 'n', ' ', 'u', 's', 'e', '\r', '\n'}},
+        {Step::kClose, {}}},
+       "closed the connection: Port in use"},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.why);
+    std::optional<ScriptedServer> server;
+    if (r.path == nullptr) server.emplace(r.script);
+    const auto start = Clock::now();
+    EXPECT_EQ(OpenCom9(r.path != nullptr ? r.path : server->Url("rfc2217")), INVALID_HANDLE_VALUE);
+    EXPECT_LT(Clock::now() - start, 3s);
+    ExpectPortFailure(r.why);
+    if (server) {
+      EXPECT_EQ(server->Failure(), "");
+    }
+  }
+}
+
+// Line settings, purges, data both ways and line errors, byte for byte.
+TEST(SerialNetTest, Rfc2217CarriesSettingsPurgesAndData) {
+  vtr::platform::UseRealClock();
+  // Each answer echoes a value; the client only waits for all five.
+  Bytes answers;
+  for (std::uint8_t code = 101; code <= 105; ++code) {
+    const Bytes a = Sb(code, {1});
+    answers.insert(answers.end(), a.begin(), a.end());
+  }
+  ScriptedServer server({
+      {Step::kSend, {IAC, WILL, 1, IAC, DO, 44}},  // unwanted echo, then the option
+      {Step::kExpect, kClientHello},
+      {Step::kExpect, {IAC, DONT, 1}},
+      {Step::kExpect, Sb(10, {0x1E})},          // line errors and break
+      {Step::kExpect, Sb(11, {0})},             // no modem state
+      {Step::kExpect, Sb(1, {0, 0, 0x96, 0})},  // 38400 8O1, no flow control
+      {Step::kExpect, Sb(2, {8})},
+      {Step::kExpect, Sb(3, {2})},
+      {Step::kExpect, Sb(4, {1})},
+      {Step::kExpect, Sb(5, {1})},
+      {Step::kSend, answers},
+      {Step::kExpect, Sb(12, {2})},
+      {Step::kSend, Sb(112, {2})},
+      {Step::kExpect, Sb(12, {1})},
+      {Step::kSend, Sb(112, {1})},
+      {Step::kExpect, {0x20, 0xFF, 0xFF, 0x20}},
+      {Step::kSend, {0x10, IAC, IAC}},
+      {Step::kSend, Sb(106, {0x04})},  // parity error
+      {Step::kSend, {0x11}},
+  });
+  HANDLE h = OpenCom9(server.Url("rfc2217"));
+  ASSERT_NE(h, INVALID_HANDLE_VALUE) << vtr::platform::TakePortFailure();
+  DCB dcb{};
+  ASSERT_EQ(GetCommState(h, &dcb), TRUE);
+  ASSERT_EQ(BuildCommDCBA("38400,o,8,1", &dcb), TRUE);
+  EXPECT_EQ(SetCommState(h, &dcb), TRUE);
+  EXPECT_EQ(PurgeComm(h, PURGE_TXCLEAR), TRUE);
+  EXPECT_EQ(PurgeComm(h, PURGE_RXCLEAR), TRUE);
+  const std::uint8_t out[] = {0x20, 0xFF, 0x20};
+  DWORD n = 0;
+  EXPECT_EQ(WriteFile(h, out, sizeof out, &n, nullptr), TRUE);
+  EXPECT_EQ(n, sizeof out);
+  Bytes in;
+  for (const auto end = Clock::now() + 3s; in.size() < 3 && Clock::now() < end;) {
+    std::uint8_t b = 0;
+    if (ReadFile(h, &b, 1, &n, nullptr) == TRUE && n == 1) in.push_back(b);
+  }
+  EXPECT_EQ(in, (Bytes{0x10, 0xFF, 0x11}));
+  DWORD errors = 0;
+  EXPECT_EQ(ClearCommError(h, &errors, nullptr), TRUE);
+  EXPECT_EQ(errors, static_cast<DWORD>(CE_RXPARITY));
+  EXPECT_EQ(CloseHandle(h), TRUE);
+  EXPECT_EQ(server.Failure(), "");
+}
+
+}  // namespace
