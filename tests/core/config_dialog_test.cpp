@@ -332,5 +332,33 @@ TEST_F(ConfigDialogTest, SectionNameComesFromTheAliasAndTheRecordCarriesOver) {
   EXPECT_EQ(Key("VTRID", "videotape"), 56);
 }
 
+// Model detection and the dialog save to the section of the device they
+// belong to, whatever was opened or configured in between: vcr1 and vcr2 are
+// driver-opened as Wine opens them (vcr1 named only by its MCI open, vcr2 by
+// lParam1), vcr1's open and detection run while vcr3's dialog is up, and
+// vcr2's after the dialog's OK.
+TEST_F(ConfigDialogTest, DetectionAndTheDialogSaveToTheirOwnSections) {
+  profile_.WriteIni("[videotape2]\nComPort=5\n");
+  platform::BindVirtualPort(5, std::make_shared<sim::Deck>(sim::DeckConfig::ForModel(28)));
+  MCI_OPEN_DRIVER_PARMS op1{1, nullptr, 0, 0};
+  MCI_OPEN_DRIVER_PARMS op2{2, nullptr, 0, 0};
+  ASSERT_EQ(
+      DriverProc(0, reinterpret_cast<HDRVR>(101), DRV_OPEN, 0, reinterpret_cast<LPARAM>(&op1)), 1);
+  ASSERT_EQ(DriverProc(0, reinterpret_cast<HDRVR>(102), DRV_OPEN,
+                       reinterpret_cast<LPARAM>(u"videotape2"), reinterpret_cast<LPARAM>(&op2)),
+            2);
+  Configure({{kMain, [this](HWND h) {
+                EXPECT_EQ(Send(MCI_OPEN_DRIVER, MCI_OPEN_TYPE, OpenBlock(u"vcr1", 1).bytes, 1), 0u);
+                ChooseEntry(h, IDC_VTR_NAME, 40);
+                ClickControl(h, IDOK);
+              }}});
+  ASSERT_EQ(Send(MCI_OPEN_DRIVER, MCI_OPEN_TYPE, OpenBlock(u"vcr2", 2).bytes, 2), 0u);
+  EXPECT_EQ(Key("VTRID", "videotape1"), 19);  // the BVW-75 on COM2
+  EXPECT_EQ(Key("VTRID", "videotape2"), 28);  // the AU-650 on COM5
+  EXPECT_EQ(Key("ComPort", "videotape2"), 5);
+  EXPECT_EQ(Key("VTRID", "videotape3"), 40);  // the user's choice
+  EXPECT_EQ(profile_.ReadIni().find("[videotape]"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace vtr::test

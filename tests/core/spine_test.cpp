@@ -5,6 +5,7 @@
 #include <cstring>
 #include <thread>
 
+#include "commands/handlers.h"
 #include "config/ballistics.h"
 #include "config/profile.h"
 #include "tests/support/driver_fixture.h"
@@ -70,14 +71,111 @@ TEST_F(SpineTest, UnknownDeviceAnswers257WithoutTakingALock) {
   EXPECT_EQ(answer.load(), MCIERR_INVALID_DEVICE_ID);
 }
 
-TEST_F(SpineTest, MessagesWithoutHandlersAndUnlistedMessages) {
+// Every message, in this order, with a null parameter block (and notify): a
+// handler that reads its block answers 297 and the deck hears nothing; the
+// others run, the handlerless answer 0 and the unlisted 261, all silently.
+TEST_F(SpineTest, NullParameterBlockPerMessage) {
+  constexpr DWORD kNull = MCIERR_NULL_PARAMETER_BLOCK;
+  constexpr DWORD kNone = MCIERR_UNRECOGNIZED_COMMAND;
+  struct Case {
+    UINT msg;
+    DWORD answer;
+    bool silent;
+  } cases[] = {
+      {MCI_OPEN_DRIVER, 0, false},
+      {MCI_OPEN, 0, true},
+      {MCI_CLOSE, 0, true},
+      {MCI_RESUME, 0, true},
+      {MCI_ESCAPE, kNull, true},
+      {MCI_PLAY, kNull, true},
+      {MCI_SEEK, kNull, true},
+      {MCI_STOP, 0, false},
+      {MCI_PAUSE, 0, false},
+      {MCI_INFO, kNull, true},
+      {MCI_GETDEVCAPS, kNull, true},
+      {MCI_SET, kNull, true},
+      {MCI_STEP, kNull, true},
+      {MCI_RECORD, kNull, true},
+      {MCI_SYSINFO, 0, true},
+      {MCI_BREAK, 0, false},
+      {MCI_STATUS, kNull, true},
+      {MCI_CUE, kNull, true},
+      {MCI_FREEZE, 0, false},
+      {MCI_UNFREEZE, 0, false},
+      {MCI_SETAUDIO, kNull, true},
+      {MCI_SETVIDEO, 0, true},
+      {MCI_LIST, kNull, true},
+      {MCI_MARK, MCIERR_UNSUPPORTED_FUNCTION, true},
+      {MCI_INDEX, MCIERR_UNSUPPORTED_FUNCTION, true},
+      {MCI_SETTUNER, MCIERR_UNSUPPORTED_FUNCTION, true},
+      {MCI_VTR_FF, 0, false},
+      {MCI_VTR_RW, 0, false},
+      {MCI_VTR_SHUTTLE, kNull, true},
+      {MCI_VTR_EDIT, kNull, true},
+      {MCI_VTR_EDIT_STATUS, kNull, true},
+      {MCI_VTR_STRIPE, kNull, true},
+      {MCI_VTR_CALIBRATE, 0, false},
+      {MCI_VTR_SETZDKR, kNull, true},
+      {MCI_VTR_SETZDKRVID, kNull, true},
+      {MCI_VTR_SETZDKRAUD, kNull, true},
+      {MCI_VTR_GETZDKR, kNull, true},
+      {MCI_VTR_GETZDKRVID, kNull, true},
+      {MCI_VTR_GETZDKRAUD, kNull, true},
+      {MCI_VTR_VDR, kNull, true},
+      {MCI_SPIN, kNone, true},
+      {MCI_SAVE, kNone, true},
+      {MCI_WHERE, kNone, true},
+      {MCI_LOAD, kNone, true},
+      {MCI_DELETE, kNone, true},
+      {10u, kNone, true},
+      {MCI_CLOSE_DRIVER, 0, false},
+  };
   ASSERT_EQ(DriverOpen(u"videotape", 1, 101), 1u);
-  VTR_GENERIC_PARMS p{0};
-  for (UINT msg : {MCI_OPEN, MCI_CLOSE, MCI_RESUME}) EXPECT_EQ(Send(msg, 0, &p), 0u) << msg;
-  for (UINT msg : {MCI_SPIN, MCI_SAVE, MCI_WHERE, MCI_LOAD, MCI_DELETE, 10u}) {
-    EXPECT_EQ(Send(msg, 0, &p), MCIERR_UNRECOGNIZED_COMMAND) << msg;
+  for (const auto& c : cases) {
+    deck_->ClearTrace();
+    EXPECT_EQ(Send(c.msg, MCI_NOTIFY, nullptr), c.answer) << std::hex << c.msg;
+    EXPECT_TRUE(!c.silent || deck_->Trace().empty()) << std::hex << c.msg;
   }
-  EXPECT_TRUE(deck_->Trace().empty());
+  EXPECT_TRUE(host_.Notifications().empty());
+}
+
+// Where driver open finds the device's name: lpstrParams (Windows), else the
+// text of lParam1 (Wine, once the module is loaded), else the MCI open's
+// device name (Wine's first device), which reloads the record from its section.
+TEST_F(SpineTest, DeviceNameFromTheFirstSourceThatHasOne) {
+  struct Case {
+    const char16_t* params;
+    const char16_t* lParam1;
+    const char16_t* openName;
+    DWORD openFlags;
+    const char* section;
+    DWORD number;
+    int preRoll;
+  } cases[] = {
+      {u"videotape4", u"videotape9", u"vcr7", MCI_OPEN_TYPE, "videotape4", 4, 14},
+      {u"", u"videotape9", u"vcr7", MCI_OPEN_TYPE, "videotape9", 9, 19},
+      {nullptr, nullptr, u"vcr7", MCI_OPEN_TYPE | MCI_OPEN_ALIAS, "videotape7", 7, 17},
+      {nullptr, nullptr, u"vcr7", MCI_OPEN_TYPE | MCI_OPEN_TYPE_ID, "videotape", 0, 10},
+      {nullptr, nullptr, u"player", MCI_OPEN_TYPE, "videotape", 0, 10},
+      {nullptr, nullptr, nullptr, 0, "videotape", 0, 10},
+  };
+  profile_.WriteIni(
+      "[videotape]\nVTRID=19\nPreRoll=10\n[videotape4]\nVTRID=19\nPreRoll=14\n"
+      "[videotape7]\nVTRID=19\nPreRoll=17\n[videotape9]\nVTRID=19\nPreRoll=19\n");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.section);
+    MCI_OPEN_DRIVER_PARMS op{1, c.params, 0, 0};
+    ASSERT_EQ(DriverProc(0, reinterpret_cast<HDRVR>(static_cast<UINT_PTR>(101)), DRV_OPEN,
+                         reinterpret_cast<LPARAM>(c.lParam1), reinterpret_cast<LPARAM>(&op)),
+              1);
+    ASSERT_EQ(Send(MCI_OPEN_DRIVER, c.openFlags, OpenBlock(c.openName).bytes), 0u);
+    EXPECT_STREQ(Record()->szSection, c.section);
+    EXPECT_EQ(Record()->nDeviceNumber, c.number);
+    EXPECT_EQ(Record()->PreRoll, c.preRoll);
+    EXPECT_STREQ(szRequestedSection, c.section);
+    ASSERT_EQ(CloseDevice(), 0u);
+    DriverProc(0, reinterpret_cast<HDRVR>(static_cast<UINT_PTR>(101)), DRV_CLOSE, 0, 0);
+  }
 }
 
 TEST_F(SpineTest, DriverMessagesAnswerAsInstalled) {

@@ -1,6 +1,7 @@
 #include "tests/support/driver_fixture.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 
 #include "platform/clock.h"
@@ -21,6 +22,11 @@ void TempProfileDir::WriteIni(const std::string& text) const {
   std::ofstream(IniPath(), std::ios::binary) << text;
 }
 
+OpenBlock::OpenBlock(const char16_t* name, UINT deviceId) {
+  std::memcpy(bytes + sizeof(DWORD_PTR), &deviceId, 4);
+  std::memcpy(bytes + sizeof(DWORD_PTR) + 4, &name, sizeof(name));
+}
+
 vtr::sim::DeckConfig DriverFixture::DeckSetup() { return vtr::sim::DeckConfig::ForModel(19); }
 
 void DriverFixture::SetUp() {
@@ -38,7 +44,8 @@ void DriverFixture::TearDown() {
     DeviceRecord* rec = LoadSlotRecord(i);
     if (rec == nullptr) continue;
     VTR_GENERIC_PARMS p{0};
-    while (rec->nOpenCount > 0) DriverProc(rec->wDeviceID, nullptr, MCI_CLOSE_DRIVER, 0, reinterpret_cast<LPARAM>(&p));
+    while (rec->nOpenCount > 0)
+      DriverProc(rec->wDeviceID, nullptr, MCI_CLOSE_DRIVER, 0, reinterpret_cast<LPARAM>(&p));
     DriverProc(0, reinterpret_cast<HDRVR>(static_cast<UINT_PTR>(rec->hDriver)), DRV_CLOSE, 0, 0);
   }
   DriverProc(0, nullptr, DRV_FREE, 0, 0);
@@ -50,8 +57,8 @@ void DriverFixture::TearDown() {
 
 DWORD DriverFixture::DriverOpen(const std::u16string& params, UINT deviceId, UINT_PTR hDriver) {
   MCI_OPEN_DRIVER_PARMS op{deviceId, params.c_str(), 0, 0};
-  return static_cast<DWORD>(DriverProc(0, reinterpret_cast<HDRVR>(hDriver), DRV_OPEN, 0,
-                                       reinterpret_cast<LPARAM>(&op)));
+  return static_cast<DWORD>(
+      DriverProc(0, reinterpret_cast<HDRVR>(hDriver), DRV_OPEN, 0, reinterpret_cast<LPARAM>(&op)));
 }
 
 DWORD DriverFixture::OpenDevice(DWORD flags, UINT deviceId) {
@@ -72,8 +79,8 @@ DWORD DriverFixture::CloseDevice(DWORD flags, UINT deviceId) {
 }
 
 DWORD DriverFixture::Send(UINT msg, DWORD flags, void* parms, UINT deviceId) {
-  return static_cast<DWORD>(
-      DriverProc(deviceId, nullptr, msg, static_cast<LPARAM>(flags), reinterpret_cast<LPARAM>(parms)));
+  return static_cast<DWORD>(DriverProc(deviceId, nullptr, msg, static_cast<LPARAM>(flags),
+                                       reinterpret_cast<LPARAM>(parms)));
 }
 
 void DriverFixture::Run(int milliseconds) {

@@ -33,6 +33,13 @@ class TempProfileDir {
   std::filesystem::path path_;
 };
 
+// The MCI open block as winmm lays it out: callback, device ID (32 bits), then
+// the device name's address without padding; element and alias are null.
+struct OpenBlock {
+  explicit OpenBlock(const char16_t* name, UINT deviceId = 1);
+  unsigned char bytes[64] = {};
+};
+
 // Messages to the loaded driver, the way the multimedia library sends them.
 class DriverFixture : public ::testing::Test {
  protected:

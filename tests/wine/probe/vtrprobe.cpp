@@ -6,9 +6,12 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
+// Each needs the ones before it.
+// clang-format off
 #include <windows.h>
 #include <mmsystem.h>
 #include <mmddk.h>
+// clang-format on
 
 #include <cstdio>
 #include <cstring>
@@ -28,30 +31,54 @@ UINT g_table = 0xFFFF;
 // Bytes of parameter block each command's table entry defines on x64.
 size_t BlockBytes(UINT msg) {
   switch (msg) {
-    case 0x080B: return 16;  // capability
-    case 0x080A: return 20;  // info
-    case 0x0878: return 16;  // list
-    case 0x0806: return 20;  // play
-    case 0x080F: return 20;  // record
-    case 0x080E: return 12;  // step
-    case 0x0830: return 16;  // cue
-    case 0x0807: return 20;  // seek
-    case 0x080D: return 64;  // set
-    case 0x0C02: return 16;  // settuner
-    case 0x0873: return 20;  // setaudio
-    case 0x0876: return 20;  // setvideo
-    case 0x0814: return 36;  // status
-    case 0x0805: return 16;  // escape
-    case 0x0C82: return 12;  // shuttle
-    case 0x0C83: return 20;  // edit
-    case 0x0C8D: return 16;  // vdr
-    case 0x0C87: return 36;  // setzdkr
-    case 0x0C88: return 64;  // setzdkrvid (as far as winmm's parser reaches)
-    case 0x0C89: return 24;  // setzdkraud
-    case 0x0C8A: return 12;  // getzdkr
-    case 0x0C8B: return 12;  // getzdkrvid
-    case 0x0C8C: return 16;  // getzdkraud
-    default: return 8;
+    case 0x080B:
+      return 16;  // capability
+    case 0x080A:
+      return 20;  // info
+    case 0x0878:
+      return 16;  // list
+    case 0x0806:
+      return 20;  // play
+    case 0x080F:
+      return 20;  // record
+    case 0x080E:
+      return 12;  // step
+    case 0x0830:
+      return 16;  // cue
+    case 0x0807:
+      return 20;  // seek
+    case 0x080D:
+      return 64;  // set
+    case 0x0C02:
+      return 16;  // settuner
+    case 0x0873:
+      return 20;  // setaudio
+    case 0x0876:
+      return 20;  // setvideo
+    case 0x0814:
+      return 36;  // status
+    case 0x0805:
+      return 16;  // escape
+    case 0x0C82:
+      return 12;  // shuttle
+    case 0x0C83:
+      return 20;  // edit
+    case 0x0C8D:
+      return 16;  // vdr
+    case 0x0C87:
+      return 36;  // setzdkr
+    case 0x0C88:
+      return 64;  // setzdkrvid (as far as winmm's parser reaches)
+    case 0x0C89:
+      return 24;  // setzdkraud
+    case 0x0C8A:
+      return 12;  // getzdkr
+    case 0x0C8B:
+      return 12;  // getzdkrvid
+    case 0x0C8C:
+      return 16;  // getzdkraud
+    default:
+      return 8;
   }
 }
 
@@ -78,10 +105,9 @@ std::string Narrow(LPCWSTR w) {
 // Words after the callback slot, in hex; a string slot shows as its text.
 std::string DumpBlock(UINT msg, DWORD flags, const BYTE* block) {
   char head[64];
-  std::snprintf(head, sizeof(head), "msg=0x%04X flags=0x%08lX cb=%s", msg,
-                static_cast<unsigned long>(flags),
-                (flags & MCI_NOTIFY) ? (*reinterpret_cast<const DWORD_PTR*>(block) ? "hwnd" : "0")
-                                     : "-");
+  std::snprintf(
+      head, sizeof(head), "msg=0x%04X flags=0x%08lX cb=%s", msg, static_cast<unsigned long>(flags),
+      (flags & MCI_NOTIFY) ? (*reinterpret_cast<const DWORD_PTR*>(block) ? "hwnd" : "0") : "-");
   std::string s = head;
   if (!block) return s + " block=null";
   size_t bytes = BlockBytes(msg);
@@ -194,7 +220,12 @@ extern "C" LRESULT CALLBACK vtrProbeDriverProc(DWORD_PTR dwDriverID, HDRVR, UINT
   if (uMsg == MCI_OPEN_DRIVER || uMsg == MCI_CLOSE_DRIVER) {
     char b[64];
     std::snprintf(b, sizeof(b), "msg=0x%04X", uMsg);
-    Log(b);
+    // The device's name as the application opened it (the driver's last
+    // source for its number): after the callback and the 32-bit device ID.
+    LPCWSTR type = nullptr;
+    if (uMsg == MCI_OPEN_DRIVER && block && (flags & MCI_OPEN_TYPE) && !(flags & MCI_OPEN_TYPE_ID))
+      std::memcpy(&type, block + sizeof(DWORD_PTR) + sizeof(DWORD), sizeof(type));
+    Log(std::string(b) + (uMsg == MCI_OPEN_DRIVER ? " type=" + Narrow(type) : std::string()));
     if ((flags & MCI_NOTIFY) && block)
       mciDriverNotify(reinterpret_cast<HANDLE>(*reinterpret_cast<DWORD_PTR*>(block)),
                       static_cast<UINT>(dwDriverID), MCI_NOTIFY_SUCCESSFUL);
