@@ -36,10 +36,10 @@
 #include <variant>
 #include <vector>
 
-#include "host/command_table.h"
-#include "host/mci_text.h"
-#include "host/parser.h"
-#include "vtr_host/core_resources.h"
+#include "mci/command_table.h"
+#include "mci/mci_text.h"
+#include "mci/parser.h"
+#include "vtr_mci/core_resources.h"
 
 // The host's tables and blocks keep their text as UTF-16 in char16_t, which
 // is wchar_t's size and encoding here.
@@ -69,11 +69,11 @@ std::string Narrow(std::u16string_view utf16) {
 
 namespace {
 
-using vtr::host::BlockSlot;
-using vtr::host::CommandDef;
-using vtr::host::CommandTable;
-using vtr::host::ParamBlock;
-using vtr::host::ReturnKind;
+using vtr::mci::BlockSlot;
+using vtr::mci::CommandDef;
+using vtr::mci::CommandTable;
+using vtr::mci::ParamBlock;
+using vtr::mci::ReturnKind;
 
 constexpr long kDefaultNotifyTimeoutMs = 30000;
 constexpr int kInterruptedStatus = 130;  // as a shell reports a Ctrl-C
@@ -107,7 +107,7 @@ std::vector<std::string> Words(const std::string& s) {
   std::size_t i = 0;
   while ((i = s.find_first_not_of(" \t", i)) != std::string::npos) {
     const std::size_t end = std::min(s.find_first_of(" \t", i), s.size());
-    out.push_back(vtr::host::ToLowerAscii(s.substr(i, end - i)));
+    out.push_back(vtr::mci::ToLowerAscii(s.substr(i, end - i)));
     i = end;
   }
   return out;
@@ -215,7 +215,7 @@ std::variant<SendRequest, std::string> ParseSendRequest(const std::string& args)
 // table (the "VCR" resource of the loaded mcivtr.drv), else the library's.
 class Tables {
  public:
-  Tables() : core_(CommandTable::Load(vtr::host::core::kCoreCommandTable)) {}
+  Tables() : core_(CommandTable::Load(vtr::mci::core::kCoreCommandTable)) {}
   const CommandDef* Find(UINT message) {
     driver_.reset();
     driverTable_ = nullptr;
@@ -244,8 +244,8 @@ class Tables {
   }
 
  private:
-  std::variant<CommandTable, vtr::host::TableError> core_;
-  std::optional<std::variant<CommandTable, vtr::host::TableError>> driver_;
+  std::variant<CommandTable, vtr::mci::TableError> core_;
+  std::optional<std::variant<CommandTable, vtr::mci::TableError>> driver_;
   const CommandTable* driverTable_ = nullptr;
   HMODULE module_ = nullptr;
 };
@@ -413,12 +413,12 @@ class Console {
     }
 
     const CommandDef* def = tables_.Find(request.message);
-    std::vector<BlockSlot> slots = vtr::host::BlockLayout(def);
+    std::vector<BlockSlot> slots = vtr::mci::BlockLayout(def);
     std::size_t end = slots.back().offset + slots.back().size;
     while (slots.size() < request.words.size() &&
-           end + vtr::host::kWordSlot <= ParamBlock::kBytes) {
-      slots.push_back({end, vtr::host::kWordSlot});
-      end += vtr::host::kWordSlot;
+           end + vtr::mci::kWordSlot <= ParamBlock::kBytes) {
+      slots.push_back({end, vtr::mci::kWordSlot});
+      end += vtr::mci::kWordSlot;
     }
     if (request.words.size() > slots.size()) {
       PrintLine(line + " -> error: too many words for the parameter block");
@@ -426,7 +426,7 @@ class Console {
     }
     ParamBlock block;
     for (std::size_t i = 0; i < request.words.size(); ++i) {
-      if (slots[i].size == vtr::host::kPointerSlot) {
+      if (slots[i].size == vtr::mci::kPointerSlot) {
         block.PutPointer(slots[i].offset, request.words[i]);
       } else {
         block.PutWord(slots[i].offset, request.words[i]);
@@ -443,14 +443,14 @@ class Console {
     std::string out = ok ? std::string("ok")
                          : "error " + std::to_string(result & 0xFFFF) + ": " + ErrorText(result);
     if (ok && def != nullptr && (def->returns == ReturnKind::kInteger || ownBuffer)) {
-      const std::string text = vtr::host::FormatReturn(
+      const std::string text = vtr::mci::FormatReturn(
           *def, result, block, [this](UINT sid) { return tables_.DriverString(sid); });
       if (!text.empty()) out += " return " + text;
     }
     out += " words=";
     for (std::size_t i = 0; i < slots.size(); ++i) {
       if (i > 0) out += ',';
-      const DWORD_PTR v = slots[i].size == vtr::host::kPointerSlot ? block.Pointer(slots[i].offset)
+      const DWORD_PTR v = slots[i].size == vtr::mci::kPointerSlot ? block.Pointer(slots[i].offset)
                                                                    : block.Word(slots[i].offset);
       out += std::to_string(v);
     }
