@@ -34,7 +34,7 @@ class StatusTest : public ::testing::Test {
   }
 
   // Opens "tape" with VTRID=19 plus `ini` lines in its profile section.
-  void Open(const std::string& ini = "", sim::DeckConfig cfg = sim::DeckConfig::ForModel(19)) {
+  void Open(const std::string& ini = "", sim::DeckConfig cfg = sim::DeckConfig::For("BVW-75")) {
     profile_.WriteIni("[videotape]\nVTRID=19\n" + ini);
     deck_ = std::make_shared<sim::Deck>(cfg);
     platform::BindVirtualPort(kPort, deck_);

@@ -21,7 +21,7 @@ void TempProfileDir::WriteIni(const std::string& text) const {
   std::ofstream(IniPath(), std::ios::binary) << text;
 }
 
-vtr::sim::DeckConfig DriverFixture::DeckSetup() { return vtr::sim::DeckConfig::ForModel(19); }
+vtr::sim::DeckConfig DriverFixture::DeckSetup() { return vtr::sim::DeckConfig::For("BVW-75"); }
 
 void DriverFixture::SetUp() {
   vtr::platform::UseVirtualClock(vtr::platform::Micros{0}, 1000);
