@@ -350,7 +350,8 @@ int main(int argc, char** argv) {
       std::exit(2);
     };
     if (a == "--help" || a == "-h") {
-      std::cout << kUsage;
+      std::cout << kUsage << "\nThe machines:\n" << std::flush;
+      ListMachines();
       return 0;
     } else if (a == "--list") {
       ListMachines();
