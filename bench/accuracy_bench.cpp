@@ -44,7 +44,7 @@ void BM_FramesPastTarget(benchmark::State& state) {
   vtr::bench::Profile profile(1, kPort);
   vtr::platform::UseVirtualClock();
   DllInstanceInit(vtr::platform::DriverModule(), 1, nullptr);
-  auto cfg = vtr::sim::DeckConfig::ForModel(19);
+  auto cfg = vtr::sim::DeckConfig::For("BVW-75");
   cfg.line_pacing = true;
   auto deck = std::make_shared<vtr::sim::Deck>(cfg);
   vtr::platform::BindVirtualPort(kPort, deck);

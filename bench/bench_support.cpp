@@ -86,7 +86,7 @@ DWORD StartTo(int i, UINT message, DWORD to) {
 PtyDeck::PtyDeck(Micros latency) {
   if (!pty_.ok()) return;
   slave_ = open(pty_.slave().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-  auto cfg = sim::DeckConfig::ForModel(19);
+  auto cfg = sim::DeckConfig::For("BVW-75");
   cfg.latency = latency;
   cfg.line_pacing = true;
   deck_ = std::make_shared<sim::Deck>(cfg);

@@ -91,7 +91,7 @@ class DeckLink {
   DeckLink() : rec_{} {
     vtr::platform::UseVirtualClock();
     DllInstanceInit(vtr::platform::DriverModule(), 1, nullptr);
-    auto cfg = vtr::sim::DeckConfig::ForModel(19);
+    auto cfg = vtr::sim::DeckConfig::For("BVW-75");
     cfg.latency = vtr::platform::Micros{0};
     deck_ = std::make_shared<vtr::sim::Deck>(cfg);
     vtr::platform::BindVirtualPort(kPort, deck_);

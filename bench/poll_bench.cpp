@@ -30,7 +30,7 @@ class TenDevices {
     vtr::platform::UseVirtualClock();
     DllInstanceInit(vtr::platform::DriverModule(), 1, nullptr);
     for (int i = 0; i < kDevices; ++i) {
-      vtr::sim::DeckConfig cfg = vtr::sim::DeckConfig::ForModel(19);
+      vtr::sim::DeckConfig cfg = vtr::sim::DeckConfig::For("BVW-75");
       cfg.latency = vtr::platform::Micros{0};
       decks_.push_back(std::make_shared<vtr::sim::Deck>(cfg));
       vtr::platform::BindVirtualPort(11 + i, decks_.back());

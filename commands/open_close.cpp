@@ -61,7 +61,9 @@ DWORD kestrelMciOpen(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
   }
   kestrelSendCmd(rec, STND_BYOFF_422, 0);
   waitTime(rec, 500);
-  kestrelSendCmd(rec, STOP_422, 0);
+  // A machine still answering the stop refuses a block that arrives meanwhile
+  // (buffer overrun): the standby off goes once the stop is answered.
+  kestrelSendCmd(rec, STOP_422, 1);
   kestrelSendCmd(rec, STND_BYOFF_422, 0);
 
   if (rec->VTRID == kVtrIdDetect) {

@@ -7,7 +7,6 @@
 #include <map>
 #include <mutex>
 
-#include "config/ballistics.h"
 #include "sim/machine.h"
 #include "sim/names.h"
 #include "sim/timecode.h"
@@ -22,8 +21,10 @@ constexpr double kByteMicros = 11.0 * 1e6 / 38400.0;
 // A block whose bytes stop coming for this long is dropped.
 constexpr Micros kByteTimeout{10000};
 
+// NAK error bits.
 constexpr std::uint8_t kNakUndefined = 0x01;
 constexpr std::uint8_t kNakChecksum = 0x04;
+constexpr std::uint8_t kNakOverrun = 0x20;
 constexpr std::uint8_t kNakTimeout = 0x80;
 
 std::uint8_t Sum(std::span<const std::uint8_t> b) {
@@ -39,10 +40,6 @@ Bytes WithChecksum(Bytes b) {
 
 Bytes Ack() { return {0x10, 0x01, 0x11}; }
 Bytes Nak(std::uint8_t bits) { return WithChecksum({0x11, 0x12, bits}); }
-
-int RowOf(int row) {
-  return row >= 0 && row < kModelRows - 1 ? row : static_cast<int>(kVtrIdGeneric);
-}
 
 // ZDKR settings: set command's CMD-2 and the value a machine starts with.
 struct ZdkrSetting {
@@ -65,6 +62,9 @@ constexpr ZdkrSetting kZdkrSettings[] = {
 constexpr std::uint8_t kZdkrAudioLevels[] = {0x92, 0x9C, 0x9E};
 constexpr std::uint8_t kZdkrAudioInitial = 0x7F;
 constexpr std::uint8_t kZdkrAudioChannels = 4;
+// The edit-on and edit-off durations.
+constexpr std::uint8_t kZdkrEditOn = 0x38;
+constexpr std::uint8_t kZdkrEditOff = 0x3A;
 
 const ZdkrSetting* FindZdkr(std::uint8_t cmd2) {
   for (const ZdkrSetting& s : kZdkrSettings) {
@@ -79,13 +79,29 @@ bool IsAudioLevel(std::uint8_t cmd2) {
 
 }  // namespace
 
-DeckConfig DeckConfig::ForModel(int row) {
+DeckConfig::DeckConfig() { Apply(DefaultPersonality()); }
+
+DeckConfig DeckConfig::For(const Personality& personality) {
   DeckConfig c;
-  c.model_row = RowOf(row);
-  c.record_inhibit = vtrBallistics[c.model_row].fCanRecord == 0;
-  c.edit_on_delay = vtrBallistics[c.model_row].wEditIn;
-  c.edit_off_delay = vtrBallistics[c.model_row].wEditOut;
+  c.Apply(personality);
   return c;
+}
+
+DeckConfig DeckConfig::For(std::string_view name) {
+  const Personality* p = FindPersonality(name);
+  return For(p != nullptr ? *p : GenericPersonality());
+}
+
+void DeckConfig::Apply(const Personality& p) {
+  personality = &p;
+  can_record = p.records;
+  can_edit = p.edits;
+  has_vitc = p.vitc;
+  edit_on_delay = p.edit_on;
+  edit_off_delay = p.edit_off;
+  wind_speed = p.wind;
+  shuttle_max = p.shuttle;
+  var_max = p.var;
 }
 
 double SpeedForByte(std::uint8_t n, std::uint8_t fine) {
@@ -157,14 +173,16 @@ std::string FormatLanding(const std::vector<RecordedTrack>& tracks, std::uint32_
 
 struct Deck::Impl {
   explicit Impl(const DeckConfig& c) : config(c), machine(c) {
-    const int row = RowOf(c.model_row);
-    code = c.device_type.value_or(vtrBallistics[row].wDeviceType);
-    family = c.family;
-    if (family == Family::kAuto) {
-      family = code == 0xF001                     ? Family::kZdkr
-               : code == 0xF015 || code == 0xF016 ? Family::kVdr
-                                                  : Family::kStandard;
+    const Personality& p = *c.personality;
+    const bool pal = c.standard == VideoStandard::kPal && c.pal_type_variant;
+    if (c.device_type) {
+      code = *c.device_type;
+      // The 625/50 variant has 1 in the second nibble of the first byte.
+      if (pal) code = static_cast<std::uint16_t>((code & 0xF0FFu) | 0x0100u);
+    } else {
+      code = pal ? p.type_625 : p.type_525;
     }
+    family = c.family == Family::kAuto ? p.family : c.family;
   }
 
   struct OutByte {
@@ -179,8 +197,12 @@ struct Deck::Impl {
   Family family;
 
   Bytes block;  // command being received
+  bool block_early = false;
   Micros last_in{0};
   double wire_in = 0;  // when the line into the deck is free, microseconds
+  // When the deck has sent its own reply to the last block (whatever the line
+  // does to it): a block that starts before then is early.
+  double free_at = 0;
 
   std::deque<OutByte> out;
   double wire_out = 0;  // when the line out of the deck is free, microseconds
@@ -188,7 +210,7 @@ struct Deck::Impl {
   Bytes last_reply;
   bool connected = true;
 
-  std::vector<TraceEntry> trace;
+  std::deque<TraceEntry> trace;
   std::function<void(const TraceEntry&)> sink;
   std::map<unsigned, std::uint8_t> zdkr;
 
@@ -196,15 +218,22 @@ struct Deck::Impl {
   static Micros FromUs(double us) { return Micros{std::llround(us)}; }
 
   void Note(Direction d, Micros t, Bytes bytes, std::string name) {
-    trace.push_back(TraceEntry{d, t, std::move(bytes), std::move(name)});
-    if (sink) sink(trace.back());
+    TraceEntry e{d, t, std::move(bytes), std::move(name)};
+    if (sink) sink(e);
+    if (config.trace_limit == 0) return;
+    trace.push_back(std::move(e));
+    while (trace.size() > config.trace_limit) trace.pop_front();
   }
+
+  bool TimesOut() const { return config.strict.byte_timeout && !block.empty(); }
 
   void Settle(Micros now) {
     machine.Update(now);
-    if (!block.empty() && now - last_in > kByteTimeout) TimeOut();
+    if (TimesOut() && now - last_in > kByteTimeout) TimeOut();
   }
 
+  // The partial block is void; the deck says so with NAK (time out) as soon
+  // as it notices.
   void TimeOut() {
     Note(Direction::kToDeck, last_in, block, "FRAGMENT");
     block.clear();
@@ -216,7 +245,8 @@ struct Deck::Impl {
     if (config.line_pacing) at = std::max(at, wire_in) + kByteMicros;
     wire_in = at;
     const Micros t = FromUs(at);
-    if (!block.empty() && t - last_in > kByteTimeout) TimeOut();
+    if (TimesOut() && t - last_in > kByteTimeout) TimeOut();
+    if (block.empty()) block_early = config.strict.early_blocks && at < free_at;
     block.push_back(byte);
     last_in = t;
     if (block.size() == 3u + (block[0] & 0x0Fu)) {
@@ -228,6 +258,13 @@ struct Deck::Impl {
 
   void Handle(const Bytes& b, Micros t) {
     machine.Update(t);
+    if (block_early) {
+      // Still busy with the previous block: this one overran the deck's
+      // command buffer and is not carried out.
+      Note(Direction::kToDeck, t, b, CommandName(b) + " (early)");
+      Reply(Nak(kNakOverrun), t);
+      return;
+    }
     const bool good = Sum(std::span(b).first(b.size() - 1)) == b.back();
     Note(Direction::kToDeck, t, b, CommandName(b) + (good ? "" : " (bad checksum)"));
     Reply(good ? Dispatch(b) : Nak(kNakChecksum), t);
@@ -236,6 +273,9 @@ struct Deck::Impl {
   // Sends a reply through the injected faults, a latency after `ready`.
   void Reply(Bytes bytes, Micros ready) {
     const Bytes real = bytes;
+    // The deck's own timing: the line's faults do not keep it busy.
+    const double own_start = std::max(Us(ready + config.latency), free_at);
+    free_at = own_start + (config.line_pacing ? kByteMicros * static_cast<double>(real.size()) : 0);
     std::string note;
     Bytes noise;
     std::size_t late_from = bytes.size();
@@ -299,42 +339,76 @@ struct Deck::Impl {
     return at;
   }
 
+  // ---- answers -------------------------------------------------------------
+
   Bytes DeviceType() const {
-    auto d0 = static_cast<std::uint8_t>(code >> 8);
-    if (config.standard == VideoStandard::kPal && config.pal_type_variant) {
-      d0 = static_cast<std::uint8_t>((d0 & 0xF0) | 0x01);
-    }
-    return WithChecksum({0x12, 0x11, d0, static_cast<std::uint8_t>(code & 0xFF)});
+    return WithChecksum(
+        {0x12, 0x11, static_cast<std::uint8_t>(code >> 8), static_cast<std::uint8_t>(code & 0xFF)});
   }
 
-  Bytes TimeData(std::uint8_t kind, std::uint32_t count, bool flag_drop) const {
+  Bytes Time(std::uint8_t c1, std::uint8_t kind, std::uint32_t count, bool flag_drop,
+             const std::array<std::uint8_t, 4>* ub = nullptr) const {
     FrameRate r = machine.Rate();
     if (!flag_drop) r.drop = false;
     const auto t = CountToBcd(count, r, flag_drop);
-    return WithChecksum({0x74, kind, t[0], t[1], t[2], t[3]});
+    Bytes b{c1, kind, t[0], t[1], t[2], t[3]};
+    if (ub != nullptr) b.insert(b.end(), ub->begin(), ub->end());
+    return WithChecksum(b);
   }
 
-  Bytes TimeSense(std::uint8_t source) const {
-    const bool vitc_reads = config.has_vitc && machine.Slow();
-    const auto ub = machine.user_bits;
-    switch (source) {
-      case 0x10:
-      case 0x20:
-      case 0x30: {
-        const bool vitc = config.has_vitc && (source == 0x20 || (source == 0x30 && vitc_reads));
-        return WithChecksum(
-            {0x74, static_cast<std::uint8_t>(vitc ? 0x07 : 0x05), ub[0], ub[1], ub[2], ub[3]});
-      }
+  // No reader for what was asked (a machine without VITC asked for VITC).
+  static Bytes Missing() { return WithChecksum({0x70, 0x0D}); }
+
+  // 61 0C: bits 0-3 ask for a time (LTC, VITC, timer-1, timer-2), bits 4-5 for
+  // user bits (LTC, VITC). Both: the eight-byte form, time first.
+  Bytes TimeSense(std::uint8_t req) const {
+    const unsigned time = req & 0x0Fu, ub = req & 0x30u;
+    if (req == 0 || (req & 0xC0u) != 0) return Nak(kNakUndefined);
+    const bool slow = machine.Slow();
+    // Below a quarter of play speed LTC cannot be read and VITC can.
+    const auto vitc_first = [&](bool ltc, bool vitc) {
+      return vitc && config.has_vitc && (!ltc || slow);
+    };
+    std::optional<std::uint8_t> kind;
+    std::uint32_t count = 0;
+    bool drop = true;
+    if ((time & 0x03u) != 0 && config.has_timecode) {
+      const bool vitc = vitc_first(time & 1u, time & 2u);
+      if (!vitc && (time & 1u) == 0) return Missing();
+      kind = vitc ? 0x06 : slow ? 0x14 : 0x04;  // 14: LTC corrected by the control track
+      count = machine.Timecode();
+    } else if ((time & 0x07u) != 0) {
+      kind = 0x00;  // timer-1, also for LTC on a machine without timecode
+      count = machine.Timer1();
+      drop = false;
+    } else if ((time & 0x08u) != 0) {
+      kind = 0x01;  // timer-2: the control track from the tape start, never preset
+      count = machine.Position() % machine.Rate().per_day;
+      drop = false;
+    }
+    std::uint8_t ub_kind = 0;
+    if (ub != 0) {
+      const bool vitc = vitc_first(ub & 0x10u, ub & 0x20u);
+      if (!vitc && (ub & 0x10u) == 0) return Missing();
+      ub_kind = vitc ? 0x07 : 0x05;
+    }
+    const auto& bits = machine.user_bits;
+    if (!kind) {
+      return WithChecksum({0x74, ub_kind, bits[0], bits[1], bits[2], bits[3]});
+    }
+    return Time(ub != 0 ? 0x78 : 0x74, *kind, count, drop, ub != 0 ? &bits : nullptr);
+  }
+
+  // 61 0A: 01 the generator's time, 10 its user bits, 11 both.
+  Bytes GeneratorSense(std::uint8_t req) const {
+    const auto& bits = machine.user_bits;
+    switch (req) {
       case 0x01:
-      case 0x02:
-      case 0x03:
-        if (config.has_timecode) {
-          const bool vitc = config.has_vitc && (source == 0x02 || (source == 0x03 && vitc_reads));
-          return TimeData(vitc ? 0x06 : 0x04, machine.Timecode(), true);
-        }
-        [[fallthrough]];
-      case 0x04:
-        return TimeData(0x00, machine.Timer1(), false);
+        return Time(0x74, 0x08, machine.tc_generator, true);
+      case 0x10:
+        return WithChecksum({0x74, 0x09, bits[0], bits[1], bits[2], bits[3]});
+      case 0x11:
+        return Time(0x78, 0x08, machine.tc_generator, true, &bits);
       default:
         return Nak(kNakUndefined);
     }
@@ -349,7 +423,27 @@ struct Deck::Impl {
     return WithChecksum(r);
   }
 
+  // 60 2E: the speed byte of the speed law for the tape's speed now.
+  Bytes CommandSpeed() const {
+    const double v = std::abs(machine.Speed());
+    long n = 0;
+    if (v > 0) n = std::lround(32.0 * (std::log10(v) + 2.0));
+    return WithChecksum({0x71, 0x2E, static_cast<std::uint8_t>(std::clamp(n, 0L, 255L))});
+  }
+
+  // 60 2B: the time left to the tape's end, then two bytes the deck sends as 0.
+  Bytes RemainingTime() const {
+    const std::uint32_t left =
+        config.tape_frames - std::min(config.tape_frames, machine.Position());
+    FrameRate r = machine.Rate();
+    r.drop = false;
+    const auto t = CountToBcd(left % r.per_day, r, false);
+    return WithChecksum({0x76, 0x2B, t[0], t[1], t[2], t[3], 0x00, 0x00});
+  }
+
   std::uint8_t ZdkrGet(std::uint8_t set_cmd2, std::uint8_t channel) const {
+    if (set_cmd2 == kZdkrEditOn) return static_cast<std::uint8_t>(machine.edit_on_delay);
+    if (set_cmd2 == kZdkrEditOff) return static_cast<std::uint8_t>(machine.edit_off_delay);
     const auto it = zdkr.find(set_cmd2 * 256u + channel);
     if (it != zdkr.end()) return it->second;
     if (IsAudioLevel(set_cmd2)) return kZdkrAudioInitial;
@@ -364,6 +458,9 @@ struct Deck::Impl {
     const ZdkrSetting* s = FindZdkr(c2);
     if (c1 == 0xC1 && s) {
       zdkr[c2 * 256u] = d[0];
+      // The edit durations are the machine's own edit delays.
+      if (c2 == kZdkrEditOn) machine.edit_on_delay = d[0];
+      if (c2 == kZdkrEditOff) machine.edit_off_delay = d[0];
       return Ack();
     }
     if (c1 == 0xC2 && IsAudioLevel(c2)) {
@@ -408,10 +505,128 @@ struct Deck::Impl {
     }
   }
 
-  // Edit point commands of group 4 without data: entry, plus/minus, reset, recall.
-  Bytes Points(std::uint8_t c2) {
+  // ---- commands --------------------------------------------------------------
+
+  // Under local control the panel has the deck: the command is acknowledged
+  // and not carried out.
+  bool Remote() const { return !(machine.Local() && config.strict.local); }
+
+  template <typename F>
+  Bytes Act(F&& act) {
+    if (Remote()) act();
+    return Ack();
+  }
+  template <typename F>
+  Bytes Move(F&& act) {
+    if (Remote() && machine.Accepts()) act();
+    return Ack();
+  }
+
+  Bytes System(std::uint8_t c2, std::size_t n) {
+    if (n != 0) return Nak(kNakUndefined);
+    switch (c2) {
+      case 0x0C:  // local disable: the panel is locked out; the switch still rules
+      case 0x1D:  // local enable
+        return Ack();
+      case 0x11:
+        return DeviceType();
+      default:
+        return Nak(kNakUndefined);
+    }
+  }
+
+  Bytes Transport(std::uint8_t c2, std::span<const std::uint8_t> d) {
+    Machine& m = machine;
+    const std::size_t n = d.size();
+    const bool records = config.can_record, edits = config.can_edit && config.can_record;
+    switch (c2) {
+      // Jog, var and shuttle take one or two speed bytes.
+      case 0x11:
+      case 0x12:
+      case 0x13:
+      case 0x21:
+      case 0x22:
+      case 0x23: {
+        if (n != 1 && n != 2) break;
+        const double v = SpeedForByte(d[0], n > 1 ? d[1] : 0);
+        const TransportMode kind = (c2 & 0x0F) == 1   ? TransportMode::kJog
+                                   : (c2 & 0x0F) == 2 ? TransportMode::kVar
+                                                      : TransportMode::kShuttle;
+        return Move([&] { m.Scan(kind, (c2 & 0x20) ? -v : v); });
+      }
+      case 0x31:  // cue up with data; the five-byte form carries a fifth byte
+        if ((n != 4 && n != 5) || !config.can_cue) break;
+        return Move(
+            [&] { m.Cue(BcdToCount(std::span<const std::uint8_t, 4>(d.data(), 4), m.Rate())); });
+      case 0x5C:  // DMC set forward and reverse: the DMC memory is not modelled
+      case 0x5D:
+        if (n != 1 && n != 2) break;
+        return Act([] {});
+      default:
+        break;
+    }
+    if (n != 0) return Nak(kNakUndefined);
+    switch (c2) {
+      case 0x00:
+        return Move([&] { m.Stop(); });
+      case 0x01:
+        return Move([&] { m.Play(); });
+      case 0x02:
+        if (!records) break;
+        return Move([&] { m.Record(); });
+      case 0x04:  // standby off, in stop only
+        return Act([&] {
+          if (m.Mode() == TransportMode::kStop) m.Standby(false);
+        });
+      case 0x05:
+        return Act([&] { m.Standby(true); });
+      case 0x0F:
+        return Move([&] { m.Eject(); });
+      case 0x10:
+      case 0x20:
+        return Move([&] { m.Wind(c2 == 0x10); });
+      case 0x14:
+      case 0x24:
+        if (!config.can_step) break;
+        return Move([&] { m.Step(c2 == 0x14 ? 1 : -1); });
+      case 0x30:
+        return Move([&] { m.StartRun(EditRun::kPreroll); });
+      case 0x34:  // sync play: play, locked to the reference
+        return Move([&] { m.Play(); });
+      case 0x40:
+      case 0x41:
+      case 0x42:
+        if (!edits) break;
+        return Move([&] {
+          m.StartRun(c2 == 0x40   ? EditRun::kPreview
+                     : c2 == 0x41 ? EditRun::kReview
+                                  : EditRun::kAutoEdit);
+        });
+      case 0x43:  // outpoint preview: acknowledged, not modelled
+        if (!edits) break;
+        return Act([] {});
+      case 0x60:
+        return Act([&] { m.full_ee = m.select_ee = false; });
+      case 0x61:
+        return Act([&] { m.full_ee = true; });
+      case 0x63:
+        return Act([&] { m.select_ee = true; });
+      case 0x64:
+        if (!records) break;
+        return Move([&] { m.EditOff(); });
+      case 0x65:
+        if (!records) break;
+        return Move([&] { m.EditOn(); });
+      default:
+        break;
+    }
+    return Nak(kNakUndefined);
+  }
+
+  // Edit point commands without data: entry, plus/minus, reset, recall.
+  void Points(std::uint8_t c2) {
     auto& p = machine.points;
-    if (c2 >= 0x10 && c2 <= 0x13) {
+    if (c2 <= 0x13) {
       p[c2 - 0x10u] = machine.Timecode();
     } else if (c2 >= 0x18 && c2 <= 0x1F) {
       auto& pt = p[(c2 - 0x18u) / 2];
@@ -423,145 +638,150 @@ struct Deck::Impl {
     } else {
       if (machine.recall[c2 - 0x24u]) p[c2 - 0x24u] = machine.recall[c2 - 0x24u];
     }
-    return Ack();
+  }
+
+  Bytes Preset(std::uint8_t c1, std::uint8_t c2, std::span<const std::uint8_t> d) {
+    Machine& m = machine;
+    const std::size_t n = d.size();
+    const auto tc = [&] {
+      return BcdToCount(std::span<const std::uint8_t, 4>(d.data(), 4), m.Rate());
+    };
+    const bool records = config.can_record;
+    if (n == 4) {
+      switch (c2) {
+        case 0x00:
+          return Act([&] { m.PresetTimer1(tc()); });
+        case 0x04:  // the generator belongs to a recorder
+          if (!records) break;
+          return Act([&] { m.tc_generator = tc(); });
+        case 0x05:
+          if (!records) break;
+          return Act([&] { std::copy(d.begin(), d.end(), m.user_bits.begin()); });
+        case 0x14:
+        case 0x15:
+        case 0x16:
+        case 0x17:
+          return Act([&] { m.points[c2 - 0x14u] = tc(); });
+        case 0x31:
+          return Act([&] { m.preroll_frames = tc(); });
+        default:
+          break;
+      }
+      return Nak(kNakUndefined);
+    }
+    if (c1 == 0x41 || (c1 == 0x42 && c2 == 0x30)) {
+      switch (c2) {
+        case 0x30:  // edit preset; the second byte selects digital audio channels
+          if (!records) break;
+          return Act([&] { m.edit_preset = d[0]; });
+        case 0x36:
+          return Act([&] {
+            if (config.has_timecode) m.timer_mode = d[0] & 1u;
+          });
+        case 0x32:  // tape/audio select, servo reference, head, colour frame,
+        case 0x33:  // input check, playback and record frame, edit field,
+        case 0x34:  // freeze mode: acknowledged, not modelled
+        case 0x35:
+        case 0x37:
+        case 0x38:
+        case 0x39:
+        case 0x3A:
+        case 0x3B:
+          return Act([] {});
+        default:
+          break;
+      }
+      return Nak(kNakUndefined);
+    }
+    if (n != 0) return Nak(kNakUndefined);
+    if (c2 == 0x08) return Act([&] { m.PresetTimer1(0); });
+    if (c2 >= 0x10 && c2 <= 0x27 && (c2 < 0x14 || c2 > 0x17)) {
+      return Act([&] {
+        if (m.Accepts() || c2 >= 0x18) Points(c2);  // an entry needs a tape to read
+      });
+    }
+    switch (c2) {
+      case 0x2D:  // lost lock reset
+        return Act([] {});
+      case 0x40:
+      case 0x41:
+        return Act([&] { m.auto_mode = c2 == 0x41; });
+      case 0x42:  // spot erase off/on, audio split off/on: recorders only
+      case 0x43:
+      case 0x44:
+      case 0x45:
+        if (!records) break;
+        return Act([] {});
+      default:
+        break;
+    }
+    return Nak(kNakUndefined);
+  }
+
+  Bytes Sense(std::uint8_t c1, std::uint8_t c2, std::span<const std::uint8_t> d) {
+    Machine& m = machine;
+    const std::size_t n = d.size();
+    if (c1 == 0x61) {
+      switch (c2) {
+        case 0x0A:
+          if (!config.can_record) break;  // no generator
+          return GeneratorSense(d[0]);
+        case 0x0C:
+          return TimeSense(d[0]);
+        case 0x20:
+          return Status(d[0]);
+        case 0x30:  // edit preset: one byte, or two with the digital audio channels
+          if (!config.can_record || (d[0] != 1 && d[0] != 2)) break;
+          return d[0] == 1 ? WithChecksum({0x71, 0x30, m.edit_preset})
+                           : WithChecksum({0x72, 0x30, m.edit_preset, 0x00});
+        default:
+          break;
+      }
+      return Nak(kNakUndefined);
+    }
+    if (c1 != 0x60 || n != 0) return Nak(kNakUndefined);
+    switch (c2) {
+      case 0x10:
+      case 0x11:
+      case 0x12:
+      case 0x13:
+        return Time(0x74, c2, m.points[c2 - 0x10u].value_or(0), true);
+      case 0x2B:
+        return RemainingTime();
+      case 0x2E:
+        return CommandSpeed();
+      case 0x31:
+        return Time(0x74, 0x31, m.preroll_frames, false);
+      case 0x36:
+        return WithChecksum({0x71, 0x36, config.has_timecode ? m.timer_mode : std::uint8_t{1}});
+      case 0x3E:  // record inhibit: bit 0 of the first byte
+        if (!config.can_record) break;
+        return WithChecksum({0x72, 0x3E, static_cast<std::uint8_t>(config.record_inhibit), 0x00});
+      default:
+        break;
+    }
+    return Nak(kNakUndefined);
   }
 
   Bytes Dispatch(const Bytes& b) {
     const std::uint8_t c1 = b[0], c2 = b[1];
     const std::span<const std::uint8_t> d(b.data() + 2, b.size() - 3);
-    const unsigned group = c1 >> 4u;
-    Machine& m = machine;
-    const auto tc_of = [&](std::size_t at) {
-      return BcdToCount(std::span<const std::uint8_t, 4>(d.data() + at, 4), m.Rate());
-    };
-    const auto motion = [&](auto&& act) {
-      if (m.Accepts()) act();
-      return Ack();
-    };
-
-    if (group == 0xC) return Zdkr(c1, c2, d);
-    if (group == 0xE) return Vendor(c1, c2, d);
-
-    // Shuttle, jog and var take one or two speed bytes.
-    if ((c1 == 0x21 || c1 == 0x22) &&
-        (c2 == 0x11 || c2 == 0x12 || c2 == 0x13 || c2 == 0x21 || c2 == 0x22 || c2 == 0x23)) {
-      const double v = SpeedForByte(d[0], d.size() > 1 ? d[1] : 0);
-      const TransportMode kind = (c2 & 0x0F) == 1   ? TransportMode::kJog
-                                 : (c2 & 0x0F) == 2 ? TransportMode::kVar
-                                                    : TransportMode::kShuttle;
-      return motion([&] { m.Scan(kind, (c2 & 0x20) ? -v : v); });
-    }
-    if ((c1 == 0x24 || c1 == 0x25) && c2 == 0x31) {
-      if (!config.can_cue) return Nak(kNakUndefined);
-      return motion([&] { m.Cue(tc_of(0)); });
-    }
-
-    switch (c1 * 256u + c2) {
-      case 0x000C:
-      case 0x001D:
-        return Ack();
-      case 0x0011:
-        return DeviceType();
-      case 0x2000:
-        return motion([&] { m.Stop(); });
-      case 0x2001:
-        return motion([&] { m.Play(); });
-      case 0x2002:
-        return motion([&] { m.Record(); });
-      case 0x2004:
-      case 0x2005:
-        m.Standby(c2 == 0x05);
-        return Ack();
-      case 0x200F:
-        return motion([&] { m.Eject(); });
-      case 0x2010:
-      case 0x2020:
-        return motion([&] { m.Wind(c2 == 0x10); });
-      case 0x2014:
-      case 0x2024:
-        if (!config.can_step) return Nak(kNakUndefined);
-        return motion([&] { m.Step(c2 == 0x14 ? 1 : -1); });
-      case 0x2030:
-        return motion([&] { m.StartRun(EditRun::kPreroll); });
-      case 0x2040:
-        return motion([&] { m.StartRun(EditRun::kPreview); });
-      case 0x2041:
-        return motion([&] { m.StartRun(EditRun::kReview); });
-      case 0x2042:
-        return motion([&] { m.StartRun(EditRun::kAutoEdit); });
-      case 0x2043:
-      case 0x215C:
-      case 0x215D:
-        return Ack();
-      case 0x2060:
-        m.full_ee = m.select_ee = false;
-        return Ack();
-      case 0x2061:
-        m.full_ee = true;
-        return Ack();
-      case 0x2063:
-        m.select_ee = true;
-        return Ack();
-      case 0x2064:
-        return motion([&] { m.EditOff(); });
-      case 0x2065:
-        return motion([&] { m.EditOn(); });
-      case 0x4400:
-        m.PresetTimer1(tc_of(0));
-        return Ack();
-      case 0x4404:
-        m.tc_generator = tc_of(0);
-        return Ack();
-      case 0x4405:
-        std::copy(d.begin(), d.begin() + 4, m.user_bits.begin());
-        return Ack();
-      case 0x4008:
-        m.PresetTimer1(0);
-        return Ack();
-      case 0x4414:
-      case 0x4415:
-      case 0x4416:
-      case 0x4417:
-        m.points[c2 - 0x14u] = tc_of(0);
-        return Ack();
-      case 0x402D:
-        return Ack();
-      case 0x4040:
-      case 0x4041:
-        m.auto_mode = c2 == 0x41;
-        return Ack();
-      case 0x4130:
-        m.edit_preset = d[0];
-        return Ack();
-      case 0x4431:
-        m.preroll_frames = tc_of(0);
-        return Ack();
-      case 0x4136:
-        if (config.has_timecode) m.timer_mode = d[0] & 1u;
-        return Ack();
-      case 0x4135:
-      case 0x4138:
-      case 0x4139:
-      case 0x413A:
-        return Ack();
-      case 0x610A:
-        return TimeData(0x08, m.tc_generator, true);
-      case 0x610C:
-        return TimeSense(d[0]);
-      case 0x6010:
-      case 0x6011:
-      case 0x6012:
-      case 0x6013:
-        return TimeData(c2, m.points[c2 - 0x10u].value_or(0), true);
-      case 0x6120:
-        return Status(d[0]);
-      case 0x6036:
-        return WithChecksum({0x71, 0x36, config.has_timecode ? m.timer_mode : std::uint8_t{1}});
+    switch (c1 >> 4u) {
+      case 0x0:
+        return System(c2, d.size());
+      case 0x2:
+        return Transport(c2, d);
+      case 0x4:
+        return Preset(c1, c2, d);
+      case 0x6:
+        return Sense(c1, c2, d);
+      case 0xC:
+        return Zdkr(c1, c2, d);
+      case 0xE:
+        return Vendor(c1, c2, d);
       default:
-        break;
+        return Nak(kNakUndefined);
     }
-    if (c1 == 0x40 && c2 >= 0x10 && c2 <= 0x27 && (c2 < 0x14 || c2 > 0x17)) return Points(c2);
-    return Nak(kNakUndefined);
   }
 };
 
@@ -597,7 +817,7 @@ std::optional<Micros> Deck::NextArrival() const {
   if (!impl_->connected) return std::nullopt;
   std::optional<Micros> next;
   if (!impl_->out.empty()) next = impl_->out.front().at;
-  if (!impl_->block.empty()) {
+  if (impl_->TimesOut()) {
     const Micros nak = impl_->last_in + kByteTimeout;
     next = next ? std::min(*next, nak) : nak;
   }
@@ -683,8 +903,7 @@ std::vector<std::uint8_t> Deck::StatusBytes() const {
 
 std::uint16_t Deck::ReportedDeviceType() const {
   std::lock_guard lock(impl_->mu);
-  const Bytes b = impl_->DeviceType();
-  return static_cast<std::uint16_t>(b[2] * 256u + b[3]);
+  return impl_->code;
 }
 
 std::uint8_t Deck::ZdkrValue(std::uint8_t set_cmd2, std::uint8_t channel) const {
@@ -700,7 +919,7 @@ std::vector<RecordedTrack> Deck::Recorded() const {
 
 std::vector<TraceEntry> Deck::Trace() const {
   std::lock_guard lock(impl_->mu);
-  return impl_->trace;
+  return {impl_->trace.begin(), impl_->trace.end()};
 }
 
 std::string Deck::TraceText() const {

@@ -6,7 +6,7 @@
 // serial layer talks to it in-process, or run it on a pseudo-terminal with the
 // vtrsim program.
 //
-//   DeckConfig cfg = DeckConfig::ForModel(19);     // Sony BVW-75
+//   DeckConfig cfg = DeckConfig::For("BVW-75");
 //   cfg.standard = VideoStandard::kNtscDropFrame;
 //   auto deck = std::make_shared<Deck>(cfg);
 //   platform::BindVirtualPort(1, deck);
@@ -30,10 +30,12 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/clock.h"
 #include "platform/serial_ports.h"
+#include "sim/personalities.h"
 
 namespace vtr::sim {
 
@@ -41,35 +43,63 @@ using platform::Micros;
 
 enum class VideoStandard { kNtsc, kNtscDropFrame, kPal };
 
-// Which vendor extensions the machine answers. kAuto follows the model:
-// Orvanta rows (device type 0xF001) are ZDKR machines, the Pioneer VDR rows
-// (0xF015, 0xF016) are VDR machines, everything else is a plain VTR.
-enum class Family { kAuto, kStandard, kZdkr, kVdr };
+// The strictness of a real machine; each can be relaxed for a controller that
+// is not (yet) as careful as real machines want.
+struct Strictness {
+  // A block whose first byte comes before the deck has sent its reply to the
+  // previous one is not carried out: it is answered, after that reply, with
+  // NAK 0x20 (buffer overrun).
+  bool early_blocks = true;
+  // A block whose bytes stop coming for more than 10 ms is dropped and answered
+  // with NAK 0x80 (time out). Relaxed, bytes however far apart join a block.
+  bool byte_timeout = true;
+  // Under local control (the panel has the deck) transport and preset commands
+  // are acknowledged and not carried out; sense requests are answered.
+  bool local = true;
+  // Without a cassette, transport commands are acknowledged and not carried
+  // out. Relaxed, a motion command loads a blank cassette first.
+  bool tape = true;
+  // The servo locks `servo_lock_frames` after play starts; before that a REC or
+  // EDIT ON during play is acknowledged and not carried out.
+  bool servo = true;
+};
 
 struct DeckConfig {
-  int model_row = 19;                        // row of the model table (19 = BVW-75)
-  std::optional<std::uint16_t> device_type;  // raw code; overrides the row's code
-  Family family = Family::kAuto;
+  // The machine: a BVW-75 unless said otherwise. For(...) sets the fields
+  // below that come from a personality.
+  DeckConfig();
+  static DeckConfig For(const Personality& personality);
+  // For(FindPersonality(name)), the generic deck for a name the table lacks.
+  static DeckConfig For(std::string_view name);
+
+  const Personality* personality;
+  std::optional<std::uint16_t> device_type;  // raw code; overrides the personality's
+  Family family = Family::kAuto;             // kAuto: the personality's
   VideoStandard standard = VideoStandard::kNtsc;
   bool pal_type_variant = true;  // a PAL deck reports the 625/50 variant of its code
 
   // Capabilities.
-  bool can_cue = true;       // false: CUE_DATA is refused as unknown
-  bool can_step = true;      // false: STEP_FWD/STEP_REV are refused as unknown
-  bool has_timecode = true;  // false: time sense answers timer-1, timer mode 01
-  bool has_vitc = true;
-  bool record_inhibit = false;  // record and edit-on are accepted but do nothing
+  bool can_record;              // false: a player; recording commands are undefined
+  bool can_edit;                // runs edits itself (preview, review, auto edit)
+  bool can_cue = true;          // false: CUE_DATA is refused as unknown
+  bool can_step = true;         // false: STEP_FWD/STEP_REV are refused as unknown
+  bool has_timecode = true;     // false: time sense answers timer-1, timer mode 01
+  bool has_vitc;                // false: VITC requests answer "time data missing" (70 0D)
+  bool record_inhibit = false;  // record and edit-on are acknowledged and do nothing
   int audio_tracks = 2;         // 1..4; the edit preset selects tracks 1 and 2
 
   // Timing.
   Micros latency{2000};         // command's last byte to reply's first byte
   bool line_pacing = false;     // each byte takes 11 bits at 38400 baud
   int status_delay_frames = 5;  // play/record bits show this long after motion starts
-  double wind_speed = 30.0;     // fast forward, rewind and cue search, times play
-  double shuttle_max = 50.0;    // shuttle and jog limit, times play
-  double var_max = 3.0;         // var limit, times play
-  int edit_on_delay = 4;        // frames from edit on (command or in point) to the first recorded
-  int edit_off_delay = 4;       // frames from edit off (command or out point) to the end of it
+  int servo_lock_frames = 15;   // play to servo lock
+  double wind_speed;            // fast forward, rewind and cue search, times play
+  double shuttle_max;           // shuttle and jog limit, times play
+  double var_max;               // var limit, times play
+  int edit_on_delay;            // frames from a controller's REC or EDIT ON to the first recorded
+  int edit_off_delay;           // frames from EDIT OFF to the end of the recording
+
+  Strictness strict;
 
   // Tape.
   bool tape_loaded = true;
@@ -77,12 +107,17 @@ struct DeckConfig {
   std::uint32_t start_timecode = 0;             // timecode frame count at position 0
   std::uint32_t position = 0;                   // initial position
   std::uint32_t near_end_frames = 60u * 30u;    // near-end bit this close to the end
-  std::uint32_t preroll_frames = 150;           // preroll time (PRETIME_422 changes it)
-  std::uint32_t postroll_frames = 60;           // auto edit plays on after the out point
+  // Preroll time as the deck starts (PRETIME_422 changes it); unset: the
+  // personality's.
+  std::optional<std::uint32_t> preroll_frames;
+  std::uint32_t postroll_frames = 60;  // an edit run plays on after the out point
 
-  // A configuration for a row of the model table (its code, family, record
-  // capability and edit delays). Rows outside 0..55 give the generic row 55.
-  static DeckConfig ForModel(int row);
+  // Blocks the deck keeps for Trace(); older ones are dropped (0: none kept;
+  // the trace sink still sees every block).
+  std::size_t trace_limit = 10000;
+
+ private:
+  void Apply(const Personality& p);
 };
 
 enum class FaultKind {

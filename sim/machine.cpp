@@ -21,17 +21,33 @@ std::uint8_t Bit(bool on, int bit) { return static_cast<std::uint8_t>(on ? 1u <<
 }  // namespace
 
 Machine::Machine(const DeckConfig& config)
-    : preroll_frames(config.preroll_frames),
+    : preroll_frames(config.preroll_frames.value_or(
+          static_cast<std::uint32_t>(config.personality->preroll_seconds) *
+          static_cast<std::uint32_t>(RateOf(config.standard).fps))),
       config_(config),
       rate_(RateOf(config.standard)),
       mode_(config.tape_loaded ? TransportMode::kStop : TransportMode::kNoTape),
       shown_before_(mode_),
       pos_(std::min(config.position, config.tape_frames)) {
   timer_mode = config.has_timecode ? 0 : 1;
+  edit_on_delay = config.edit_on_delay;
+  edit_off_delay = config.edit_off_delay;
 }
 
-bool Machine::Accepts() const {
-  return !local_ && mode_ != TransportMode::kNoTape && mode_ != TransportMode::kEject;
+bool Machine::Accepts() {
+  if (local_ && config_.strict.local) return false;
+  if (mode_ == TransportMode::kEject) return false;
+  if (mode_ == TransportMode::kNoTape) {
+    if (config_.strict.tape) return false;
+    Load(0);
+  }
+  return true;
+}
+
+bool Machine::ServoLocked() const { return !config_.strict.servo || now_ >= locked_at_; }
+
+bool Machine::BetweenInAndOut() const {
+  return (run_ == EditRun::kAutoEdit || run_ == EditRun::kPreview) && phase_ == Phase::kEditing;
 }
 
 double Machine::MotionSpeed() const {
@@ -137,6 +153,10 @@ void Machine::SetMode(TransportMode mode) {
   }
   SettleLaying();
   shown_before_ = DisplayedMode();
+  if (Moving(mode) && !Moving(mode_)) {
+    locked_at_ =
+        now_ + Micros{static_cast<std::int64_t>(config_.servo_lock_frames * 1e6 / rate_.real_fps)};
+  }
   mode_ = mode;
   mode_since_ = now_;
   cue_complete_ = false;
@@ -168,10 +188,13 @@ void Machine::Play() {
 
 void Machine::Record() {
   if (config_.record_inhibit) return;
+  // Punching in from play needs a locked servo; from rest the deck starts
+  // the tape in record and locks on the way.
+  if (Moving(mode_) && !ServoLocked()) return;
   CancelRun();
   if (mode_ == TransportMode::kRecord) return;
   SetMode(TransportMode::kRecord);
-  BeginLaying(AllTracks(), TakeKind::kRecord, 0);
+  BeginLaying(AllTracks(), TakeKind::kRecord, edit_on_delay);
 }
 
 void Machine::Wind(bool forward) {
@@ -230,11 +253,12 @@ void Machine::RunEvent() {
   switch (phase_) {
     case Phase::kRolling:
       phase_ = Phase::kEditing;
-      if (run_ == EditRun::kAutoEdit && !config_.record_inhibit) StartEdit();
+      // The deck's own edit switches on the in point and off on the out point.
+      if (run_ == EditRun::kAutoEdit && !config_.record_inhibit) StartEdit(0);
       break;
     case Phase::kEditing:
       phase_ = Phase::kPostroll;
-      EditOff();
+      EndEdit(0);
       break;
     default:
       CancelRun();
@@ -259,38 +283,49 @@ void Machine::Step(int direction) {
 }
 
 void Machine::StartRun(EditRun run) {
-  if (!points[0]) return;
+  std::optional<std::uint32_t> in = points[0], out = points[1];
+  if (run == EditRun::kReview && last_in_) {
+    in = last_in_;
+    out = last_out_;
+  }
+  if (!in) return;
   CancelRun();
+  if (run == EditRun::kAutoEdit) {
+    last_in_ = in;
+    last_out_ = out;
+  }
   const auto start = static_cast<double>(config_.start_timecode);
   run_ = run;
   phase_ = Phase::kCueing;
-  run_in_ = static_cast<double>(*points[0]) - start;
-  run_out_ = points[1] ? static_cast<double>(*points[1]) - start : -1.0;
+  run_in_ = static_cast<double>(*in) - start;
+  run_out_ = out ? static_cast<double>(*out) - start : -1.0;
   const double preroll = std::max(0.0, run_in_ - preroll_frames);
   StartCue(static_cast<std::int64_t>(preroll));
 }
 
 void Machine::EditOn() {
-  if (config_.record_inhibit) return;
+  if (config_.record_inhibit || !ServoLocked()) return;
   if (mode_ == TransportMode::kPlay) {
-    StartEdit();
+    StartEdit(edit_on_delay);
   } else if (mode_ == TransportMode::kRecord) {
     edit_ = true;
   }
 }
 
-void Machine::StartEdit() {
+void Machine::StartEdit(int delay_frames) {
   edit_ = true;
   SetMode(TransportMode::kRecord);
   const TakeKind kind = (edit_preset & 0x20) != 0 ? TakeKind::kAssemble : TakeKind::kInsert;
-  BeginLaying(PresetTracks(), kind, config_.edit_on_delay);
+  BeginLaying(PresetTracks(), kind, delay_frames);
 }
 
-void Machine::EditOff() {
+void Machine::EditOff() { EndEdit(edit_off_delay); }
+
+void Machine::EndEdit(int delay_frames) {
   if (!edit_) return;
   edit_ = false;
   if (mode_ != TransportMode::kRecord) return;
-  EndLaying(config_.edit_off_delay);
+  EndLaying(delay_frames);
   SetMode(TransportMode::kPlay);
 }
 
@@ -435,18 +470,21 @@ std::array<std::uint8_t, 16> Machine::StatusBytes() const {
          Bit(m == TransportMode::kStop, 5) | Bit(m == TransportMode::kEject, 4) |
          Bit(m == TransportMode::kRewind, 3) | Bit(m == TransportMode::kFastForward, 2) |
          Bit(m == TransportMode::kRecord, 1) | Bit(Moving(m), 0);
-  s[2] = Bit(Moving(m) || m == TransportMode::kStill, 7) | Bit(m == TransportMode::kShuttle, 5) |
-         Bit(m == TransportMode::kJog, 4) | Bit(m == TransportMode::kVar, 3) | Bit(reverse, 2) |
-         Bit(m == TransportMode::kStill, 1) | Bit(cue_complete_, 0);
+  s[2] = Bit((Moving(m) && ServoLocked()) || m == TransportMode::kStill, 7) |
+         Bit(m == TransportMode::kShuttle, 5) | Bit(m == TransportMode::kJog, 4) |
+         Bit(m == TransportMode::kVar, 3) | Bit(reverse, 2) | Bit(m == TransportMode::kStill, 1) |
+         Bit(cue_complete_, 0);
   s[3] = Bit(auto_mode, 7) | Bit(points[3].has_value(), 3) | Bit(points[2].has_value(), 2) |
          Bit(points[1].has_value(), 1) | Bit(points[0].has_value(), 0);
   s[4] = Bit(select_ee, 7) | Bit(full_ee, 6) | Bit(edit_, 4) | Bit(run_ == EditRun::kReview, 3) |
          Bit(run_ == EditRun::kAutoEdit, 2) | Bit(run_ == EditRun::kPreview, 1) |
          Bit(m == TransportMode::kCue || phase_ == Phase::kCueing, 0);
   s[5] = edit_preset;
+  s[7] = Bit(BetweenInAndOut(), 0);
   const std::uint32_t pos = Position();
   s[8] = Bit(tape && pos + config_.near_end_frames >= config_.tape_frames, 5) |
-         Bit(tape && pos >= config_.tape_frames, 4) | Bit(config_.record_inhibit, 0);
+         Bit(tape && pos >= config_.tape_frames, 4) |
+         Bit(config_.record_inhibit && config_.can_record, 0);
   return s;
 }
 

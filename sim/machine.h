@@ -24,8 +24,9 @@ class Machine {
   Micros Time() const { return now_; }
 
   // Transport commands; each takes effect at Time(). Motion commands are
-  // ignored without a tape and under local control (the panel owns the deck).
-  bool Accepts() const;
+  // ignored without a tape and under local control (the panel owns the deck),
+  // as strict as the configuration asks.
+  bool Accepts();
   void Stop();
   void Play();
   void Record();
@@ -55,6 +56,8 @@ class Machine {
   bool CueComplete() const { return cue_complete_; }
   bool Editing() const { return edit_; }
   bool Local() const { return local_; }
+  bool ServoLocked() const;
+  bool BetweenInAndOut() const;
   bool Slow() const;  // below a quarter of play speed: VITC reads, LTC does not
   std::array<std::uint8_t, 16> StatusBytes() const;
   std::uint16_t VdrStatus() const;
@@ -72,6 +75,10 @@ class Machine {
   bool auto_mode = false;
   bool dual_play = false;
   std::uint32_t preroll_frames;
+  // Frames a controller's REC or EDIT ON and its EDIT OFF take to reach the
+  // tape (a ZDKR machine's edit durations set them).
+  int edit_on_delay;
+  int edit_off_delay;
   // Edit points (timecode frame counts): in, out, audio in, audio out.
   std::array<std::optional<std::uint32_t>, 4> points{};
   std::array<std::optional<std::uint32_t>, 4> recall{};
@@ -93,13 +100,14 @@ class Machine {
 
   void BeginLaying(unsigned tracks, TakeKind kind, int delay_frames);
   void EndLaying(int delay_frames);
+  void EndEdit(int delay_frames);
   void SettleLaying();
   // Lays `l` up to `end` into `map`; answers the frames laid.
   std::uint32_t Lay(std::array<std::vector<RecordedSpan>, kTracks>& map, const Laying& l,
                     double end) const;
   unsigned AllTracks() const;
   unsigned PresetTracks() const;
-  void StartEdit();
+  void StartEdit(int delay_frames);
 
   void SetMode(TransportMode mode);
   void CancelRun();
@@ -118,6 +126,7 @@ class Machine {
   TransportMode mode_;
   TransportMode shown_before_;  // what the status showed before the last change
   Micros mode_since_{0};
+  Micros locked_at_{0};  // the servo locks then, after play starts
   double pos_;
   double scan_speed_ = 0;
   double cue_target_ = 0;
@@ -131,6 +140,8 @@ class Machine {
   Phase phase_ = Phase::kNone;
   double run_in_ = 0;
   double run_out_ = -1;
+  // The points of the last edit run, for REVIEW.
+  std::optional<std::uint32_t> last_in_, last_out_;
   std::int64_t timer1_offset_ = 0;
   Micros eject_done_{0};
   std::vector<Laying> laying_;

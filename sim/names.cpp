@@ -40,6 +40,13 @@ constexpr Named kCommands[] = {
     {0x61, 0x0A, "TCGENSENSE_422"}, {0x61, 0x0C, "CURTCSENSE_422"}, {0x60, 0x10, "INSENSE_422"},
     {0x60, 0x11, "OUTSENSE_422"}, {0x60, 0x12, "AINSENSE_422"}, {0x60, 0x13, "AOUTSENSE_422"},
     {0x61, 0x20, "STATSENSE_422"}, {0x60, 0x36, "TMODESENSE_422"},
+    // Standard blocks the driver does not send.
+    {0x20, 0x34, "SYNC_PLAY"}, {0x41, 0x32, "TAPE_AUDIO_SELECT"}, {0x41, 0x33, "SERVO_REF_SELECT"},
+    {0x41, 0x34, "HEAD_SELECT"}, {0x41, 0x37, "INPUT_CHECK"}, {0x41, 0x3B, "FREEZE_MODE_SELECT"},
+    {0x40, 0x42, "SPOT_ERASE_OFF"}, {0x40, 0x43, "SPOT_ERASE_ON"}, {0x40, 0x44, "AUDIO_SPLIT_OFF"},
+    {0x40, 0x45, "AUDIO_SPLIT_ON"}, {0x60, 0x2B, "REMAIN_TIME_SENSE"}, {0x60, 0x2E, "SPEED_SENSE"},
+    {0x61, 0x30, "EDIT_PRESET_SENSE"}, {0x60, 0x31, "PREROLL_TIME_SENSE"},
+    {0x60, 0x3E, "REC_INHIBIT_SENSE"},
     {0xE0, 0xFF, "ISZDKR_422"}, {0xE1, 0x11, "STATSENSE_VDR"}, {0xE0, 0x15, "VDR_AUTOPLAY"},
     {0xE0, 0x2A, "VDR_DUALPLAY_ON"}, {0xE0, 0x2B, "VDR_DUALPLAY_OFF"},
     {0x40, 0x41, "VDR_AUTOMODE_ON"}, {0x40, 0x40, "VDR_AUTOMODE_OFF"},
@@ -87,7 +94,7 @@ const char* NakReason(std::uint8_t bits) {
   if (bits & 0x01) return "undefined command";
   if (bits & 0x04) return "checksum error";
   if (bits & 0x10) return "parity error";
-  if (bits & 0x20) return "overrun";
+  if (bits & 0x20) return "buffer overrun";
   if (bits & 0x40) return "framing error";
   if (bits & 0x80) return "timeout";
   return "?";
@@ -121,6 +128,8 @@ std::string ReplyName(std::span<const std::uint8_t> b) {
   if (c1 == 0x12 && c2 == 0x11) return "DEVICE_TYPE";
   if ((c1 & 0xF0) == 0xF0) return "VDR_STATUS";
   if (c1 == 0x81) return "ZDKR_VALUE";
+  if (c1 == 0x70 && c2 == 0x0D) return "TIME_DATA_MISSING";
+  if (c1 == 0x78 && c2 != 0x08) return "TIME_UB_DATA";
   if ((c1 & 0xF0) == 0x70) {
     switch (c2) {
       case 0x20:
@@ -132,12 +141,25 @@ std::string ReplyName(std::span<const std::uint8_t> b) {
       case 0x04:
       case 0x06:
       case 0x14:
+      case 0x16:
         return "TIME_DATA";
       case 0x05:
       case 0x07:
         return "USER_BITS_DATA";
       case 0x08:
         return "TC_GEN_DATA";
+      case 0x09:
+        return "UB_GEN_DATA";
+      case 0x2B:
+        return "REMAIN_TIME_DATA";
+      case 0x2E:
+        return "SPEED_DATA";
+      case 0x30:
+        return "EDIT_PRESET_DATA";
+      case 0x31:
+        return "PREROLL_TIME_DATA";
+      case 0x3E:
+        return "REC_INHIBIT_DATA";
       case 0x10:
         return "IN_DATA";
       case 0x11:

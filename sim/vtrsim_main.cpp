@@ -21,8 +21,8 @@
 #include <string>
 #include <vector>
 
-#include "config/ballistics.h"
 #include "sim/deck.h"
+#include "sim/personalities.h"
 
 namespace {
 
@@ -39,16 +39,26 @@ const char kUsage[] = R"(usage: vtrsim [options]
 Runs a virtual 9-pin VTR on a pseudo-terminal and prints the terminal's path.
 
 Machine:
-  --model ROW          model table row (default 19, Sony BVW-75); --list shows them
-  --device-type HEX    report this device type code instead of the row's
-  --family F           auto, standard, zdkr or vdr (default auto: from the model)
-  --pal | --drop-frame video standard (default NTSC non-drop)
+  --model NAME|HEX     the machine (default BVW-75), by name or by device type
+                       code; a code no machine reports runs the generic deck
+                       reporting it. --list shows the machines
+  --device-type HEX    report this device type code instead of the machine's
+  --family F           auto, standard, zdkr or vdr (default auto: the machine's)
+  --pal | --drop-frame video standard (default NTSC non-drop); a PAL deck
+                       reports its 625/50 code
   --no-pal-variant     a PAL deck reports the 525/60 device type code
   --no-cue --no-step --no-timecode --no-vitc --record-inhibit
                        capabilities
   --latency-ms MS      reply latency (default 2, at most 9)
   --pacing             bytes take their time on the line (286.5 us each)
   --status-delay N     play/record status shows N frames after motion starts (default 5)
+  --relax LIST         relax the deck's strictness, a comma-separated list of:
+                         early    carry out a block sent before the previous reply
+                         timeout  join bytes however far apart (no 10 ms time out)
+                         local    obey commands under local control
+                         tape     load a blank cassette for a motion command
+                         servo    lock the servo at once after play
+                       or all
 Tape:
   --tape-minutes N     tape length (default 30)
   --start-tc HH:MM:SS:FF  timecode at the start of the tape (default 00:00:00:00)
@@ -64,6 +74,16 @@ Output:
 Front panel, one command a line on stdin:
   stop | eject | load [FRAMES] | pos FRAMES | local on|off | fault FAULT | clear | status
   recorded (what is recorded where, per track)
+
+What every machine answers (docs/vtrsim.md has the reply forms):
+  00 0C 00 11 00 1D; 20 00 01 04 05 0F 10 14 20 24 30 34 60 61 63, 2X 11 12 13
+  21 22 23 5C 5D (one or two speed bytes), 24 31 and 25 31 (cue up); 44 00 14
+  15 16 17 31, 40 08 10..27 2D 40 41, 41 32..3B; 61 0C (any of 01 02 04 08
+  10 20 combined; 8 bytes for a time with user bits), 61 20, 60 10..13 2B 2E
+  31 36. Recorders also: 20 02 64 65, 44 04 05, 41 30, 42 30, 40 42..45, 61 0A
+  (01 10 11), 61 30 (01 02), 60 3E; editing recorders also 20 40 41 42 43.
+  ZDKR machines: C0 C1 C2 and E0 FF; VDR machines: E0 15 2A 2B, E1 11.
+  Anything else, and a recording command to a player: NAK 01 (undefined).
 )";
 
 std::optional<unsigned long> Number(const std::string& s, int base = 10) {
@@ -220,6 +240,58 @@ void PanelCommand(Deck& deck, const std::string& line, std::optional<double>& va
   }
 }
 
+// A machine by name, or by device type code (0x...): a code no machine
+// reports gives the generic deck reporting it.
+std::optional<DeckConfig> MachineNamed(const std::string& v) {
+  if (const vtr::sim::Personality* p = vtr::sim::FindPersonality(v)) return DeckConfig::For(*p);
+  if (v.rfind("0x", 0) != 0 && v.rfind("0X", 0) != 0) return std::nullopt;
+  auto n = Number(v.substr(2), 16);
+  if (!n || *n > 0xFFFF) return std::nullopt;
+  const auto code = static_cast<std::uint16_t>(*n);
+  if (const vtr::sim::Personality* p = vtr::sim::FindPersonalityByType(code)) {
+    return DeckConfig::For(*p);
+  }
+  DeckConfig c = DeckConfig::For(vtr::sim::GenericPersonality());
+  c.device_type = code;
+  return c;
+}
+
+bool Relax(const std::string& list, vtr::sim::Strictness& s) {
+  for (const std::string& w : Split(list, ',')) {
+    if (w == "all") {
+      s = {false, false, false, false, false};
+    } else if (w == "early") {
+      s.early_blocks = false;
+    } else if (w == "timeout") {
+      s.byte_timeout = false;
+    } else if (w == "local") {
+      s.local = false;
+    } else if (w == "tape") {
+      s.tape = false;
+    } else if (w == "servo") {
+      s.servo = false;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+void ListMachines() {
+  std::printf("%-10s %-18s %-9s %-9s %s\n", "machine", "maker", "525/60", "625/50", "kind");
+  const auto line = [](const vtr::sim::Personality& p) {
+    const char* kind = !p.records ? "player" : p.edits ? "editing recorder" : "recorder";
+    std::printf("%-10s %-18s %02X %02X     %02X %02X     %s%s%s\n", p.name, p.maker,
+                p.type_525 >> 8, p.type_525 & 0xFF, p.type_625 >> 8, p.type_625 & 0xFF, kind,
+                p.vitc ? "" : ", no VITC reader",
+                p.family == vtr::sim::Family::kZdkr  ? ", ZDKR commands"
+                : p.family == vtr::sim::Family::kVdr ? ", VDR commands"
+                                                     : "");
+  };
+  for (const vtr::sim::Personality& p : vtr::sim::Personalities()) line(p);
+  line(vtr::sim::GenericPersonality());
+}
+
 int OpenPty(std::string& slave_path, int& slave_fd) {
   const int master = posix_openpt(O_RDWR | O_NOCTTY);
   if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return -1;
@@ -244,10 +316,8 @@ int OpenPty(std::string& slave_path, int& slave_fd) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  DeckConfig cfg = DeckConfig::ForModel(19);
-  std::optional<int> row;
+  DeckConfig cfg;
   std::optional<std::uint16_t> code;
-  std::optional<bool> record_inhibit;
   std::string start_tc;
   std::vector<Fault> faults;
   std::optional<double> vanish_after;
@@ -256,6 +326,16 @@ int main(int argc, char** argv) {
   double tape_minutes = 30;
 
   const std::vector<std::string> args(argv + 1, argv + argc);
+  // The machine first: the other options change what it brings.
+  for (std::size_t i = 0; i + 1 < args.size(); ++i) {
+    if (args[i] != "--model") continue;
+    auto machine = MachineNamed(args[i + 1]);
+    if (!machine) {
+      std::cerr << "vtrsim: unknown machine " << args[i + 1] << " (try --list)\n";
+      return 2;
+    }
+    cfg = *machine;
+  }
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     auto value = [&]() -> std::string {
@@ -270,19 +350,14 @@ int main(int argc, char** argv) {
       std::exit(2);
     };
     if (a == "--help" || a == "-h") {
-      std::cout << kUsage;
+      std::cout << kUsage << "\nThe machines:\n" << std::flush;
+      ListMachines();
       return 0;
     } else if (a == "--list") {
-      for (int r = 0; r < kModelRows - 1; ++r) {
-        std::printf("%2d  %04X  %s %s\n", r, vtrBallistics[r].wDeviceType,
-                    szMachVendors[vtrBallistics[r].wVendor], vtrBallistics[r].szModel);
-      }
+      ListMachines();
       return 0;
     } else if (a == "--model") {
-      const std::string v = value();
-      auto n = Number(v);
-      if (!n || *n >= static_cast<unsigned long>(kModelRows - 1)) bad(v);
-      row = static_cast<int>(*n);
+      value();  // taken before the other options
     } else if (a == "--device-type") {
       const std::string v = value();
       auto n = Number(v, 16);
@@ -315,7 +390,10 @@ int main(int argc, char** argv) {
     } else if (a == "--no-vitc") {
       cfg.has_vitc = false;
     } else if (a == "--record-inhibit") {
-      record_inhibit = true;
+      cfg.record_inhibit = true;
+    } else if (a == "--relax") {
+      const std::string v = value();
+      if (!Relax(v, cfg.strict)) bad(v);
     } else if (a == "--latency-ms") {
       const std::string v = value();
       char* end = nullptr;
@@ -357,24 +435,8 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  if (row) {
-    const auto keep = cfg;
-    cfg = DeckConfig::ForModel(*row);
-    cfg.family = keep.family;
-    cfg.standard = keep.standard;
-    cfg.pal_type_variant = keep.pal_type_variant;
-    cfg.can_cue = keep.can_cue;
-    cfg.can_step = keep.can_step;
-    cfg.has_timecode = keep.has_timecode;
-    cfg.has_vitc = keep.has_vitc;
-    cfg.latency = keep.latency;
-    cfg.line_pacing = keep.line_pacing;
-    cfg.status_delay_frames = keep.status_delay_frames;
-    cfg.position = keep.position;
-    cfg.tape_loaded = keep.tape_loaded;
-  }
   if (code) cfg.device_type = code;
-  if (record_inhibit) cfg.record_inhibit = *record_inhibit;
+  cfg.trace_limit = 0;  // --trace prints as blocks go; nothing is kept
   const int fps = cfg.standard == vtr::sim::VideoStandard::kPal ? 25 : 30;
   cfg.tape_frames = static_cast<std::uint32_t>(tape_minutes * 60 * fps);
   cfg.near_end_frames = static_cast<std::uint32_t>(60 * fps);

@@ -12,6 +12,7 @@
 #include "commands/resource/module_resources.h"
 #include "dialogs/dialog_ids.h"
 #include "dialogs/dialogs.h"
+#include "sim/personalities.h"
 #include "platform/dialogs.h"
 #include "platform/serial_ports.h"
 #include "tests/support/driver_fixture.h"
@@ -339,7 +340,9 @@ TEST_F(ConfigDialogTest, SectionNameComesFromTheAliasAndTheRecordCarriesOver) {
 // vcr2's after the dialog's OK.
 TEST_F(ConfigDialogTest, DetectionAndTheDialogSaveToTheirOwnSections) {
   profile_.WriteIni("[videotape2]\nComPort=5\n");
-  platform::BindVirtualPort(5, std::make_shared<sim::Deck>(sim::DeckConfig::ForModel(28)));
+  auto deckConfig = sim::DeckConfig::For(sim::GenericPersonality());
+  deckConfig.device_type = 0xA000;  // the AU-650's code: model row 28
+  platform::BindVirtualPort(5, std::make_shared<sim::Deck>(deckConfig));
   MCI_OPEN_DRIVER_PARMS op1{1, nullptr, 0, 0};
   MCI_OPEN_DRIVER_PARMS op2{2, nullptr, 0, 0};
   ASSERT_EQ(

@@ -18,7 +18,7 @@ class StressTest : public DriverFixture {
   }
   void SetUp() override {
     DriverFixture::SetUp();
-    second_ = std::make_shared<vtr::sim::Deck>(vtr::sim::DeckConfig::ForModel(19));
+    second_ = std::make_shared<vtr::sim::Deck>(vtr::sim::DeckConfig::For("BVW-75"));
     vtr::platform::BindVirtualPort(3, second_);
     ASSERT_EQ(OpenDevice(0, 1), 0u);
     ASSERT_EQ(DriverOpen(u"videotape1", 2, 202), 2u);

@@ -280,7 +280,7 @@ class TwoDevicePollTest : public PollTest {
   }
   void SetUp() override {
     PollTest::SetUp();
-    second_ = std::make_shared<vtr::sim::Deck>(vtr::sim::DeckConfig::ForModel(19));
+    second_ = std::make_shared<vtr::sim::Deck>(vtr::sim::DeckConfig::For("BVW-75"));
     vtr::platform::BindVirtualPort(3, second_);
   }
   void TearDown() override {

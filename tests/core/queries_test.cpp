@@ -399,7 +399,7 @@ TEST_F(Queries, RandomAnswersGiveTheFallbacksAndEnd) {
 class DeckQueries : public vtr::test::DriverFixture {
  protected:
   vtr::sim::DeckConfig DeckSetup() override {
-    auto cfg = vtr::sim::DeckConfig::ForModel(45);
+    auto cfg = vtr::sim::DeckConfig::For("VDR-1000A");
     cfg.tape_frames = 30 * 60 * 30;
     return cfg;
   }

@@ -49,6 +49,8 @@ TEST_F(TransportTest, OpenWakesTheMachineAndCloseStopsIt) {
   const std::vector<std::string> wake = {"STOP_422", "STOP_422",       "STND_BYOFF_422",
                                          "STOP_422", "STND_BYOFF_422", "ISZDKR_422"};
   EXPECT_EQ(names, wake);
+  // Every block was carried out: the machine ends the open in standby off.
+  EXPECT_EQ(deck_->StatusBytes()[1] & 0x80, 0);
   EXPECT_EQ(Record()->nOpenCount, 1u);
   EXPECT_EQ(Record()->dwSpeed, 1000u);
   EXPECT_EQ(Record()->bIsZDKR, 0);

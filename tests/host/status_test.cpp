@@ -36,9 +36,9 @@ class StatusTest : public ::testing::Test {
   }
 
   // Opens "tape" with VTRID=19 plus `ini` lines in its profile section.
-  void Open(const std::string& ini = "") {
+  void Open(const std::string& ini = "", sim::DeckConfig cfg = sim::DeckConfig::For("BVW-75")) {
     profile_.WriteIni("[videotape]\nVTRID=19\n" + ini);
-    deck_ = std::make_shared<sim::Deck>(sim::DeckConfig::ForModel(19));
+    deck_ = std::make_shared<sim::Deck>(cfg);
     platform::BindVirtualPort(kPort, deck_);
     lib_.emplace(host::RealDriver());
     ASSERT_EQ(lib_->SendString("open vcr alias tape").error, 0u);

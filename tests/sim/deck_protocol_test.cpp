@@ -1,40 +1,61 @@
-// Block handling and the reply forms of the virtual deck.
+// Block handling, the reply forms of the virtual deck, and its strictness.
 #include "tests/sim/deck_test_util.h"
 
 namespace vtr::sim::testing {
 namespace {
 
-DeckConfig With(DeckConfig c, void (*edit)(DeckConfig&)) {
-  edit(c);
-  return c;
-}
-
-TEST_F(DeckTest, AnswersEachCommandWithTheExpectedBlock) {
-  const DeckConfig bvw = DeckConfig::ForModel(19), zdkr = DeckConfig::ForModel(0),
-                   vdr = DeckConfig::ForModel(45);
-  const DeckConfig pal = With(bvw, [](DeckConfig& c) { c.standard = VideoStandard::kPal; });
+TEST_F(DeckTest, AnswersEachRequestAsItsMachineDoes) {
+  const DeckConfig bvw, zdkr = DeckConfig::For("ZDKR"), vdr = DeckConfig::For("VDR-1000A"),
+                        player = DeckConfig::For("BVW-65"), recorder = DeckConfig::For("BVW-70"),
+                        dsr60 = DeckConfig::For("DSR-60");
+  const auto pal = [](DeckConfig c) {
+    return With(c, [](DeckConfig& d) { d.standard = VideoStandard::kPal; });
+  };
   const DeckConfig raw = With(bvw, [](DeckConfig& c) { c.device_type = 0x1234; });
   const DeckConfig noTc = With(bvw, [](DeckConfig& c) { c.has_timecode = false; });
   const DeckConfig noCue = With(bvw, [](DeckConfig& c) { c.can_cue = false; });
   const DeckConfig noStep = With(bvw, [](DeckConfig& c) { c.can_step = false; });
+  const DeckConfig inhibit = With(bvw, [](DeckConfig& c) { c.record_inhibit = true; });
   const Bytes nak{0x11, 0x12, 0x01};
   struct {
     const char* what;
-    const DeckConfig& config;
+    DeckConfig config;
     Bytes command;  // checksum appended
     Bytes reply;    // checksum appended unless it is the ACK
   } const cases[] = {
+      // clang-format off
       {"stop is acknowledged", bvw, {0x20, 0x00}, kAck},
       {"unknown command", bvw, {0x20, 0x7F}, nak},
       {"known code, wrong data count", bvw, {0x21, 0x01, 0x00}, nak},
       {"device type", bvw, {0x00, 0x11}, {0x12, 0x11, 0x20, 0x25}},
-      {"PAL device type variant", pal, {0x00, 0x11}, {0x12, 0x11, 0x21, 0x25}},
+      {"625/50 device type", pal(bvw), {0x00, 0x11}, {0x12, 0x11, 0x21, 0x25}},
       {"raw device type", raw, {0x00, 0x11}, {0x12, 0x11, 0x12, 0x34}},
+      {"raw device type, 625/50", pal(raw), {0x00, 0x11}, {0x12, 0x11, 0x11, 0x34}},
+      {"HyperDeck, 625/50", pal(DeckConfig::For("HyperDeck")), {0x00, 0x11}, {0x12, 0x11, 0xF1, 0xE0}},
       {"status sense, stopped", bvw, {0x61, 0x20, 0x08}, {0x78, 0x20, 0, 0xA0, 0, 0, 0, 0, 0, 0}},
       {"status sense from byte 1, two bytes", bvw, {0x61, 0x20, 0x12}, {0x72, 0x20, 0xA0, 0x00}},
       {"status sense past byte 15", bvw, {0x61, 0x20, 0xF2}, nak},
+      {"record inhibit in status byte 8", inhibit, {0x61, 0x20, 0x81}, {0x71, 0x20, 0x01}},
       {"timer mode, timecode", bvw, {0x60, 0x36}, {0x71, 0x36, 0x00}},
       {"timer mode without timecode", noTc, {0x60, 0x36}, {0x71, 0x36, 0x01}},
+      {"in-point sense, none set", bvw, {0x60, 0x10}, {0x74, 0x10, 0, 0, 0, 0}},
+      {"remaining time: 30 minutes of tape", bvw, {0x60, 0x2B}, {0x76, 0x2B, 0, 0, 0x30, 0, 0, 0}},
+      {"command speed at rest", bvw, {0x60, 0x2E}, {0x71, 0x2E, 0x00}},
+      {"preroll time: five seconds", bvw, {0x60, 0x31}, {0x74, 0x31, 0, 0x05, 0, 0}},
+      {"edit preset, one byte", bvw, {0x61, 0x30, 0x01}, {0x71, 0x30, 0x00}},
+      {"edit preset, two bytes", bvw, {0x61, 0x30, 0x02}, {0x72, 0x30, 0x00, 0x00}},
+      {"edit preset, three bytes", bvw, {0x61, 0x30, 0x03}, nak},
+      {"record inhibit sense", inhibit, {0x60, 0x3E}, {0x72, 0x3E, 0x01, 0x00}},
+      {"generator time", bvw, {0x61, 0x0A, 0x01}, {0x74, 0x08, 0, 0, 0, 0}},
+      {"generator user bits", bvw, {0x61, 0x0A, 0x10}, {0x74, 0x09, 0, 0, 0, 0}},
+      {"generator time and user bits", bvw, {0x61, 0x0A, 0x11}, {0x78, 0x08, 0, 0, 0, 0, 0, 0, 0, 0}},
+      {"generator, no such data", bvw, {0x61, 0x0A, 0x02}, nak},
+      {"no VITC reader", dsr60, {0x61, 0x0C, 0x02}, {0x70, 0x0D}},
+      {"a player does not record", player, {0x20, 0x02}, nak},
+      {"a player has no edit on", player, {0x20, 0x65}, nak},
+      {"a player has no generator", player, {0x61, 0x0A, 0x01}, nak},
+      {"a player has no timecode preset", player, {0x44, 0x04, 0, 0, 0, 0}, nak},
+      {"a recorder without editing has no auto edit", recorder, {0x20, 0x42}, nak},
       {"ZDKR check on a ZDKR machine", zdkr, {0xE0, 0xFF}, kAck},
       {"ZDKR check elsewhere", bvw, {0xE0, 0xFF}, nak},
       {"ZDKR get, initial value", zdkr, {0xC0, 0x1B}, {0x81, 0x1B, 0x32}},
@@ -46,8 +67,7 @@ TEST_F(DeckTest, AnswersEachCommandWithTheExpectedBlock) {
       {"VDR status on a plain VTR", bvw, {0xE1, 0x11, 0x02}, nak},
       {"cue refused without cue-up", noCue, {0x24, 0x31, 0, 0, 0, 0}, nak},
       {"step refused without stepping", noStep, {0x20, 0x14}, nak},
-      {"in-point sense, none set", bvw, {0x60, 0x10}, {0x74, 0x10, 0, 0, 0, 0}},
-      {"timer-1 sense", bvw, {0x61, 0x0C, 0x04}, {0x74, 0x00, 0, 0, 0, 0}},
+      // clang-format on
   };
   for (const auto& c : cases) {
     Make(c.config);
@@ -55,24 +75,138 @@ TEST_F(DeckTest, AnswersEachCommandWithTheExpectedBlock) {
   }
 }
 
+TEST_F(DeckTest, TimeSenseReportsTheTrackAndItsTimecode) {
+  constexpr auto N = VideoStandard::kNtsc, D = VideoStandard::kNtscDropFrame;
+  struct {
+    const char* what;
+    VideoStandard standard;
+    bool has_vitc, still;
+    std::uint32_t start_tc, position;
+    std::uint8_t source;
+    Bytes reply;
+    bool has_timecode = true;
+  } const cases[] = {
+      // clang-format off
+      {"LTC", N, true, false, 0, 1079115, 0x01, {0x74, 0x04, 0x15, 0x30, 0x59, 0x09}},
+      {"LTC from a start", N, true, false, 108000, 30, 0x01, {0x74, 0x04, 0x00, 0x01, 0x00, 0x01}},
+      {"drop-frame 10 min", D, true, false, 0, 17982, 0x01, {0x74, 0x04, 0x40, 0x00, 0x10, 0x00}},
+      {"LTC, still: corrected by the control track", N, true, true, 0, 31, 0x01, {0x74, 0x14, 0x01, 0x01, 0, 0}},
+      {"VITC", N, true, true, 0, 31, 0x02, {0x74, 0x06, 0x01, 0x01, 0x00, 0x00}},
+      {"either, playing: LTC", N, true, false, 0, 31, 0x03, {0x74, 0x04, 0x01, 0x01, 0, 0}},
+      {"either, still: VITC", N, true, true, 0, 31, 0x03, {0x74, 0x06, 0x01, 0x01, 0, 0}},
+      {"either, still, no VITC", N, false, true, 0, 31, 0x03, {0x74, 0x14, 0x01, 0x01, 0, 0}},
+      {"timer-1", N, true, false, 108000, 31, 0x04, {0x74, 0x00, 0x01, 0x01, 0x00, 0x00}},
+      {"timer-2", N, true, false, 108000, 31, 0x08, {0x74, 0x01, 0x01, 0x01, 0x00, 0x00}},
+      {"LTC user bits", N, true, false, 0, 0, 0x10, {0x74, 0x05, 0x12, 0x34, 0x56, 0x78}},
+      {"VITC user bits", N, true, false, 0, 0, 0x20, {0x74, 0x07, 0x12, 0x34, 0x56, 0x78}},
+      {"either user bits, still", N, true, true, 0, 0, 0x30, {0x74, 0x07, 0x12, 0x34, 0x56, 0x78}},
+      {"LTC and its user bits", N, true, false, 0, 31, 0x11,
+       {0x78, 0x04, 0x01, 0x01, 0, 0, 0x12, 0x34, 0x56, 0x78}},
+      {"VITC and its user bits", N, true, true, 0, 31, 0x22,
+       {0x78, 0x06, 0x01, 0x01, 0, 0, 0x12, 0x34, 0x56, 0x78}},
+      {"timer-1 and LTC user bits", N, true, false, 0, 31, 0x14,
+       {0x78, 0x00, 0x01, 0x01, 0, 0, 0x12, 0x34, 0x56, 0x78}},
+      {"nothing asked", N, true, false, 0, 0, 0x00, {0x11, 0x12, 0x01}},
+      {"without timecode LTC answers timer-1", N, true, false, 108000, 30, 0x03,
+       {0x74, 0x00, 0x00, 0x01, 0x00, 0x00}, false},
+      // clang-format on
+  };
+  for (const auto& t : cases) {
+    DeckConfig c;
+    c.standard = t.standard;
+    c.has_vitc = t.has_vitc;
+    c.has_timecode = t.has_timecode;
+    c.start_timecode = t.start_tc;
+    c.tape_frames = 4000000;
+    Make(c);
+    Send({0x44, 0x05, 0x12, 0x34, 0x56, 0x78});  // user bits
+    Send({0x20, 0x01});                          // play
+    if (t.still) Send({0x21, 0x13, 0x00});
+    deck().SetPosition(t.position);
+    EXPECT_EQ(Send({0x61, 0x0C, t.source}), WithSum(t.reply)) << t.what;
+  }
+}
+
+// Each strictness of a real machine, and what the deck does with it relaxed.
+TEST_F(DeckTest, StrictnessAndItsSwitches) {
+  using Relax = void (*)(Strictness&);
+  struct Seen {
+    Bytes replies;
+    TransportMode mode;
+    bool edit = false;
+    std::uint8_t status2 = 0;  // status byte 2 as the act ends
+    bool operator==(const Seen&) const = default;
+  };
+  const auto stopped = [](Bytes r) { return Seen{std::move(r), TransportMode::kStop}; };
+  const auto playing = [](Bytes r) { return Seen{std::move(r), TransportMode::kPlay}; };
+  const Bytes play = WithSum({0x20, 0x01});
+  struct {
+    const char* what;
+    Relax relax;
+    void (*prepare)(DeckConfig&);
+    std::function<void()> act;
+    Seen strict, relaxed;
+  } const cases[] = {
+      {"a block before the previous reply: NAK overrun after that reply, not carried out",
+       [](Strictness& s) { s.early_blocks = false; }, [](DeckConfig&) {},
+       [&] {
+         deck().Receive(WithSum({0x20, 0x63}));  // select EE on
+         deck().Receive(play);
+       },
+       stopped(Concat(kAck, NakOf(0x20))), playing(Concat(kAck, kAck))},
+      {"bytes 11 ms apart: NAK time out, the partial block dropped",
+       [](Strictness& s) { s.byte_timeout = false; }, [](DeckConfig&) {},
+       [&] {
+         deck().Receive(Bytes{play[0]});
+         Wait(milliseconds(11));
+         deck().Receive(Bytes{play[1], play[2]});
+       },
+       stopped(Concat(NakOf(0x80), NakOf(0x80))), playing(kAck)},
+      {"under local control: acknowledged, not carried out", [](Strictness& s) { s.local = false; },
+       [](DeckConfig&) {},
+       [&] {
+         deck().SetLocal(true);
+         deck().Receive(play);
+       },
+       stopped(kAck), playing(kAck)},
+      {"no tape: acknowledged, not carried out",
+       [](Strictness& s) { s.tape = false; },
+       [](DeckConfig& c) { c.tape_loaded = false; },
+       [&] { deck().Receive(play); },
+       {kAck, TransportMode::kNoTape},
+       playing(kAck)},
+      {"edit on before the servo locks: acknowledged, not carried out",
+       [](Strictness& s) { s.servo = false; },
+       [](DeckConfig&) {},
+       [&] {
+         Send({0x20, 0x01});
+         Wait(milliseconds(300));
+         deck().Receive(WithSum({0x20, 0x65}));
+       },
+       playing(kAck),
+       {kAck, TransportMode::kRecord, true, 0x80}},
+  };
+  for (const auto& c : cases) {
+    for (const bool strict : {true, false}) {
+      SCOPED_TRACE(std::string(c.what) + (strict ? ", strict" : ", relaxed"));
+      DeckConfig cfg;
+      c.prepare(cfg);
+      if (!strict) c.relax(cfg.strict);
+      Make(cfg);
+      c.act();
+      const std::uint8_t status2 = deck().StatusBytes()[2];
+      Wait(milliseconds(30));
+      const Bytes replies = Drain();
+      Wait(seconds(1));
+      const DeckState s = deck().State();
+      EXPECT_EQ((Seen{replies, s.mode, s.edit, status2}), strict ? c.strict : c.relaxed);
+    }
+  }
+}
+
 TEST_F(DeckTest, BadChecksumIsRefusedWithChecksumError) {
   EXPECT_EQ(SendRaw({0x20, 0x01, 0x22}), NakOf(0x04));
   EXPECT_EQ(deck().State().mode, TransportMode::kStop);
-}
-
-TEST_F(DeckTest, BlockWhoseBytesStopComingIsDroppedWithTimeout) {
-  deck().Receive(Bytes{0x20, 0x01});
-  Wait(milliseconds(9));
-  EXPECT_EQ(deck().NextArrival(), platform::Now() + milliseconds(1));
-  EXPECT_TRUE(Drain().empty());
-  Wait(milliseconds(2));
-  EXPECT_EQ(Drain(), NakOf(0x80));
-  // The next block starts afresh; bytes within the timeout form one block.
-  deck().Receive(Bytes{0x20});
-  Wait(milliseconds(9));
-  deck().Receive(Bytes{0x01});
-  Wait(milliseconds(9));
-  EXPECT_EQ(SendRaw({0x21}), kAck);
 }
 
 TEST_F(DeckTest, ReplyComesAfterTheLatencyAndThePacedBytes) {
@@ -108,52 +242,6 @@ TEST_F(DeckTest, DiscardDropsOnlyWhatHasArrived) {
   EXPECT_EQ(Drain(), WithSum({0x12, 0x11, 0x20, 0x25}));
 }
 
-TEST_F(DeckTest, TimeSenseReportsTheTrackAndItsTimecode) {
-  constexpr auto N = VideoStandard::kNtsc, D = VideoStandard::kNtscDropFrame;
-  struct {
-    const char* what;
-    VideoStandard standard;
-    bool has_vitc, still;
-    std::uint32_t start_tc, position;
-    std::uint8_t source;
-    Bytes reply;
-  } const cases[] = {
-      {"LTC", N, true, false, 0, 1079115, 0x01, {0x74, 0x04, 0x15, 0x30, 0x59, 0x09}},
-      {"LTC from a start", N, true, false, 108000, 30, 0x01, {0x74, 0x04, 0x00, 0x01, 0x00, 0x01}},
-      {"drop-frame 10 min", D, true, false, 0, 17982, 0x01, {0x74, 0x04, 0x40, 0x00, 0x10, 0x00}},
-      {"VITC", N, true, true, 0, 31, 0x02, {0x74, 0x06, 0x01, 0x01, 0x00, 0x00}},
-      {"either, playing: LTC", N, true, false, 0, 31, 0x03, {0x74, 0x04, 0x01, 0x01, 0, 0}},
-      {"either, still: VITC", N, true, true, 0, 31, 0x03, {0x74, 0x06, 0x01, 0x01, 0, 0}},
-      {"either, still, no VITC", N, false, true, 0, 31, 0x03, {0x74, 0x04, 0x01, 0x01, 0, 0}},
-      {"timer-1", N, true, false, 108000, 31, 0x04, {0x74, 0x00, 0x01, 0x01, 0x00, 0x00}},
-      {"LTC user bits", N, true, false, 0, 0, 0x10, {0x74, 0x05, 0x12, 0x34, 0x56, 0x78}},
-      {"VITC user bits", N, true, false, 0, 0, 0x20, {0x74, 0x07, 0x12, 0x34, 0x56, 0x78}},
-      {"either user bits, still", N, true, true, 0, 0, 0x30, {0x74, 0x07, 0x12, 0x34, 0x56, 0x78}},
-  };
-  for (const auto& t : cases) {
-    DeckConfig c;
-    c.standard = t.standard;
-    c.has_vitc = t.has_vitc;
-    c.start_timecode = t.start_tc;
-    c.tape_frames = 4000000;
-    Make(c);
-    Send({0x44, 0x05, 0x12, 0x34, 0x56, 0x78});  // user bits
-    Send({0x20, 0x01});                          // play
-    if (t.still) Send({0x21, 0x13, 0x00});
-    deck().SetPosition(t.position);
-    EXPECT_EQ(Send({0x61, 0x0C, t.source}), WithSum(t.reply)) << t.what;
-  }
-}
-
-TEST_F(DeckTest, WithoutTimecodeLtcQueriesAnswerTimer1) {
-  DeckConfig c;
-  c.has_timecode = false;
-  c.start_timecode = 108000;
-  c.position = 30;
-  Make(c);
-  EXPECT_EQ(Send({0x61, 0x0C, 0x03}), WithSum({0x74, 0x00, 0x00, 0x01, 0x00, 0x00}));
-}
-
 TEST_F(DeckTest, Timer1PresetSetsTheCounterWhichThenRuns) {
   Make();
   EXPECT_EQ(Send({0x44, 0x00, 0x00, 0x00, 0x10, 0x00}), kAck);  // 00:10:00:00
@@ -168,7 +256,7 @@ TEST_F(DeckTest, Timer1PresetSetsTheCounterWhichThenRuns) {
 }
 
 TEST_F(DeckTest, VdrCommandsDriveTheVdrStatus) {
-  Make(DeckConfig::ForModel(46));
+  Make(DeckConfig::For("VDR-1000A"));
   EXPECT_EQ(Send({0xE0, 0x2A}), kAck);
   EXPECT_EQ(Send({0xE0, 0x15}), kAck);
   EXPECT_EQ(deck().State().mode, TransportMode::kPlay);
@@ -178,8 +266,11 @@ TEST_F(DeckTest, VdrCommandsDriveTheVdrStatus) {
   EXPECT_TRUE(StatusBit(3, 7));  // auto mode
 }
 
-TEST_F(DeckTest, TraceNamesEveryBlockInBothDirections) {
-  Make();
+TEST_F(DeckTest, TraceNamesEveryBlockAndKeepsTheLatest) {
+  DeckConfig c;
+  c.trace_limit = 6;
+  Make(c);
+  Send({0x20, 0x00});
   Send({0x21, 0x13, 0x00});
   SendRaw({0x20, 0x01, 0x00});
   Send({0x60, 0x36});

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -63,6 +64,12 @@ class DeckTest : public ::testing::Test {
   bool StatusBit(int byte, int bit) {
     return (Status()[static_cast<std::size_t>(byte)] >> bit) & 1;
   }
+  // A config: `edit` applied to `c`.
+  template <typename F>
+  static DeckConfig With(DeckConfig c, F&& edit) {
+    edit(c);
+    return c;
+  }
   void Wait(Micros d) { platform::Pass(d); }
 
   std::shared_ptr<Deck> deck_;
@@ -70,5 +77,9 @@ class DeckTest : public ::testing::Test {
 
 const Bytes kAck{0x10, 0x01, 0x11};
 inline Bytes NakOf(std::uint8_t bits) { return WithSum({0x11, 0x12, bits}); }
+inline Bytes Concat(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
 
 }  // namespace vtr::sim::testing

@@ -121,8 +121,9 @@ TEST_F(DeckTest, PlayStopsAtTheEndOfTape) {
   EXPECT_FALSE(StatusBit(2, 0));
 }
 
-// What recordings lay down, per track, with the model's edit delays (4 frames
-// on and off by default): in 00:01:00:00 is frame 1800, out 00:01:10:00 2100.
+// What recordings lay down, per track: the deck's own auto edit exactly on its
+// points, a controller's REC, EDIT ON and EDIT OFF the machine's edit delay (5
+// frames) late. In 00:01:00:00 is frame 1800, out 00:01:10:00 2100.
 TEST_F(DeckTest, RecordingsLayTheirTracksWhereTheDeckRecords) {
   const Bytes kIn{0x44, 0x14, 0x00, 0x00, 0x01, 0x00};
   const Bytes kOut{0x44, 0x15, 0x00, 0x10, 0x01, 0x00};
@@ -142,24 +143,24 @@ TEST_F(DeckTest, RecordingsLayTheirTracksWhereTheDeckRecords) {
   } const cases[] = {
       {"auto assemble edit lays timecode from the generator", false,
        {{preset(0x20), {}}, {kTcPreset, {}}, {kIn, {}}, {kOut, {}}, {kAutoEdit, seconds(40)}},
-       "video        1804-2103    take 1 assemble\n"
-       "audio 1      1804-2103    take 1 assemble\n"
-       "audio 2      1804-2103    take 1 assemble\n"
-       "timecode     1804-2103    take 1 assemble  01:00:00:00-01:00:09:29\n"},
+       "video        1800-2099    take 1 assemble\n"
+       "audio 1      1800-2099    take 1 assemble\n"
+       "audio 2      1800-2099    take 1 assemble\n"
+       "timecode     1800-2099    take 1 assemble  01:00:00:00-01:00:09:29\n"},
       {"record lays every track until the stop; an insert replaces its frames only", false,
        {{kTcPreset, {}}, {kRecord, seconds(80)}, {kStop, {}}, {preset(0x10), {}}, {kIn, {}}, {kOut, {}},
         {kAutoEdit, seconds(40)}},
-       "video           0-1803    take 1 record\n"
-       "video        1804-2103    take 2 insert\n"
-       "video        2104-2397    take 1 record\n"
-       "audio 1         0-2397    take 1 record\n"
-       "audio 2         0-2397    take 1 record\n"
-       "timecode        0-2397    take 1 record  01:00:00:00-01:01:19:27\n"},
+       "video           5-1799    take 1 record\n"
+       "video        1800-2099    take 2 insert\n"
+       "video        2100-2397    take 1 record\n"
+       "audio 1         5-2397    take 1 record\n"
+       "audio 2         5-2397    take 1 record\n"
+       "timecode        5-2397    take 1 record  01:00:00:00-01:01:19:22\n"},
       {"edit on and off during play, each after its delay", false,
        {{preset(0x12), {}}, {{0x20, 0x01}, seconds(10)}, {{0x20, 0x65}, seconds(10)}, {{0x20, 0x64}, seconds(5)},
         {kStop, {}}},
-       "video         304-603     take 1 insert\n"
-       "audio 2       304-603     take 1 insert\n"},
+       "video         305-604     take 1 insert\n"
+       "audio 2       305-604     take 1 insert\n"},
       {"record inhibit lays nothing", true,
        {{preset(0x20), {}}, {kRecord, seconds(5)}, {kIn, {}}, {kOut, {}}, {kAutoEdit, seconds(40)}},
        "nothing recorded\n"},
@@ -180,6 +181,25 @@ TEST_F(DeckTest, RecordingsLayTheirTracksWhereTheDeckRecords) {
   EXPECT_EQ(deck().State().mode, TransportMode::kStill);
   EXPECT_EQ(deck().State().position, 2160u);
   EXPECT_EQ(Status()[4], 0x00);
+}
+
+// An auto edit as the status shows it: cue-up to the preroll point, the roll
+// to the in point, the edit between the points (with the in-out bit), the
+// postroll, parked.
+TEST_F(DeckTest, AutoEditShowsEachPhaseInTheStatus) {
+  Make();
+  Send({0x44, 0x14, 0x00, 0x00, 0x01, 0x00});
+  Send({0x44, 0x15, 0x00, 0x10, 0x01, 0x00});
+  Send({0x20, 0x42});
+  std::vector<std::pair<std::uint8_t, std::uint8_t>> phases;  // status bytes 4 and 7
+  for (int i = 0; i < 300; ++i) {
+    const auto st = deck().StatusBytes();
+    if (phases.empty() || phases.back() != std::pair{st[4], st[7]})
+      phases.emplace_back(st[4], st[7]);
+    Wait(milliseconds(100));
+  }
+  EXPECT_EQ(phases, (std::vector<std::pair<std::uint8_t, std::uint8_t>>{
+                        {0x05, 0}, {0x04, 0}, {0x14, 1}, {0x04, 0}, {0x00, 0}}));
 }
 
 TEST_F(DeckTest, PrerollGoesToThePrerollPoint) {

@@ -27,7 +27,7 @@ OpenBlock::OpenBlock(const char16_t* name, UINT deviceId) {
   std::memcpy(bytes + sizeof(DWORD_PTR) + 4, &name, sizeof(name));
 }
 
-vtr::sim::DeckConfig DriverFixture::DeckSetup() { return vtr::sim::DeckConfig::ForModel(19); }
+vtr::sim::DeckConfig DriverFixture::DeckSetup() { return vtr::sim::DeckConfig::For("BVW-75"); }
 
 void DriverFixture::SetUp() {
   vtr::platform::UseVirtualClock(vtr::platform::Micros{0}, 1000);
