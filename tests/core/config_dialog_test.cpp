@@ -85,14 +85,14 @@ Shown NewDeviceOn(const char* port, const char* ports = nullptr) {
 
 struct DialogRun {
   const char* name = "";
-  std::string lines = {};       // of the section; empty: no section
-  std::vector<int> open = {2};  // the ports that open (COM2 is the fixture's deck)
-  std::vector<int> held = {};   // held while the dialog runs; COM2 by an open device
-  Shown shown = {};             // checked as the main dialog starts
-  Script script = {};           // a dialog without an action is cancelled
-  const char* expected = "";    // "Key=value ..." afterwards; -99999: absent
-  const char* text = nullptr;   // a line the file must hold
-  Script then = {};             // a second run's script
+  std::string lines = {};                    // of the section; empty: no section
+  std::vector<int> open = {2};               // the ports that open (COM2 is the fixture's deck)
+  std::vector<int> held = {};                // held while the dialog runs; COM2 by an open device
+  Shown shown = {};                          // checked as the main dialog starts
+  Script script = {{kMain, Press({IDOK})}};  // a dialog without an action is cancelled
+  const char* expected = "";                 // "Key=value ..." afterwards; -99999: absent
+  const char* text = nullptr;                // a line the file must hold
+  Script then = {};                          // a second run's script
   const char16_t* alias = u"vcr3";
   const char* section = "videotape3";
 };
@@ -108,15 +108,16 @@ class ConfigDialogTest : public DriverFixture {
   }
   void TearDown() override {
     platform::SetDialogUi(nullptr);
-    for (int n = 1; n <= 99; ++n) {
+    for (int n : kPorts) {
       if (n != kComPort) platform::UnbindPort(n);
     }
     DriverFixture::TearDown();
   }
 
-  // COM1..COM12 and COM99 open only when listed.
+  static constexpr int kPorts[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 99};
+  // Of kPorts, those listed open, the others do not.
   void Ports(const std::vector<int>& open) {
-    for (int n : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 99}) {
+    for (int n : kPorts) {
       if (std::find(open.begin(), open.end(), n) == open.end()) {
         platform::BindPortPath(n, "/nonexistent/vtr422-port");
       } else if (n != kComPort) {
@@ -183,177 +184,122 @@ TEST_F(ConfigDialogTest, ConfigureOpensTheMainDialogOnlyForAParentAndAMatchingBl
 }
 
 TEST_F(ConfigDialogTest, WhatARunShowsAndWhatItLeavesInTheProfile) {
+  const Script cancel{{kMain, Press({IDCANCEL})}};
+  // clang-format off
   const DialogRun cases[] = {
-      // What the main dialog starts with.
-      {.name = "no section: a new device's values, all written by OK",
-       .shown = kNewDevice,
-       .script = {{kMain, Press({IDOK})}},
+      // What the main dialog starts with (and OK writes).
+      {.name = "no section: a new device's values, all written by OK", .shown = kNewDevice,
        .expected = "VTRID=56 ComPort=2 UseWinCom=1 CanCue=1 CanRecord=1 CanAuto=1 CanStep=1 "
                    "PreRoll=300 TimerSelect=3 Pal=0",
        .text = "VTRName=Sony Auto Detect (on next open)"},
       {.name = "a section of ComPort and VTRID keeps a new device's capabilities",
        .lines = "ComPort=2\nVTRID=19\n",
        .shown = {19, "COM2", IDC_ET_AUTO_EDIT, IDC_TC_AUTO, IDC_NTSC},
-       .script = {{kMain, Press({IDOK})}},
        .expected = "VTRID=19 ComPort=2 CanCue=1 CanRecord=1 CanEdit=1 CanInsVid=1 CanStep=1 "
                    "HasTC=1 RecInhibit=1 PreRoll=300 EditIn=-4 BumpFwdCmd=101"},
-      {.name = "no section, no COM2: the first port that opens",
-       .open = {3, 5},
-       .shown = NewDeviceOn("COM3", "COM3, COM5"),
-       .script = {{kMain, Press({IDOK})}},
-       .expected = "ComPort=3"},
-      {.name = "no port opens: COM2 as for a new device",
-       .open = {},
-       .shown = NewDeviceOn("COM2 (unavailable)", "COM2 (unavailable)"),
-       .script = {{kMain, Press({IDOK})}},
-       .expected = "ComPort=2"},
-      {.name = "the port is held by an open device: it stays",
-       .lines = "ComPort=2\n",
-       .open = {1, 2},
-       .held = {2},
+      {.name = "no section, no COM2: the first port that opens", .open = {3, 5},
+       .shown = NewDeviceOn("COM3", "COM3, COM5"), .expected = "ComPort=3"},
+      {.name = "no port opens: COM2 as for a new device", .open = {},
+       .shown = NewDeviceOn("COM2 (unavailable)", "COM2 (unavailable)"), .expected = "ComPort=2"},
+      {.name = "the port is held by an open device: it stays", .lines = "ComPort=2\n",
+       .open = {1, 2}, .held = {2},
        .shown = NewDeviceOn("COM2 (unavailable)", "COM1, COM2 (unavailable)"),
-       .script = {{kMain, Press({IDOK})}},
        .expected = "ComPort=2"},
-      {.name = "the port does not open now: it stays, in its place",
-       .lines = "ComPort=2\n",
-       .open = {1, 3},
-       .shown = NewDeviceOn("COM2 (unavailable)", "COM1, COM2 (unavailable), COM3"),
-       .script = {{kMain, Press({IDOK})}},
+      {.name = "the port does not open now: it stays, in its place", .lines = "ComPort=2\n",
+       .open = {1, 3}, .shown = NewDeviceOn("COM2 (unavailable)", "COM1, COM2 (unavailable), COM3"),
        .expected = "ComPort=2"},
-      {.name = "a port above COM8 is tried too",
-       .lines = "ComPort=12\n",
-       .open = {2, 12},
-       .shown = NewDeviceOn("COM12", "COM2, COM12"),
-       .script = {{kMain, Press({IDOK})}},
-       .expected = "ComPort=12"},
-      {.name = "a port no open accepts is replaced",
-       .lines = "ComPort=99\n",
-       .shown = NewDeviceOn("COM2", "COM2"),
-       .script = {{kMain, Press({IDOK})}},
-       .expected = "ComPort=2"},
+      {.name = "a port above COM8 is tried too", .lines = "ComPort=12\n", .open = {2, 12},
+       .shown = NewDeviceOn("COM12", "COM2, COM12"), .expected = "ComPort=12"},
+      {.name = "a port no open accepts is replaced", .lines = "ComPort=99\n",
+       .shown = NewDeviceOn("COM2", "COM2"), .expected = "ComPort=2"},
       {.name = "model, port, LTC, PAL, player from the section",
-       .lines = "VTRID=19\nComPort=5\nTimerSelect=1\nPal=1\nCanRecord=0\n",
-       .open = {2, 5},
+       .lines = "VTRID=19\nComPort=5\nTimerSelect=1\nPal=1\nCanRecord=0\n", .open = {2, 5},
        .shown = {19, "COM5", IDC_ET_PLAYER, IDC_TC_LTC, IDC_PAL},
-       .script = {{kMain, Press({IDOK})}},
        .expected = "VTRID=19 ComPort=5 TimerSelect=1 Pal=1 CanRecord=0 CanEdit=0 CanInsTC=0 "
                    "CanCue=1"},
-      {.name = "beyond the model table, an unknown timer",
-       .lines = "VTRID=70\nTimerSelect=7\n",
-       .shown = kNewDevice,
-       .expected = "VTRID=70 TimerSelect=7"},
-      {.name = "rec/pause shown and applied",
-       .lines = "CanInsVid=0\nCanEdit=1\n",
+      {.name = "beyond the model table, an unknown timer", .lines = "VTRID=70\nTimerSelect=7\n",
+       .shown = kNewDevice, .script = cancel, .expected = "VTRID=70 TimerSelect=7"},
+      {.name = "rec/pause shown and applied", .lines = "CanInsVid=0\nCanEdit=1\n",
        .shown = {56, "COM2", IDC_ET_REC_PAUSE, IDC_TC_AUTO, IDC_NTSC},
-       .script = {{kMain, Press({IDOK})}},
        .expected = "CanRecord=1 CanEdit=0 CanAuto=0 CanAssemble=1 CanInsVid=0 CanInsAud=0"},
-      {.name = "edit on/off shown and applied",
-       .lines = "CanAuto=0\nCanInsAud=0\n",
+      {.name = "edit on/off shown and applied", .lines = "CanAuto=0\nCanInsAud=0\n",
        .shown = {56, "COM2", IDC_ET_EDIT_ON_OFF, IDC_TC_AUTO, IDC_NTSC},
-       .script = {{kMain, Press({IDOK})}},
        .expected = "CanRecord=1 CanEdit=1 CanAuto=0 CanAssemble=1 CanInsVid=1 CanInsAud=1"},
+      {.name = "without an alias the section is videotape", .expected = "VTRID=56",
+       .alias = nullptr, .section = "videotape"},
       // The user's changes.
-      {.name = "model, port, PAL, LTC, rec/pause",
-       .open = {2, 5},
-       .script = {{kMain,
-                   [](HWND h) {
-                     ChooseEntry(h, IDC_VTR_NAME, 19);
-                     ChooseEntry(h, IDC_COM_PORT, 1);
-                     ClickControl(h, IDC_PAL);
-                     ClickControl(h, IDC_TC_LTC);
-                     ClickControl(h, IDC_ET_REC_PAUSE);
-                     ClickControl(h, IDOK);
-                   }}},
+      {.name = "model, port, PAL, LTC, rec/pause", .open = {2, 5},
+       .script = {{kMain, [](HWND h) {
+         ChooseEntry(h, IDC_VTR_NAME, 19);
+         ChooseEntry(h, IDC_COM_PORT, 1);
+         Press({IDC_PAL, IDC_TC_LTC, IDC_ET_REC_PAUSE, IDOK})(h);
+       }}},
        .expected = "VTRID=19 ComPort=5 Pal=1 TimerSelect=1 CanRecord=1 CanEdit=0 CanAuto=0 "
                    "CanAssemble=1 CanInsVid=0 CanInsTC=0",
        .text = "VTRName=Sony BVW-75"},
-      {.name = "auto edit over a player section",
-       .lines = "VTRID=2\nCanCue=0\nCanRecord=0\n",
-       .script = {{kMain, Press({IDC_ET_AUTO_EDIT, IDOK})}},
-       .expected = "VTRID=2 CanCue=0 CanRecord=1 CanAuto=1 CanInsAud=1",
-       .text = "VTRName=Sony BVU-800"},
       {.name = "a device opened meanwhile leaves the dialog its section",
-       .script = {{kMain,
-                   [this](HWND h) {
-                     DriverOpen(u"videotape7", 7, 707);
-                     ChooseEntry(h, IDC_VTR_NAME, 19);
-                     ClickControl(h, IDOK);
-                   }}},
+       .script = {{kMain, [this](HWND h) {
+         DriverOpen(u"videotape7", 7, 707);
+         ChooseEntry(h, IDC_VTR_NAME, 19);
+         ClickControl(h, IDOK);
+       }}},
        .expected = "VTRID=19"},
       {.name = "cancel writes nothing",
-       .script = {{kMain,
-                   [](HWND h) {
-                     ChooseEntry(h, IDC_VTR_NAME, 19);
-                     ClickControl(h, IDC_PAL);
-                   }}},
+       .script = {{kMain, [](HWND h) {
+         ChooseEntry(h, IDC_VTR_NAME, 19);
+         ClickControl(h, IDC_PAL);
+       }}},
        .expected = "VTRID=-99999 Pal=-99999"},
       {.name = "a cancelled edit is gone at the next run",
        .script = {{kMain, Press({IDC_EDITING, IDCANCEL})},
-                  {kEditing,
-                   [](HWND h) {
-                     TypeText(h, IDC_PREROLL, "10");
-                     ClickControl(h, IDOK);
-                   }}},
-       .expected = "PreRoll=300",
-       .then = {{kMain, Press({IDOK})}}},
+                  {kEditing, [](HWND h) {
+                    TypeText(h, IDC_PREROLL, "10");
+                    ClickControl(h, IDOK);
+                  }}},
+       .expected = "PreRoll=300", .then = {{kMain, Press({IDOK})}}},
       {.name = "set default writes at once and survives cancel",
-       .lines = "VTRID=19\nPreRoll=10\nCanCue=0\nComPort=5\n",
-       .open = {2, 5},
-       .script = {{kMain,
-                   [](HWND h) {
-                     ClickControl(h, IDC_SET_DEFAULT);
-                     NewDeviceOn("COM2", "COM2, COM5").Check(h);
-                     EXPECT_FALSE(platform::DialogEnded(h));
-                   }}},
+       .lines = "VTRID=19\nPreRoll=10\nCanCue=0\nComPort=5\n", .open = {2, 5},
+       .script = {{kMain, [](HWND h) {
+         ClickControl(h, IDC_SET_DEFAULT);
+         NewDeviceOn("COM2", "COM2, COM5").Check(h);
+         EXPECT_FALSE(platform::DialogEnded(h));
+       }}},
        .expected = "VTRID=56 ComPort=2 CanCue=1 CanInsTC=1 PreRoll=300 RecPreRoll=120 "
                    "InsPreRoll=300 PostRoll=60 BumpFwdCmd=101",
        .text = "VTRName=Sony Auto Detect (on next open)"},
       {.name = "hardware: flags, timer, numbers; main OK keeps its own time code",
        .lines = "HasLTC=0\nSpeedChgDelay=-3\nTimerSelect=1\n",
-       .script = {{kMain, Press({IDC_HARDWARE, IDOK})},
-                  {kHardware,
-                   [](HWND h) {
-                     EXPECT_TRUE(FindDialogControl(h, IDC_CAN_CUE)->checked);
-                     EXPECT_FALSE(FindDialogControl(h, IDC_HAS_LTC)->checked);
-                     EXPECT_EQ(CheckedRadio(h, IDC_TIMER_LTC, IDC_TIMER_CTL), IDC_TIMER_LTC);
-                     EXPECT_EQ(FindDialogControl(h, IDC_SPEED_DELAY)->text, "-3");
-                     ClickControl(h, IDC_CAN_CUE);
-                     ClickControl(h, IDC_HAS_LTC);
-                     ClickControl(h, IDC_TIMER_CTL);
-                     TypeText(h, IDC_SPEED_DELAY, " -7x");
-                     TypeText(h, IDC_LTC_TRACK, "abc");
-                     ClickControl(h, IDOK);
-                   }}},
+       .script = {{kMain, Press({IDC_HARDWARE, IDOK})}, {kHardware, [](HWND h) {
+         EXPECT_TRUE(FindDialogControl(h, IDC_CAN_CUE)->checked);
+         EXPECT_FALSE(FindDialogControl(h, IDC_HAS_LTC)->checked);
+         EXPECT_EQ(CheckedRadio(h, IDC_TIMER_LTC, IDC_TIMER_CTL), IDC_TIMER_LTC);
+         EXPECT_EQ(FindDialogControl(h, IDC_SPEED_DELAY)->text, "-3");
+         TypeText(h, IDC_SPEED_DELAY, " -7x");
+         TypeText(h, IDC_LTC_TRACK, "abc");
+         Press({IDC_CAN_CUE, IDC_HAS_LTC, IDC_TIMER_CTL, IDOK})(h);
+       }}},
        .expected = "CanCue=0 HasLTC=1 SpeedChgDelay=-7 LTCTrack=0 TimerSelect=1 CanAuto=1"},
-      {.name = "hardware cancel keeps the section's flags",
-       .lines = "CanCue=1\n",
+      {.name = "hardware cancel keeps the section's flags", .lines = "CanCue=1\n",
        .script = {{kMain, Press({IDC_HARDWARE, IDOK})},
                   {kHardware, Press({IDC_CAN_CUE, IDCANCEL})}},
        .expected = "CanCue=1"},
       {.name = "editing: defaults shown, byte and signed fields narrowed, empty kept",
-       .script = {{kMain, Press({IDC_EDITING, IDOK})},
-                  {kEditing,
-                   [](HWND h) {
-                     EXPECT_EQ(FindDialogControl(h, IDC_BUMP_FWD)->text, "101");
-                     EXPECT_EQ(FindDialogControl(h, IDC_EDIT_IN)->text, "-4");
-                     EXPECT_EQ(FindDialogControl(h, IDC_PRESET)->text, "-1");
-                     EXPECT_TRUE(FindDialogControl(h, IDC_BUMP_PLAY)->checked);
-                     TypeText(h, IDC_BUMP_FWD, "357");
-                     TypeText(h, IDC_PRESET, "65535");
-                     TypeText(h, IDC_PREROLL, "");
-                     TypeText(h, IDC_POSTROLL, "90");
-                     TypeText(h, IDC_IN_DELAY, "seven");
-                     ClickControl(h, IDC_BUMP_ONCE);
-                     ClickControl(h, IDOK);
-                   }}},
+       .script = {{kMain, Press({IDC_EDITING, IDOK})}, {kEditing, [](HWND h) {
+         EXPECT_EQ(FindDialogControl(h, IDC_BUMP_FWD)->text, "101");
+         EXPECT_EQ(FindDialogControl(h, IDC_EDIT_IN)->text, "-4");
+         EXPECT_EQ(FindDialogControl(h, IDC_PRESET)->text, "-1");
+         EXPECT_TRUE(FindDialogControl(h, IDC_BUMP_PLAY)->checked);
+         for (const auto& [id, text] : {std::pair{IDC_BUMP_FWD, "357"}, {IDC_PRESET, "65535"},
+                                        {IDC_PREROLL, ""}, {IDC_POSTROLL, "90"},
+                                        {IDC_IN_DELAY, "seven"}}) {
+           TypeText(h, id, text);
+         }
+         Press({IDC_BUMP_ONCE, IDOK})(h);
+       }}},
        .expected = "BumpFwdCmd=101 Preset=-1 PreRoll=300 PostRoll=90 InDelay=0 BumpOnce=1 "
                    "BumpPlay=1"},
-      {.name = "without an alias the section is videotape",
-       .script = {{kMain, Press({IDOK})}},
-       .expected = "VTRID=56",
-       .alias = nullptr,
-       .section = "videotape"},
   };
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     TearDown();

@@ -80,24 +80,19 @@ TEST_F(TerminalForm, KeysReachTheDialogsAndTheirOutcomeReachesTheProfile) {
     std::vector<std::string> shown;       // on the screen before the keys
     std::map<std::string, int> expected;  // empty: the file stays as it was
   } cases[] = {
-      {"model, port, hardware's Can Cue, OK",
-       100,
-       30,
-       true,
-       // the next model, the next port; on to "Hardware...", open it, clear "Can Cue", OK;
-       // on to the main OK button
+      // clang-format off
+      // The next model, the next port; on to "Hardware...", open it, clear "Can Cue", OK; on to
+      // the main OK button.
+      {"model, port, hardware's Can Cue, OK", 100, 30, true,
        {"Down", "Tab", "Down", "Tab", "Tab", "Tab", "Tab", "Space", "Space", "Enter", "Tab", "Tab",
         "Tab", "Enter"},
        {"[COM2 ", "v]  /dev/ptmx"},
        {{"VTRID", 20}, {"ComPort", 5}, {"CanCue", 0}, {"CanRecord", 1}, {"PreRoll", 300}}},
-      {"a port that does not open stays",
-       100,
-       30,
-       false,
-       {"Enter"},
+      {"a port that does not open stays", 100, 30, false, {"Enter"},
        {"[COM2 (unavailable) ", "v]  /nonexistent/vtr422"},
        {{"VTRID", 19}, {"ComPort", 2}, {"CanCue", 1}}},
       {"too small, Escape", 40, 10, true, {"Escape"}, {"too small"}, {}},
+      // clang-format on
   };
   int run = 0;
   for (const auto& c : cases) {
@@ -116,7 +111,6 @@ TEST_F(TerminalForm, KeysReachTheDialogsAndTheirOutcomeReachesTheProfile) {
     StartServer(++run, "-x " + std::to_string(c.cols) + " -y " + std::to_string(c.rows) + " '" +
                            program + "'");
     for (const auto& text : c.shown) ASSERT_TRUE(WaitFor(text)) << Screen();
-    if (run == 1) std::ofstream("terminal-form.txt") << Screen();  // for the docs
     for (const auto& k : c.keys) Shell(Tmux("send-keys -t form " + k));
     ASSERT_TRUE(WaitFor("vtrconfig-exit=0")) << Screen();
     const std::string after = ReadAll(ini);

@@ -93,70 +93,42 @@ struct WriteCase {
   const char* name;
   std::string before;  // empty: no file
   const char* section;
-  std::vector<ProfileKeyValue> pairs;  // more than one: written as one batch
+  std::vector<ProfileKeyValue> pairs;  // one write (WritePrivateProfileStringA is a write of one)
   std::string after;
 };
 
 TEST_F(ProfileTest, WritesChangeOnlyTheirLine) {
+  // clang-format off
   const WriteCase cases[] = {
       {"creates the file", "", "videotape", {{"ComPort", "2"}}, "[videotape]\nComPort=2\n"},
       {"replaces in place, keeping spelling and indent",
-       "[VideoTape]\n; tuned by hand\n  preRoll = 5\nOther=x\n\n[b]\nk=1\n",
-       "videotape",
-       {{"PreRoll", "300"}},
-       "[VideoTape]\n; tuned by hand\n  preRoll=300\nOther=x\n\n[b]\nk=1\n"},
-      {"new key after the section's last key",
-       "[a]\nx=1\n\n; about b\n[b]\n",
-       "a",
-       {{"y", "2"}},
+       "[VideoTape]\n; tuned by hand\n  preRoll = 5\nOther=x\n\n[b]\nk=1\n", "videotape",
+       {{"PreRoll", "300"}}, "[VideoTape]\n; tuned by hand\n  preRoll=300\nOther=x\n\n[b]\nk=1\n"},
+      {"new key after the section's last key", "[a]\nx=1\n\n; about b\n[b]\n", "a", {{"y", "2"}},
        "[a]\nx=1\ny=2\n\n; about b\n[b]\n"},
-      {"new key goes before a trailing comment",
-       "[a]\nx=1\n; note = later\n",
-       "a",
-       {{"y", "2"}},
+      {"new key goes before a trailing comment", "[a]\nx=1\n; note = later\n", "a", {{"y", "2"}},
        "[a]\nx=1\ny=2\n; note = later\n"},
       {"new key in a header-only section", "[a]\n[b]\n", "a", {{"k", "1"}}, "[a]\nk=1\n[b]\n"},
       {"new section appended", "[a]\nx=1\n", "b", {{"k", "v"}}, "[a]\nx=1\n[b]\nk=v\n"},
-      {"unterminated last line gets its end",
-       "[a]\nx=1",
-       "b",
-       {{"k", "v"}},
+      {"unterminated last line gets its end", "[a]\nx=1", "b", {{"k", "v"}},
        "[a]\nx=1\n[b]\nk=v\n"},
       {"CRLF file stays CRLF", "[a]\r\nx=1\r\n", "a", {{"y", "-4"}}, "[a]\r\nx=1\r\ny=-4\r\n"},
-      {"CRLF file, new section",
-       "[a]\r\nx=1\r\n",
-       "b",
-       {{"k", "0"}},
+      {"CRLF file, new section", "[a]\r\nx=1\r\n", "b", {{"k", "0"}},
        "[a]\r\nx=1\r\n[b]\r\nk=0\r\n"},
       {"first of duplicate keys replaced", "[a]\nx=1\nX=2\n", "a", {{"X", "3"}}, "[a]\nx=3\nX=2\n"},
-      {"unknown keys and other sections untouched",
-       "[other]\nFoo = bar \n[a]\nZ=z\n",
-       "a",
-       {{"ComPort", "4"}},
-       "[other]\nFoo = bar \n[a]\nZ=z\nComPort=4\n"},
-      {"byte-order mark kept, its section found",
-       "\xEF\xBB\xBF[videotape]\r\nVTRID=19\r\n",
-       "videotape",
-       {{"VTRID", "56"}},
-       "\xEF\xBB\xBF[videotape]\r\nVTRID=56\r\n"},
-      {"a batch in order: new section, replaced and added keys",
-       "[a]\nx=1\n",
-       "b",
-       {{"k", "1"}, {"m", " 2 "}, {"K", "3"}},
-       "[a]\nx=1\n[b]\nk=3\nm=2\n"},
+      {"unknown keys and other sections untouched", "[other]\nFoo = bar \n[a]\nZ=z\n", "a",
+       {{"ComPort", "4"}}, "[other]\nFoo = bar \n[a]\nZ=z\nComPort=4\n"},
+      {"byte-order mark kept, its section found", "\xEF\xBB\xBF[videotape]\r\nVTRID=19\r\n",
+       "videotape", {{"VTRID", "56"}}, "\xEF\xBB\xBF[videotape]\r\nVTRID=56\r\n"},
+      {"a batch in order: new section, replaced and added keys", "[a]\nx=1\n", "b",
+       {{"k", "1"}, {"m", " 2 "}, {"K", "3"}}, "[a]\nx=1\n[b]\nk=3\nm=2\n"},
   };
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     std::filesystem::remove(PathOf("VTR.INI"));
     if (!c.before.empty()) Put(c.before);
-    if (c.pairs.size() == 1) {
-      ASSERT_EQ(WritePrivateProfileStringA(c.section, c.pairs[0].lpKeyName, c.pairs[0].lpString,
-                                           "VTR.INI"),
-                TRUE);
-    } else {
-      ASSERT_EQ(WritePrivateProfileKeys(c.section, c.pairs.data(), c.pairs.size(), "VTR.INI"),
-                TRUE);
-    }
+    ASSERT_EQ(WritePrivateProfileKeys(c.section, c.pairs.data(), c.pairs.size(), "VTR.INI"), TRUE);
     EXPECT_EQ(Get(), c.after);
   }
 }
