@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "config/ballistics.h"
 
@@ -147,18 +148,23 @@ void LoadDevINI(LPCSTR szSection, DeviceRecord* rec) {
   }
 }
 
+// One write of the whole section: the file changes once, and a reader never
+// sees half a save.
 void SaveDevINI(LPCSTR szSection, const DeviceRecord* rec) {
+  constexpr std::size_t kCount = std::size(kKeys);
   char szName[128];
   // Beyond the table the name of the detect row stands.
   const DWORD row = rec->VTRID < kModelRows ? rec->VTRID : kVtrIdDetect;
   std::snprintf(szName, sizeof(szName), "%s %s", szMachVendors[vtrBallistics[row].wVendor],
                 vtrBallistics[row].szModel);
-  WritePrivateProfileStringA(szSection, "VTRName", szName, kProfileFile);
-  char szValue[32];
-  for (const auto& k : kKeys) {
-    format(rec, k, szValue, sizeof(szValue));
-    WritePrivateProfileStringA(szSection, k.szKey, szValue, kProfileFile);
+  char szValues[kCount][16];
+  ProfileKeyValue pairs[kCount + 1];
+  pairs[0] = {"VTRName", szName};
+  for (std::size_t i = 0; i < kCount; ++i) {
+    format(rec, kKeys[i], szValues[i], sizeof(szValues[i]));
+    pairs[i + 1] = {kKeys[i].szKey, szValues[i]};
   }
+  WritePrivateProfileKeys(szSection, pairs, kCount + 1, kProfileFile);
 }
 
 INT ProfileFieldValue(const DeviceRecord* rec, const char* szKey) {

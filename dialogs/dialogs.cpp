@@ -18,6 +18,15 @@ namespace {
 // started, so that a driver open meanwhile cannot move its save elsewhere.
 char szDialogSection[kSectionChars];
 
+// Ports that opened at the main dialog's start, in probe order, the rest 0:
+// COM1 to COM8 and the section's own port above them.
+BYTE arbProbed[9];
+// The highest port an open accepts.
+constexpr WORD kHighestPort = 98;
+// After a port the section names that did not open at the start: held by an
+// open device or another program, or not there now. It stays the choice.
+constexpr const char* kUnavailable = " (unavailable)";
+
 constexpr int kNumberChars = 32;
 
 // A check box and the flag field (by profile key) it shows.
@@ -171,6 +180,50 @@ INT_PTR advancedDialog(HWND hDlg, UINT uMsg, WPARAM wParam, const FlagItem (&fla
   }
 }
 
+bool probed(WORD wPort) {
+  for (BYTE b : arbProbed) {
+    if (b != 0 && b == wPort) return true;
+  }
+  return false;
+}
+
+void addPort(HWND hDlg, std::size_t& nEntries, WORD wPort, bool fOpened) {
+  char szPort[32];
+  std::snprintf(szPort, sizeof(szPort), "COM%u%s", static_cast<unsigned>(wPort),
+                fOpened ? "" : kUnavailable);
+  SendDlgItemMessageA(hDlg, IDC_COM_PORT, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(szPort));
+  if (nEntries < sizeof(arbComs)) arbComs[nEntries++] = static_cast<BYTE>(wPort);
+}
+
+// Fills the port list from the probe and selects the record's port: the one
+// the section names, listed as unavailable when it did not open (so that OK
+// keeps it); without one, COM2 when it opened, else the first port that did.
+void fillPortList(HWND hDlg) {
+  WORD wPort = VtrConfigInfo.ComPort;
+  if (wPort < 1 || wPort > kHighestPort) wPort = probed(2) || arbProbed[0] == 0 ? 2 : arbProbed[0];
+  const bool fMissing = !probed(wPort);
+
+  // The probe found its ports in rising order; the missing one goes in between.
+  SendDlgItemMessageA(hDlg, IDC_COM_PORT, CB_RESETCONTENT, 0, 0);
+  std::size_t nEntries = 0;
+  bool fPlaced = !fMissing;
+  for (BYTE b : arbProbed) {
+    if (b == 0) break;
+    if (!fPlaced && wPort < b) {
+      addPort(hDlg, nEntries, wPort, false);
+      fPlaced = true;
+    }
+    addPort(hDlg, nEntries, b, true);
+  }
+  if (!fPlaced) addPort(hDlg, nEntries, wPort, false);
+  for (std::size_t i = nEntries; i < sizeof(arbComs); ++i) arbComs[i] = 0;
+
+  VtrConfigInfo.ComPort = wPort;
+  WPARAM wEntry = 0;
+  while (wEntry < nEntries && arbComs[wEntry] != wPort) ++wEntry;
+  SendDlgItemMessageA(hDlg, IDC_COM_PORT, CB_SETCURSEL, wEntry, 0);
+}
+
 void applyMainDialog(HWND hDlg) {
   const LRESULT port = SendDlgItemMessageA(hDlg, IDC_COM_PORT, CB_GETCURSEL, 0, 0);
   VtrConfigInfo.ComPort =
@@ -193,6 +246,7 @@ void applyMainDialog(HWND hDlg) {
 void ResetConfigDialogs() {
   std::memset(static_cast<void*>(&VtrConfigInfo), 0, sizeof(VtrConfigInfo));
   szDialogSection[0] = 0;
+  std::memset(arbProbed, 0, sizeof(arbProbed));
   for (int i = 0; i < 9; ++i) arbComs[i] = static_cast<BYTE>(i < 8 ? i + 1 : 0);
 }
 
@@ -202,6 +256,11 @@ LRESULT ConfigDlgProc(HWND hwndParent, LPARAM lParam) {
 }
 
 void InitialUpdate(HWND hDlg, BOOL fFillLists) {
+  // Keys the section lacks show what a new device would use, not what an
+  // earlier run left; ComPort starts at 0 to tell a port the section names
+  // from none.
+  InitDevStruct(&VtrConfigInfo);
+  VtrConfigInfo.ComPort = 0;
   LoadDevINI(szDialogSection, &VtrConfigInfo);
 
   DWORD nModels = 0;
@@ -218,29 +277,22 @@ void InitialUpdate(HWND hDlg, BOOL fFillLists) {
   if (VtrConfigInfo.VTRID >= nModels) VtrConfigInfo.VTRID = kVtrIdDetect;
   SendDlgItemMessageA(hDlg, IDC_VTR_NAME, CB_SETCURSEL, VtrConfigInfo.VTRID, 0);
 
-  WORD wHighest = 0;
   if (fFillLists) {
     std::size_t nFound = 0;
-    char szPort[8];
-    for (int n = 1; n <= 8; ++n) {
-      std::snprintf(szPort, sizeof(szPort), "COM%d", n);
+    auto probe = [&nFound](WORD wPort) {
+      char szPort[8];
+      std::snprintf(szPort, sizeof(szPort), "COM%u", static_cast<unsigned>(wPort));
       HANDLE h = OpenComm(szPort, 1024, 1024);
-      if (h == nullptr || h == INVALID_HANDLE_VALUE) continue;
-      SendDlgItemMessageA(hDlg, IDC_COM_PORT, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(szPort));
+      if (h == nullptr || h == INVALID_HANDLE_VALUE) return;
       CloseComm(h);
-      arbComs[nFound++] = static_cast<BYTE>(n);
-      wHighest = static_cast<WORD>(n);
-    }
-    for (; nFound < sizeof(arbComs); ++nFound) arbComs[nFound] = 0;
+      arbProbed[nFound++] = static_cast<BYTE>(wPort);
+    };
+    for (WORD n = 1; n <= 8; ++n) probe(n);
+    const WORD wNamed = VtrConfigInfo.ComPort;
+    if (wNamed > 8 && wNamed <= kHighestPort) probe(wNamed);
+    for (; nFound < sizeof(arbProbed); ++nFound) arbProbed[nFound] = 0;
   }
-  if (VtrConfigInfo.ComPort == 0 || VtrConfigInfo.ComPort > wHighest) VtrConfigInfo.ComPort = 2;
-  WPARAM wEntry = 0;
-  while (wEntry < sizeof(arbComs) && arbComs[wEntry] != VtrConfigInfo.ComPort) ++wEntry;
-  if (wEntry == sizeof(arbComs)) {
-    VtrConfigInfo.ComPort = arbComs[0];
-    wEntry = 0;
-  }
-  SendDlgItemMessageA(hDlg, IDC_COM_PORT, CB_SETCURSEL, wEntry, 0);
+  fillPortList(hDlg);
 
   int nEditType = IDC_ET_REC_PAUSE;
   if (VtrConfigInfo.CanRecord == 0) {

@@ -6,7 +6,8 @@
 
 // The record the dialogs load, edit and save; never an open device's record.
 extern DeviceRecord VtrConfigInfo;
-// Ports found by the last probe, in list order, the rest 0.
+// The port of each entry of the port list, in list order, the rest 0: the
+// ports the last probe opened and the section's own port when it did not.
 extern BYTE arbComs[9];
 
 // Back to the state of a freshly loaded module (record zero, ports 1..8).

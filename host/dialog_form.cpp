@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "dialogs/dialog_ids.h"
+#include "platform/serial_ports.h"
+
 namespace vtr::host {
 namespace {
 
@@ -21,6 +24,16 @@ constexpr int kEscape = 27;
 
 int Col(int units) { return units / kUnitsPerColumn; }
 int Line(int units) { return units / kUnitsPerLine; }
+
+// Where a port entry ("COM2", "COM2 (unavailable)") leads: the device path
+// or network address COMn resolves to, or the virtual deck bound to it.
+std::string Note(const DialogControl& c, const std::string& item) {
+  if (c.tpl.id != IDC_COM_PORT) return {};
+  const int n = platform::ParseComPortName(item.substr(0, item.find(' ')));
+  if (n == 0) return {};
+  const std::string path = platform::ResolvePortPath(n);
+  return path.empty() ? "virtual deck" : path;
+}
 
 bool Focusable(const DialogControl& c) {
   return c.tpl.kind != ControlKind::Label && c.tpl.kind != ControlKind::Group;
@@ -183,6 +196,12 @@ class Screen {
         std::string field = sel.substr(0, static_cast<std::size_t>(std::max(0, w - 4)));
         field.resize(static_cast<std::size_t>(std::max(0, w - 4)), ' ');
         Put(y, x, w, "[" + field + " v]");
+        if (const std::string note = Note(c, sel); !note.empty()) {
+          if (focused) attroff(A_REVERSE);
+          const int at = x + w + 2;
+          Put(y, at, left_ + Width() - 1 - at, note);
+          if (focused) attron(A_REVERSE);
+        }
         break;
       }
       case ControlKind::Radio:
@@ -271,14 +290,22 @@ class Screen {
     const int rows = std::min(count, std::max(3, LINES - Y(c) - 3));
     int y0 = Y(c) + 1;
     if (y0 + rows + 2 > LINES - 1) y0 = std::max(0, LINES - 1 - rows - 2);
-    const int w = W(c);
+    // Entries with a note ("COM2  /dev/ttyUSB0") widen the list up to the screen's edge.
+    std::vector<std::string> texts;
+    int w = W(c);
+    for (const auto& item : c.items) {
+      const std::string note = Note(c, item);
+      texts.push_back(note.empty() ? item : item + "  " + note);
+      w = std::max(w, static_cast<int>(texts.back().size()) + 2);
+    }
+    w = std::min(w, std::max(W(c), COLS - X(c)));
     int sel = std::max(0, c.selection);
     for (;;) {
       const int first = std::clamp(sel - rows / 2, 0, std::max(0, count - rows));
       Box(y0, X(c), rows + 2, w, "", true);
       for (int r = 0; r < rows; ++r) {
         const int item = first + r;
-        std::string text = item < count ? c.items[static_cast<std::size_t>(item)] : "";
+        std::string text = item < count ? texts[static_cast<std::size_t>(item)] : "";
         text.resize(static_cast<std::size_t>(std::max(0, w - 2)), ' ');
         if (item == sel) attron(A_REVERSE);
         Put(y0 + 1 + r, X(c) + 1, w - 2, text);

@@ -1,7 +1,8 @@
 // vtrconfig: the driver's configuration dialogs in a terminal.
 //   vtrconfig [--device vcrN | --section NAME] [--profile-dir DIR]
-// Ports are those COM1..COM8 resolve to (VTR422_COMn, the VTR422_PORTS file,
-// /dev/ttyS0..7) that open.
+// The port list holds COM1..COM8 that open (each resolves through VTR422_COMn,
+// the VTR422_PORTS file, /dev/ttyS{n-1}) and the section's own port; the form
+// shows where each leads.
 #include <unistd.h>
 
 #include <cctype>

@@ -390,3 +390,29 @@ BOOL mciFreeCommandResource(UINT wTable);
 BOOL mciSetDriverData(UINT wDeviceID, DWORD_PTR dwData);
 
 #endif  // !_WIN32
+
+// ---- several keys of one profile section at once (ours, not a Win32 call) ---
+// Each pair is written as WritePrivateProfileStringA writes it, in order. On
+// POSIX the file is read, changed and replaced once, so that a reader (or a
+// crash) sees it before or after every pair, and a save costs one rename;
+// Windows makes one profile call per pair. FALSE when any write failed.
+struct ProfileKeyValue {
+  LPCSTR lpKeyName;
+  LPCSTR lpString;
+};
+#if defined(_WIN32)
+inline BOOL WritePrivateProfileKeys(LPCSTR lpAppName, const ProfileKeyValue* pairs,
+                                    std::size_t count, LPCSTR lpFileName) {
+  BOOL ok = TRUE;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (WritePrivateProfileStringA(lpAppName, pairs[i].lpKeyName, pairs[i].lpString, lpFileName) ==
+        0) {
+      ok = FALSE;
+    }
+  }
+  return ok;
+}
+#else
+BOOL WritePrivateProfileKeys(LPCSTR lpAppName, const ProfileKeyValue* pairs, std::size_t count,
+                             LPCSTR lpFileName);
+#endif

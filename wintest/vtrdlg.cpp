@@ -2,6 +2,9 @@
 // A worker thread sends DRV_CONFIGURE to the loaded driver (the dialog is
 // modal there); the main thread finds each dialog by its caption, works its
 // controls with window messages and checks VTR.INI. Every wait is bounded.
+// The dialogs' behaviour is the headless table's
+// (tests/core/config_dialog_test.cpp); this checks that two of its outcomes
+// appear under the real user32 and serial ports.
 //
 //   vtrdlg [-shots DIR]   with DIR, each dialog is photographed: the program
 //                         writes DIR\NAME.req and waits (bounded) for
@@ -33,6 +36,7 @@ int gFailed = 0;
 int gPassed = 0;
 std::wstring gShots;
 LRESULT gCom5Entry = 0;
+int gClosedPort = 0;  // a port of COM1..COM8 the first run did not list
 
 void Check(bool ok, const char* what) {
   std::printf("%s: %s\n", ok ? "PASS" : "FAIL", what);
@@ -131,7 +135,8 @@ void Configure(HDRVR driver, DWORD size, Fn drive) {
   Check(call.result == 0, "DRV_CONFIGURE answers 0");
 }
 
-// Opens a sub-dialog from the main one, lets `work` set it, and presses `button`.
+// Opens a sub-dialog from the main one, photographs it as it starts, lets
+// `work` set it, and presses OK.
 template <typename Fn>
 bool SubDialog(HWND main, WPARAM opener, const wchar_t* title, const wchar_t* shot, Fn work) {
   char narrow[64] = {};
@@ -139,10 +144,20 @@ bool SubDialog(HWND main, WPARAM opener, const wchar_t* title, const wchar_t* sh
   PostMessageW(main, WM_COMMAND, opener, 0);  // posted: the sub-dialog is modal
   HWND h = FindDialog(title);
   if (h == nullptr) return false;
+  Shot(shot, narrow);
   work(h);
-  if (shot != nullptr) Shot(shot, narrow);
   PostMessageW(h, WM_COMMAND, IDOK, 0);
   return WaitGone(h);
+}
+
+std::wstring SelectedPort(HWND main) {
+  wchar_t text[32] = {};
+  const LRESULT sel = SendDlgItemMessageW(main, 1001, CB_GETCURSEL, 0, 0);
+  if (sel >= 0) {
+    SendDlgItemMessageW(main, 1001, CB_GETLBTEXT, static_cast<WPARAM>(sel),
+                        reinterpret_cast<LPARAM>(text));
+  }
+  return text;
 }
 
 }  // namespace
@@ -161,44 +176,33 @@ int main(int argc, char** argv) {
   }
   Check(SendDriverMessage(driver, DRV_QUERYCONFIGURE, 0, 0) == 1, "DRV_QUERYCONFIGURE answers 1");
 
-  // 1. A first run on a missing section; every dialog changed, then OK.
+  // 1. A first run on a missing section shows a new device's values; every
+  // dialog changed, then OK.
   Configure(driver, sizeof(DRVCONFIGINFO), [](HWND main) {
     Check(main != nullptr, "DRV_CONFIGURE shows \"Orvanta Driver Config\"");
     if (main == nullptr) return;
     Check(SendDlgItemMessageW(main, 1000, CB_GETCOUNT, 0, 0) == 57, "57 model entries");
-    Check(SendDlgItemMessageW(main, 1000, CB_GETCURSEL, 0, 0) == 0, "first run selects row 0");
-    // The list holds exactly the ports that open, in order.
-    std::wstring listed, opening;
-    const LRESULT ports = SendDlgItemMessageW(main, 1001, CB_GETCOUNT, 0, 0);
-    for (LRESULT i = 0; i < ports; ++i) {
-      wchar_t text[16] = {};
-      SendDlgItemMessageW(main, 1001, CB_GETLBTEXT, static_cast<WPARAM>(i),
-                          reinterpret_cast<LPARAM>(text));
-      listed += std::wstring(text) + L" ";
-    }
-    for (int n = 1; n <= 8; ++n) {
-      const std::wstring port = L"COM" + std::to_wstring(n);
-      HANDLE h = CreateFileW((L"\\\\.\\" + port).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                             OPEN_EXISTING, 0, nullptr);
-      if (h == INVALID_HANDLE_VALUE) continue;
-      CloseHandle(h);
-      opening += port + L" ";
-    }
-    std::printf("ports listed: %ls\n", listed.c_str());
-    Check(listed == opening && listed.find(L"COM5 ") != std::wstring::npos,
-          "the port list holds the ports that open, COM5 among them");
-    gCom5Entry = SendDlgItemMessageW(main, 1001, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
-                                     reinterpret_cast<LPARAM>(L"COM5"));
-    Check(IsDlgButtonChecked(main, 1010) == BST_CHECKED && IsDlgButtonChecked(main, 1006) &&
+    Check(SendDlgItemMessageW(main, 1000, CB_GETCURSEL, 0, 0) == 56 &&
+              IsDlgButtonChecked(main, 1013) == BST_CHECKED && IsDlgButtonChecked(main, 1006) &&
               IsDlgButtonChecked(main, 1014),
-          "first run shows Player, Auto TC, NTSC");
-    Check(SubDialog(main, 1004, kHardwareTitle, nullptr,
+          "a first run shows a new device: AUTO DETECT, Auto Edit, Auto TC, NTSC");
+    // COM5 opens (the registry sends it to /dev/ptmx); remember a port that is not listed.
+    const auto find = [main](const std::wstring& port) {
+      return SendDlgItemMessageW(main, 1001, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                 reinterpret_cast<LPARAM>(port.c_str()));
+    };
+    gCom5Entry = find(L"COM5");
+    Check(gCom5Entry >= 0, "the port list holds COM5, which opens");
+    for (int n = 1; n <= 8 && gClosedPort == 0; ++n) {
+      if (find(L"COM" + std::to_wstring(n)) < 0) gClosedPort = n;
+    }
+    Check(SubDialog(main, 1004, kHardwareTitle, L"hardware",
                     [](HWND h) {
-                      SendDlgItemMessageW(h, 1045, BM_SETCHECK, BST_CHECKED, 0);
+                      SendDlgItemMessageW(h, 1045, BM_SETCHECK, BST_UNCHECKED, 0);
                       SetDlgItemTextW(h, 1056, L"-7");
                     }),
           "\"Hardware...\" opens and closes \"Advanced  Capabilities\"");
-    Check(SubDialog(main, 1005, kEditingTitle, nullptr,
+    Check(SubDialog(main, 1005, kEditingTitle, L"editing",
                     [](HWND h) {
                       SetDlgItemTextW(h, 1078, L"150");
                       SetDlgItemTextW(h, 1073, L"357");
@@ -221,44 +225,26 @@ int main(int argc, char** argv) {
   Check(Ini(L"CanRecord") == 1 && Ini(L"CanEdit") == 0 && Ini(L"CanAssemble") == 1 &&
             Ini(L"CanInsVid") == 0,
         "OK applies the Rec/Pause preset");
-  Check(Ini(L"HasVTC") == 1 && Ini(L"SpeedChgDelay") == -7, "the capabilities reach the profile");
-  Check(Ini(L"PreRoll") == 150 && Ini(L"BumpFwdCmd") == 101,
+  Check(Ini(L"HasVTC") == 0 && Ini(L"SpeedChgDelay") == -7 && Ini(L"CanCue") == 1,
+        "the capabilities reach the profile; those not changed keep a new device's values");
+  Check(Ini(L"PreRoll") == 150 && Ini(L"BumpFwdCmd") == 101 && Ini(L"RecPreRoll") == 120,
         "the editing values reach the profile");
 
-  // 2. Cancel keeps the section.
-  Configure(driver, sizeof(DRVCONFIGINFO), [](HWND main) {
+  // 2. A section's port that does not open stays chosen, and OK keeps it. (Wine
+  // lets a second program open a port that one holds, so the held port of the
+  // table cannot be shown here.)
+  const std::wstring closed = L"COM" + std::to_wstring(gClosedPort);
+  WritePrivateProfileStringW(L"videotape3", L"ComPort", std::to_wstring(gClosedPort).c_str(),
+                             L"VTR.INI");
+  Configure(driver, sizeof(DRVCONFIGINFO), [&closed](HWND main) {
     if (main == nullptr) return;
-    Check(SendDlgItemMessageW(main, 1000, CB_GETCURSEL, 0, 0) == kModelBvw75 &&
-              SendDlgItemMessageW(main, 1001, CB_GETCURSEL, 0, 0) == gCom5Entry &&
-              IsDlgButtonChecked(main, 1015) == BST_CHECKED,
-          "the next run shows the saved model, port and PAL");
-    SendDlgItemMessageW(main, 1000, CB_SETCURSEL, 3, 0);
-    PostMessageW(main, WM_COMMAND, IDCANCEL, 0);
+    std::printf("port shown: %ls\n", SelectedPort(main).c_str());
+    Check(SelectedPort(main) == closed + L" (unavailable)",
+          "a port that does not open shows as \"COMn (unavailable)\" and stays chosen");
+    PostMessageW(main, WM_COMMAND, IDOK, 0);
   });
-  Check(Ini(L"VTRID") == kModelBvw75, "Cancel saves nothing");
-
-  // 3. "Set Default " writes at once, and Cancel does not undo it.
-  Configure(driver, sizeof(DRVCONFIGINFO), [](HWND main) {
-    if (main == nullptr) return;
-    SendMessageW(main, WM_COMMAND, 1016, 0);
-    Check(SendDlgItemMessageW(main, 1000, CB_GETCURSEL, 0, 0) == 56,
-          "\"Set Default \" selects AUTO DETECT");
-    // The defaults make the better pictures of the two sub-dialogs.
-    const auto nothing = [](HWND) {};
-    Check(SubDialog(main, 1004, kHardwareTitle, L"hardware", nothing) &&
-              SubDialog(main, 1005, kEditingTitle, L"editing", nothing),
-          "the sub-dialogs show the defaults");
-    PostMessageW(main, WM_COMMAND, IDCANCEL, 0);
-  });
-  Check(
-      Ini(L"VTRID") == 56 && Ini(L"ComPort") == 2 && Ini(L"PreRoll") == 300 && Ini(L"CanCue") == 1,
-      "\"Set Default \" saved the defaults");
-
-  // 4. A block of another size shows nothing.
-  Configure(driver, 12 + (sizeof(DRVCONFIGINFO) == 12 ? 1 : 0), [](HWND main) {
-    Check(main == nullptr, "a block of another size shows no dialog");
-    if (main != nullptr) PostMessageW(main, WM_COMMAND, IDCANCEL, 0);
-  });
+  Check(gClosedPort != 0 && Ini(L"ComPort") == gClosedPort && Ini(L"VTRID") == kModelBvw75,
+        "OK keeps the port");
 
   CloseDriver(driver, 0, 0);
   std::printf("%d passed, %d failed\n", gPassed, gFailed);

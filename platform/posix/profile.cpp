@@ -3,7 +3,8 @@
 // Reading is forgiving: whatever the file holds, a lookup yields a number or
 // the default. Writing keeps every line it does not change byte for byte and
 // replaces the file atomically, under an exclusive lock on a sidecar file so
-// that concurrent writers (the dialogs of two programs) lose no keys.
+// that concurrent writers (the dialogs of two programs) lose no keys. A save
+// of many keys is one such replacement.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -48,18 +49,28 @@ struct Line {
   std::string end;
 };
 
-std::vector<Line> SplitLines(const std::string& data) {
+// The UTF-8 byte-order mark Windows editors put before the first line. It is
+// not part of the first line (which would then be no section header); writes
+// keep it.
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+std::string_view ByteOrderMark(std::string_view data) {
+  return data.substr(0, data.starts_with(kByteOrderMark) ? kByteOrderMark.size() : 0);
+}
+
+std::vector<Line> SplitLines(std::string_view data) {
   std::vector<Line> lines;
   std::size_t pos = 0;
   while (pos < data.size()) {
     const auto nl = data.find('\n', pos);
-    if (nl == std::string::npos) {
-      lines.push_back({data.substr(pos), ""});
+    if (nl == std::string_view::npos) {
+      lines.push_back({std::string(data.substr(pos)), ""});
       break;
     }
     std::size_t textEnd = nl;
     if (textEnd > pos && data[textEnd - 1] == '\r') --textEnd;
-    lines.push_back({data.substr(pos, textEnd - pos), data.substr(textEnd, nl + 1 - textEnd)});
+    lines.push_back({std::string(data.substr(pos, textEnd - pos)),
+                     std::string(data.substr(textEnd, nl + 1 - textEnd))});
     pos = nl + 1;
   }
   return lines;
@@ -281,7 +292,8 @@ UINT GetPrivateProfileIntA(LPCSTR lpAppName, LPCSTR lpKeyName, INT nDefault, LPC
   if (!data || !exists) return fallback;
   const std::string_view section = Trim(lpAppName);
   const std::string_view key = Trim(lpKeyName);
-  const auto lines = SplitLines(*data);
+  const std::string_view text = *data;
+  const auto lines = SplitLines(text.substr(ByteOrderMark(text).size()));
   const auto p = Locate(lines, section, key);
   if (p.keyLine == SIZE_MAX) return fallback;
   const auto value = Unquote(ParseKeyLine(lines[p.keyLine].text)->value);
@@ -291,15 +303,25 @@ UINT GetPrivateProfileIntA(LPCSTR lpAppName, LPCSTR lpKeyName, INT nDefault, LPC
 
 BOOL WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpString,
                                 LPCSTR lpFileName) {
-  // Deleting keys and sections (null key or value) is not used by the driver.
-  if (lpAppName == nullptr || lpKeyName == nullptr || lpString == nullptr ||
-      lpFileName == nullptr || *lpFileName == '\0') {
+  const ProfileKeyValue pair{lpKeyName, lpString};
+  return WritePrivateProfileKeys(lpAppName, &pair, 1, lpFileName);
+}
+
+BOOL WritePrivateProfileKeys(LPCSTR lpAppName, const ProfileKeyValue* pairs, std::size_t count,
+                             LPCSTR lpFileName) {
+  // Deleting keys and sections (null key or value) is not used by the driver;
+  // a batch with such a pair writes nothing.
+  if (lpAppName == nullptr || pairs == nullptr || lpFileName == nullptr || *lpFileName == '\0') {
     return FALSE;
   }
+  for (std::size_t i = 0; i < count; ++i) {
+    if (pairs[i].lpKeyName == nullptr || pairs[i].lpString == nullptr ||
+        Trim(pairs[i].lpKeyName).empty()) {
+      return FALSE;
+    }
+  }
+  if (count == 0) return TRUE;
   const std::string_view section = Trim(lpAppName);
-  const std::string_view key = Trim(lpKeyName);
-  const std::string_view value = Trim(lpString);
-  if (key.empty()) return FALSE;
 
   const std::string path = ProfilePath(lpFileName);
   if (std::string_view(lpFileName).find('/') == std::string_view::npos &&
@@ -312,7 +334,8 @@ BOOL WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpStr
   bool exists = false;
   const auto data = ReadWholeFile(path, &exists);
   if (!data) return FALSE;
-  auto lines = SplitLines(*data);
+  const std::string_view bom = ByteOrderMark(*data);
+  auto lines = SplitLines(std::string_view(*data).substr(bom.size()));
 
   // New lines follow the file's own convention.
   std::string eol = "\n";
@@ -326,24 +349,28 @@ BOOL WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpStr
     if (lines[i].end.empty()) lines[i].end = eol;
   };
 
-  const auto p = Locate(lines, section, key);
-  const std::string newKeyLine = std::string(key) + "=" + std::string(value);
-  if (p.keyLine != SIZE_MAX) {
-    Line& l = lines[p.keyLine];
-    const auto kl = *ParseKeyLine(l.text);
-    l.text = l.text.substr(0, kl.keyOffset) + std::string(kl.key) + "=" + std::string(value);
-  } else if (p.sectionFound) {
-    terminate(p.insertAfter);
-    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(p.insertAfter) + 1,
-                 Line{newKeyLine, eol});
-  } else {
-    if (!lines.empty()) terminate(lines.size() - 1);
-    lines.push_back(Line{"[" + std::string(section) + "]", eol});
-    lines.push_back(Line{newKeyLine, eol});
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::string_view key = Trim(pairs[i].lpKeyName);
+    const std::string_view value = Trim(pairs[i].lpString);
+    const auto p = Locate(lines, section, key);
+    const std::string newKeyLine = std::string(key) + "=" + std::string(value);
+    if (p.keyLine != SIZE_MAX) {
+      Line& l = lines[p.keyLine];
+      const auto kl = *ParseKeyLine(l.text);
+      l.text = l.text.substr(0, kl.keyOffset) + std::string(kl.key) + "=" + std::string(value);
+    } else if (p.sectionFound) {
+      terminate(p.insertAfter);
+      lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(p.insertAfter) + 1,
+                   Line{newKeyLine, eol});
+    } else {
+      if (!lines.empty()) terminate(lines.size() - 1);
+      lines.push_back(Line{"[" + std::string(section) + "]", eol});
+      lines.push_back(Line{newKeyLine, eol});
+    }
   }
 
-  std::string out;
-  out.reserve(data->size() + newKeyLine.size() + section.size() + 8);
+  std::string out(bom);
+  out.reserve(data->size() + 64 * count + section.size() + 8);
   for (const auto& l : lines) {
     out += l.text;
     out += l.end;

@@ -1,7 +1,9 @@
 // The configuration dialogs through DRV_CONFIGURE and the POSIX dialog
-// manager, driven by a script in place of a user.
+// manager, driven by a script in place of a user: one table of what a run
+// shows and what it leaves in "VTR.INI".
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <memory>
@@ -11,10 +13,9 @@
 
 #include "commands/resource/module_resources.h"
 #include "dialogs/dialog_ids.h"
-#include "dialogs/dialogs.h"
-#include "sim/personalities.h"
 #include "platform/dialogs.h"
 #include "platform/serial_ports.h"
+#include "sim/personalities.h"
 #include "tests/support/driver_fixture.h"
 
 namespace vtr::test {
@@ -39,6 +40,64 @@ constexpr const char* kMain = "IDD_MAIN_SETTINGS";
 constexpr const char* kHardware = "IDD_3_ADV_CAPABILITIES";
 constexpr const char* kEditing = "IDD_4_ADV_EDITING";
 
+std::string Joined(const std::vector<std::string>& items) {
+  std::string out;
+  for (const auto& i : items) out += (out.empty() ? "" : ", ") + i;
+  return out;
+}
+std::string SelectedText(HWND h, int id) {
+  const auto* c = FindDialogControl(h, id);
+  return c->selection < 0 ? "" : c->items[static_cast<std::size_t>(c->selection)];
+}
+// The checked radio among ids first..last, or 0.
+int CheckedRadio(HWND h, int first, int last) {
+  for (int id = first; id <= last; ++id) {
+    if (FindDialogControl(h, id)->checked) return id;
+  }
+  return 0;
+}
+
+// What the main dialog shows as it starts (or after "Set Default ").
+struct Shown {
+  int model = -1;  // selected entry of the model list; -1: not checked
+  const char* port = "";
+  int editType = 0, timeCode = 0, video = 0;
+  const char* ports = nullptr;  // the whole port list, when checked
+
+  void Check(HWND h) const {
+    EXPECT_EQ(FindDialogControl(h, IDC_VTR_NAME)->selection, model);
+    EXPECT_EQ(SelectedText(h, IDC_COM_PORT), port);
+    EXPECT_EQ(CheckedRadio(h, IDC_ET_PLAYER, IDC_ET_AUTO_EDIT), editType);
+    EXPECT_EQ(CheckedRadio(h, IDC_TC_AUTO, IDC_TC_LTC), timeCode);
+    EXPECT_EQ(CheckedRadio(h, IDC_NTSC, IDC_PAL), video);
+    if (ports != nullptr) {
+      EXPECT_EQ(Joined(FindDialogControl(h, IDC_COM_PORT)->items), ports);
+    }
+  }
+};
+
+constexpr Shown kNewDevice{56, "COM2", IDC_ET_AUTO_EDIT, IDC_TC_AUTO, IDC_NTSC};
+Shown NewDeviceOn(const char* port, const char* ports = nullptr) {
+  Shown s = kNewDevice;
+  s.port = port;
+  s.ports = ports;
+  return s;
+}
+
+struct DialogRun {
+  const char* name = "";
+  std::string lines = {};                    // of the section; empty: no section
+  std::vector<int> open = {2};               // the ports that open (COM2 is the fixture's deck)
+  std::vector<int> held = {};                // held while the dialog runs; COM2 by an open device
+  Shown shown = {};                          // checked as the main dialog starts
+  Script script = {{kMain, Press({IDOK})}};  // a dialog without an action is cancelled
+  const char* expected = "";                 // "Key=value ..." afterwards; -99999: absent
+  const char* text = nullptr;                // a line the file must hold
+  Script then = {};                          // a second run's script
+  const char16_t* alias = u"vcr3";
+  const char* section = "videotape3";
+};
+
 class ConfigDialogTest : public DriverFixture {
  protected:
   std::string InitialProfile() override { return ""; }
@@ -46,29 +105,33 @@ class ConfigDialogTest : public DriverFixture {
   void SetUp() override {
     resource::RegisterModuleResources();  // as a loader maps the module
     DriverFixture::SetUp();               // a deck on COM2
-    for (int n = 1; n <= 8; ++n) {
-      if (n != kComPort) platform::BindPortPath(n, "/nonexistent/vtr422-port");
-    }
     platform::SetDialogUi(&ui_);
   }
   void TearDown() override {
     platform::SetDialogUi(nullptr);
-    for (int n = 1; n <= 8; ++n) {
+    for (int n : kPorts) {
       if (n != kComPort) platform::UnbindPort(n);
     }
     DriverFixture::TearDown();
   }
 
-  // Ports that open, besides COM2 (which `keepCom2` decides).
-  void Ports(const std::vector<int>& ports, bool keepCom2 = true) {
-    if (!keepCom2) platform::BindPortPath(kComPort, "/nonexistent/vtr422-port");
-    for (int n : ports) platform::BindVirtualPort(n, std::make_shared<sim::Deck>());
+  static constexpr int kPorts[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 99};
+  // Of kPorts, those listed open, the others do not.
+  void Ports(const std::vector<int>& open) {
+    for (int n : kPorts) {
+      if (std::find(open.begin(), open.end(), n) == open.end()) {
+        platform::BindPortPath(n, "/nonexistent/vtr422-port");
+      } else if (n != kComPort) {
+        platform::BindVirtualPort(n, std::make_shared<sim::Deck>());
+      }
+    }
   }
 
   // DRV_CONFIGURE for the alias; each dialog that opens runs its script
   // action (Cancel when it has none).
-  void Configure(Script script, const char16_t* alias = u"vcr3") {
+  void Configure(Script script, const char16_t* alias, const Shown* shown = nullptr) {
     script_ = std::move(script);
+    shown_ = shown;
     DRVCONFIGINFO info{sizeof(DRVCONFIGINFO), u"MCI", alias};
     EXPECT_EQ(
         DriverProc(0, nullptr, DRV_CONFIGURE, reinterpret_cast<LPARAM>(platform::ConsoleWindow()),
@@ -76,28 +139,13 @@ class ConfigDialogTest : public DriverFixture {
         0);
   }
 
-  static int Key(const char* key, const char* section = "videotape3") {
-    return static_cast<int>(GetPrivateProfileIntA(section, key, -99999, "VTR.INI"));
-  }
-  static std::string Text(HWND h, int id) { return FindDialogControl(h, id)->text; }
-  static int Selected(HWND h, int id) { return FindDialogControl(h, id)->selection; }
-  static std::string SelectedText(HWND h, int id) {
-    const auto* c = FindDialogControl(h, id);
-    return c->selection < 0 ? "" : c->items[static_cast<std::size_t>(c->selection)];
-  }
-  // The checked radio among ids first..last, or 0.
-  static int CheckedRadio(HWND h, int first, int last) {
-    for (int id = first; id <= last; ++id) {
-      if (FindDialogControl(h, id)->checked) return id;
-    }
-    return 0;
-  }
-
   Script script_;
+  const Shown* shown_ = nullptr;
   std::vector<std::string> opened_;
   platform::ScriptedDialogUi ui_{[this](HWND h) {
     const std::string name = platform::DialogTemplateOf(h).name;
     opened_.push_back(name);
+    if (name == kMain && shown_ != nullptr && shown_->model >= 0) shown_->Check(h);
     auto it = script_.find(name);
     if (it != script_.end()) it->second(h);
     if (!platform::DialogEnded(h)) ClickControl(h, IDCANCEL);
@@ -136,201 +184,154 @@ TEST_F(ConfigDialogTest, ConfigureOpensTheMainDialogOnlyForAParentAndAMatchingBl
   EXPECT_EQ(opened_.size(), 0u);
 }
 
-// What the main dialog shows as it starts, and what OK then writes.
-TEST_F(ConfigDialogTest, MainDialogStartsFromTheSectionAndOkWritesIt) {
-  struct Case {
-    const char* name;
-    std::string profile;
-    std::vector<int> ports;  // open besides COM2
-    bool com2;
-    std::vector<int> heldOpen;
-    int model;         // selected entry of the model list
-    const char* port;  // selected port entry ("" for none)
-    int editType, timeCode, video;
-    int comPortSaved;
-  } cases[] = {
-      // clang-format off
-      {"first run, no section", "", {}, true, {}, 0, "COM2", IDC_ET_PLAYER, IDC_TC_AUTO, IDC_NTSC, 2},
-      {"first run, no COM2", "", {3, 5}, false, {}, 0, "COM3", IDC_ET_PLAYER, IDC_TC_AUTO, IDC_NTSC, 3},
-      {"detect", "VTRID=56\nCanRecord=1\n", {}, true, {}, 56, "COM2", IDC_ET_REC_PAUSE, IDC_TC_AUTO,
-       IDC_NTSC, 2},
-      {"beyond the table", "VTRID=70\n", {}, true, {}, 56, "COM2", IDC_ET_PLAYER, IDC_TC_AUTO,
-       IDC_NTSC, 2},
-      {"stored port found", "VTRID=19\nComPort=5\nTimerSelect=1\nPal=1\n", {5}, true, {}, 19, "COM5",
-       IDC_ET_PLAYER, IDC_TC_LTC, IDC_PAL, 5},
-      {"stored port above the probe", "ComPort=9\nTimerSelect=4\n", {5}, true, {}, 0, "COM2",
-       IDC_ET_PLAYER, IDC_TC_CTL, IDC_NTSC, 2},
-      {"stored port in use", "ComPort=5\nTimerSelect=7\n", {5, 7}, false, {5}, 0, "COM7",
-       IDC_ET_PLAYER, IDC_TC_AUTO, IDC_NTSC, 7},
-      {"no port at all", "ComPort=2\nTimerSelect=2\n", {}, false, {}, 0, "", IDC_ET_PLAYER,
-       IDC_TC_VITC, IDC_NTSC, 0},
-      {"edit on/off", "CanRecord=1\nCanInsVid=1\nCanAuto=0\n", {}, true, {}, 0, "COM2",
-       IDC_ET_EDIT_ON_OFF, IDC_TC_AUTO, IDC_NTSC, 2},
-      {"auto edit", "CanRecord=1\nCanInsVid=1\nCanAuto=1\n", {}, true, {}, 0, "COM2",
-       IDC_ET_AUTO_EDIT, IDC_TC_AUTO, IDC_NTSC, 2},
-      // clang-format on
+TEST_F(ConfigDialogTest, WhatARunShowsAndWhatItLeavesInTheProfile) {
+  const Script cancel{{kMain, Press({IDCANCEL})}};
+  // clang-format off
+  const DialogRun cases[] = {
+      // What the main dialog starts with (and OK writes).
+      {.name = "no section: a new device's values, all written by OK", .shown = kNewDevice,
+       .expected = "VTRID=56 ComPort=2 UseWinCom=1 CanCue=1 CanRecord=1 CanAuto=1 CanStep=1 "
+                   "PreRoll=300 TimerSelect=3 Pal=0",
+       .text = "VTRName=Sony Auto Detect (on next open)"},
+      {.name = "a section of ComPort and VTRID keeps a new device's capabilities",
+       .lines = "ComPort=2\nVTRID=19\n",
+       .shown = {19, "COM2", IDC_ET_AUTO_EDIT, IDC_TC_AUTO, IDC_NTSC},
+       .expected = "VTRID=19 ComPort=2 CanCue=1 CanRecord=1 CanEdit=1 CanInsVid=1 CanStep=1 "
+                   "HasTC=1 RecInhibit=1 PreRoll=300 EditIn=-4 BumpFwdCmd=101"},
+      {.name = "no section, no COM2: the first port that opens", .open = {3, 5},
+       .shown = NewDeviceOn("COM3", "COM3, COM5"), .expected = "ComPort=3"},
+      {.name = "no port opens: COM2 as for a new device", .open = {},
+       .shown = NewDeviceOn("COM2 (unavailable)", "COM2 (unavailable)"), .expected = "ComPort=2"},
+      {.name = "the port is held by an open device: it stays", .lines = "ComPort=2\n",
+       .open = {1, 2}, .held = {2},
+       .shown = NewDeviceOn("COM2 (unavailable)", "COM1, COM2 (unavailable)"),
+       .expected = "ComPort=2"},
+      {.name = "the port does not open now: it stays, in its place", .lines = "ComPort=2\n",
+       .open = {1, 3}, .shown = NewDeviceOn("COM2 (unavailable)", "COM1, COM2 (unavailable), COM3"),
+       .expected = "ComPort=2"},
+      {.name = "a port above COM8 is tried too", .lines = "ComPort=12\n", .open = {2, 12},
+       .shown = NewDeviceOn("COM12", "COM2, COM12"), .expected = "ComPort=12"},
+      {.name = "a port no open accepts is replaced", .lines = "ComPort=99\n",
+       .shown = NewDeviceOn("COM2", "COM2"), .expected = "ComPort=2"},
+      {.name = "model, port, LTC, PAL, player from the section",
+       .lines = "VTRID=19\nComPort=5\nTimerSelect=1\nPal=1\nCanRecord=0\n", .open = {2, 5},
+       .shown = {19, "COM5", IDC_ET_PLAYER, IDC_TC_LTC, IDC_PAL},
+       .expected = "VTRID=19 ComPort=5 TimerSelect=1 Pal=1 CanRecord=0 CanEdit=0 CanInsTC=0 "
+                   "CanCue=1"},
+      {.name = "beyond the model table, an unknown timer", .lines = "VTRID=70\nTimerSelect=7\n",
+       .shown = kNewDevice, .script = cancel, .expected = "VTRID=70 TimerSelect=7"},
+      {.name = "rec/pause shown and applied", .lines = "CanInsVid=0\nCanEdit=1\n",
+       .shown = {56, "COM2", IDC_ET_REC_PAUSE, IDC_TC_AUTO, IDC_NTSC},
+       .expected = "CanRecord=1 CanEdit=0 CanAuto=0 CanAssemble=1 CanInsVid=0 CanInsAud=0"},
+      {.name = "edit on/off shown and applied", .lines = "CanAuto=0\nCanInsAud=0\n",
+       .shown = {56, "COM2", IDC_ET_EDIT_ON_OFF, IDC_TC_AUTO, IDC_NTSC},
+       .expected = "CanRecord=1 CanEdit=1 CanAuto=0 CanAssemble=1 CanInsVid=1 CanInsAud=1"},
+      {.name = "without an alias the section is videotape", .expected = "VTRID=56",
+       .alias = nullptr, .section = "videotape"},
+      // The user's changes.
+      {.name = "model, port, PAL, LTC, rec/pause", .open = {2, 5},
+       .script = {{kMain, [](HWND h) {
+         ChooseEntry(h, IDC_VTR_NAME, 19);
+         ChooseEntry(h, IDC_COM_PORT, 1);
+         Press({IDC_PAL, IDC_TC_LTC, IDC_ET_REC_PAUSE, IDOK})(h);
+       }}},
+       .expected = "VTRID=19 ComPort=5 Pal=1 TimerSelect=1 CanRecord=1 CanEdit=0 CanAuto=0 "
+                   "CanAssemble=1 CanInsVid=0 CanInsTC=0",
+       .text = "VTRName=Sony BVW-75"},
+      {.name = "a device opened meanwhile leaves the dialog its section",
+       .script = {{kMain, [this](HWND h) {
+         DriverOpen(u"videotape7", 7, 707);
+         ChooseEntry(h, IDC_VTR_NAME, 19);
+         ClickControl(h, IDOK);
+       }}},
+       .expected = "VTRID=19"},
+      {.name = "cancel writes nothing",
+       .script = {{kMain, [](HWND h) {
+         ChooseEntry(h, IDC_VTR_NAME, 19);
+         ClickControl(h, IDC_PAL);
+       }}},
+       .expected = "VTRID=-99999 Pal=-99999"},
+      {.name = "a cancelled edit is gone at the next run",
+       .script = {{kMain, Press({IDC_EDITING, IDCANCEL})},
+                  {kEditing, [](HWND h) {
+                    TypeText(h, IDC_PREROLL, "10");
+                    ClickControl(h, IDOK);
+                  }}},
+       .expected = "PreRoll=300", .then = {{kMain, Press({IDOK})}}},
+      {.name = "set default writes at once and survives cancel",
+       .lines = "VTRID=19\nPreRoll=10\nCanCue=0\nComPort=5\n", .open = {2, 5},
+       .script = {{kMain, [](HWND h) {
+         ClickControl(h, IDC_SET_DEFAULT);
+         NewDeviceOn("COM2", "COM2, COM5").Check(h);
+         EXPECT_FALSE(platform::DialogEnded(h));
+       }}},
+       .expected = "VTRID=56 ComPort=2 CanCue=1 CanInsTC=1 PreRoll=300 RecPreRoll=120 "
+                   "InsPreRoll=300 PostRoll=60 BumpFwdCmd=101",
+       .text = "VTRName=Sony Auto Detect (on next open)"},
+      {.name = "hardware: flags, timer, numbers; main OK keeps its own time code",
+       .lines = "HasLTC=0\nSpeedChgDelay=-3\nTimerSelect=1\n",
+       .script = {{kMain, Press({IDC_HARDWARE, IDOK})}, {kHardware, [](HWND h) {
+         EXPECT_TRUE(FindDialogControl(h, IDC_CAN_CUE)->checked);
+         EXPECT_FALSE(FindDialogControl(h, IDC_HAS_LTC)->checked);
+         EXPECT_EQ(CheckedRadio(h, IDC_TIMER_LTC, IDC_TIMER_CTL), IDC_TIMER_LTC);
+         EXPECT_EQ(FindDialogControl(h, IDC_SPEED_DELAY)->text, "-3");
+         TypeText(h, IDC_SPEED_DELAY, " -7x");
+         TypeText(h, IDC_LTC_TRACK, "abc");
+         Press({IDC_CAN_CUE, IDC_HAS_LTC, IDC_TIMER_CTL, IDOK})(h);
+       }}},
+       .expected = "CanCue=0 HasLTC=1 SpeedChgDelay=-7 LTCTrack=0 TimerSelect=1 CanAuto=1"},
+      {.name = "hardware cancel keeps the section's flags", .lines = "CanCue=1\n",
+       .script = {{kMain, Press({IDC_HARDWARE, IDOK})},
+                  {kHardware, Press({IDC_CAN_CUE, IDCANCEL})}},
+       .expected = "CanCue=1"},
+      {.name = "editing: defaults shown, byte and signed fields narrowed, empty kept",
+       .script = {{kMain, Press({IDC_EDITING, IDOK})}, {kEditing, [](HWND h) {
+         EXPECT_EQ(FindDialogControl(h, IDC_BUMP_FWD)->text, "101");
+         EXPECT_EQ(FindDialogControl(h, IDC_EDIT_IN)->text, "-4");
+         EXPECT_EQ(FindDialogControl(h, IDC_PRESET)->text, "-1");
+         EXPECT_TRUE(FindDialogControl(h, IDC_BUMP_PLAY)->checked);
+         for (const auto& [id, text] : {std::pair{IDC_BUMP_FWD, "357"}, {IDC_PRESET, "65535"},
+                                        {IDC_PREROLL, ""}, {IDC_POSTROLL, "90"},
+                                        {IDC_IN_DELAY, "seven"}}) {
+           TypeText(h, id, text);
+         }
+         Press({IDC_BUMP_ONCE, IDOK})(h);
+       }}},
+       .expected = "BumpFwdCmd=101 Preset=-1 PreRoll=300 PostRoll=90 InDelay=0 BumpOnce=1 "
+                   "BumpPlay=1"},
   };
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     TearDown();
     SetUp();
-    profile_.WriteIni(c.profile.empty() ? "" : "[videotape3]\n" + c.profile);
-    Ports(c.ports, c.com2);
+    profile_.WriteIni(c.lines.empty() ? "" : "[" + std::string(c.section) + "]\n" + c.lines);
+    Ports(c.open);
     std::vector<HANDLE> held;
-    for (int n : c.heldOpen)
-      held.push_back(CreateFileA(("COM" + std::to_string(n)).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    Configure({{kMain, [&](HWND h) {
-                  EXPECT_EQ(Selected(h, IDC_VTR_NAME), c.model);
-                  const auto& models = FindDialogControl(h, IDC_VTR_NAME)->items;
-                  ASSERT_EQ(models.size(), 57u);
-                  EXPECT_EQ(models[19], "Sony BVW-75");
-                  EXPECT_EQ(models[56], "AUTO DETECT (next driver open)");
-                  EXPECT_EQ(SelectedText(h, IDC_COM_PORT), c.port);
-                  EXPECT_EQ(CheckedRadio(h, IDC_ET_PLAYER, IDC_ET_AUTO_EDIT), c.editType);
-                  EXPECT_EQ(CheckedRadio(h, IDC_TC_AUTO, IDC_TC_LTC), c.timeCode);
-                  EXPECT_EQ(CheckedRadio(h, IDC_NTSC, IDC_PAL), c.video);
-                  ClickControl(h, IDOK);
-                }}});
+    for (int n : c.held) {
+      if (n == kComPort) {
+        ASSERT_EQ(OpenDevice(), 0u);
+      } else {
+        held.push_back(CreateFileA(("COM" + std::to_string(n)).c_str(),
+                                   GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                                   nullptr));
+      }
+    }
+    Configure(c.script, c.alias, &c.shown);
+    if (!c.then.empty()) Configure(c.then, c.alias);
     for (HANDLE h : held) CloseHandle(h);
-    EXPECT_EQ(Key("VTRID"), c.model);
-    EXPECT_EQ(Key("ComPort"), c.comPortSaved);
-    EXPECT_EQ(Key("UseWinCom"), 1);
-    for (int n : c.ports) platform::UnbindPort(n);
-  }
-}
-
-// The user's changes on the three dialogs and what the section holds after.
-TEST_F(ConfigDialogTest, ChangesReachTheProfileOnlyThroughOkOrSetDefault) {
-  struct Case {
-    const char* name;
-    std::string profile;
-    Script script;
-    const char* expected;        // "Key=value ...", -99999: key absent
-    const char* text = nullptr;  // a line the file must hold
-  } cases[] = {
-      {"model, port, PAL, LTC, rec/pause",
-       "",
-       {{kMain,
-         [](HWND h) {
-           ChooseEntry(h, IDC_VTR_NAME, 19);
-           ChooseEntry(h, IDC_COM_PORT, 1);
-           ClickControl(h, IDC_PAL);
-           ClickControl(h, IDC_TC_LTC);
-           ClickControl(h, IDC_ET_REC_PAUSE);
-           ClickControl(h, IDOK);
-         }}},
-       "VTRID=19 ComPort=5 Pal=1 TimerSelect=1 CanRecord=1 CanEdit=0 CanAuto=0 CanAssemble=1 "
-       "CanInsVid=0 CanInsTC=0",
-       "VTRName=Sony BVW-75"},
-      {"edit on/off preset",
-       "",
-       {{kMain, Press({IDC_ET_EDIT_ON_OFF, IDOK})}},
-       "CanRecord=1 CanEdit=1 CanAuto=0 CanAssemble=1 CanInsVid=1 CanInsAud=1 CanInsTC=1"},
-      {"auto edit preset over a player section",
-       "VTRID=2\nCanCue=0\n",
-       {{kMain, Press({IDC_ET_AUTO_EDIT, IDOK})}},
-       "VTRID=2 CanCue=0 CanRecord=1 CanAuto=1 CanInsAud=1",
-       "VTRName=Sony BVU-800"},
-      {"a device opened meanwhile leaves the dialog its section",
-       "",
-       {{kMain,
-         [this](HWND h) {
-           DriverOpen(u"videotape7", 7, 707);
-           ChooseEntry(h, IDC_VTR_NAME, 19);
-           ClickControl(h, IDOK);
-         }}},
-       "VTRID=19"},
-      {"cancel writes nothing",
-       "",
-       {{kMain,
-         [](HWND h) {
-           ChooseEntry(h, IDC_VTR_NAME, 19);
-           ClickControl(h, IDC_PAL);
-           ClickControl(h, IDCANCEL);
-         }}},
-       "VTRID=-99999 Pal=-99999"},
-      {"set default writes at once and survives cancel",
-       "VTRID=19\nPreRoll=10\nCanCue=0\n",
-       {{kMain,
-         [](HWND h) {
-           ClickControl(h, IDC_SET_DEFAULT);
-           EXPECT_EQ(Selected(h, IDC_VTR_NAME), 56);
-           EXPECT_EQ(SelectedText(h, IDC_COM_PORT), "COM2");
-           EXPECT_EQ(CheckedRadio(h, IDC_ET_PLAYER, IDC_ET_AUTO_EDIT), IDC_ET_AUTO_EDIT);
-           EXPECT_FALSE(platform::DialogEnded(h));
-           ClickControl(h, IDCANCEL);
-         }}},
-       "VTRID=56 ComPort=2 CanCue=1 CanInsTC=1 PreRoll=300 RecPreRoll=120 InsPreRoll=300 "
-       "PostRoll=60 BumpFwdCmd=101",
-       "VTRName=Sony Auto Detect (on next open)"},
-      {"hardware: flags, timer, numbers; main OK keeps its own time code",
-       "CanRecord=1\nCanInsVid=1\nCanAuto=1\nCanCue=1\nHasLTC=0\nSpeedChgDelay=-3\nLTCTrack=2\n"
-       "TimerSelect=1\n",
-       {{kMain, Press({IDC_HARDWARE, IDOK})},
-        {kHardware,
-         [](HWND h) {
-           EXPECT_TRUE(FindDialogControl(h, IDC_CAN_CUE)->checked);
-           EXPECT_FALSE(FindDialogControl(h, IDC_HAS_LTC)->checked);
-           EXPECT_EQ(CheckedRadio(h, IDC_TIMER_LTC, IDC_TIMER_CTL), IDC_TIMER_LTC);
-           EXPECT_EQ(Text(h, IDC_SPEED_DELAY), "-3");
-           ClickControl(h, IDC_CAN_CUE);
-           ClickControl(h, IDC_HAS_LTC);
-           ClickControl(h, IDC_TIMER_CTL);
-           TypeText(h, IDC_SPEED_DELAY, " -7x");
-           TypeText(h, IDC_LTC_TRACK, "abc");
-           ClickControl(h, IDOK);
-         }}},
-       "CanCue=0 HasLTC=1 SpeedChgDelay=-7 LTCTrack=0 TimerSelect=1 CanAuto=1"},
-      {"hardware cancel keeps the section's flags",
-       "CanCue=1\n",
-       {{kMain, Press({IDC_HARDWARE, IDOK})}, {kHardware, Press({IDC_CAN_CUE, IDCANCEL})}},
-       "CanCue=1"},
-      {"editing: defaults shown, byte and signed fields narrowed, empty kept",
-       "",
-       {{kMain, Press({IDC_SET_DEFAULT, IDC_EDITING, IDOK})},
-        {kEditing,
-         [](HWND h) {
-           EXPECT_EQ(Text(h, IDC_BUMP_FWD), "101");
-           EXPECT_EQ(Text(h, IDC_EDIT_IN), "-4");
-           EXPECT_EQ(Text(h, IDC_PRESET), "-1");
-           EXPECT_TRUE(FindDialogControl(h, IDC_BUMP_PLAY)->checked);
-           TypeText(h, IDC_BUMP_FWD, "357");
-           TypeText(h, IDC_PRESET, "65535");
-           TypeText(h, IDC_PREROLL, "");
-           TypeText(h, IDC_POSTROLL, "90");
-           TypeText(h, IDC_IN_DELAY, "seven");
-           ClickControl(h, IDC_BUMP_ONCE);
-           ClickControl(h, IDOK);
-         }}},
-       "BumpFwdCmd=101 Preset=-1 PreRoll=300 PostRoll=90 InDelay=0 BumpOnce=1 BumpPlay=1"},
-  };
-  for (auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    TearDown();
-    SetUp();
-    profile_.WriteIni(c.profile.empty() ? "" : "[videotape3]\n" + c.profile);
-    Ports({5});
-    Configure(c.script);
     std::istringstream pairs(c.expected);
     for (std::string pair; pairs >> pair;) {
       const auto eq = pair.find('=');
-      EXPECT_EQ(Key(pair.substr(0, eq).c_str()), std::stoi(pair.substr(eq + 1))) << pair;
+      EXPECT_EQ(static_cast<int>(GetPrivateProfileIntA(c.section, pair.substr(0, eq).c_str(),
+                                                       -99999, "VTR.INI")),
+                std::stoi(pair.substr(eq + 1)))
+          << pair;
     }
     if (c.text != nullptr) {
       EXPECT_NE(profile_.ReadIni().find(c.text), std::string::npos);
     }
-    platform::UnbindPort(5);
   }
-}
-
-// The record keeps what the last run left for keys a new section lacks.
-TEST_F(ConfigDialogTest, SectionNameComesFromTheAliasAndTheRecordCarriesOver) {
-  Configure({{kMain, Press({IDC_SET_DEFAULT})}}, u"vcr12");
-  EXPECT_EQ(Key("VTRID", "videotape12"), 56);
-  Configure({{kMain, Press({IDOK})}}, nullptr);
-  EXPECT_EQ(Key("PreRoll", "videotape"), 300);  // defaults of the last run, not zero
-  EXPECT_EQ(Key("VTRID", "videotape"), 56);
 }
 
 // Model detection and the dialog save to the section of the device they
@@ -350,16 +351,21 @@ TEST_F(ConfigDialogTest, DetectionAndTheDialogSaveToTheirOwnSections) {
   ASSERT_EQ(DriverProc(0, reinterpret_cast<HDRVR>(102), DRV_OPEN,
                        reinterpret_cast<LPARAM>(u"videotape2"), reinterpret_cast<LPARAM>(&op2)),
             2);
-  Configure({{kMain, [this](HWND h) {
+  Configure({{kMain,
+              [this](HWND h) {
                 EXPECT_EQ(Send(MCI_OPEN_DRIVER, MCI_OPEN_TYPE, OpenBlock(u"vcr1", 1).bytes, 1), 0u);
                 ChooseEntry(h, IDC_VTR_NAME, 40);
                 ClickControl(h, IDOK);
-              }}});
+              }}},
+            u"vcr3");
   ASSERT_EQ(Send(MCI_OPEN_DRIVER, MCI_OPEN_TYPE, OpenBlock(u"vcr2", 2).bytes, 2), 0u);
-  EXPECT_EQ(Key("VTRID", "videotape1"), 19);  // the BVW-75 on COM2
-  EXPECT_EQ(Key("VTRID", "videotape2"), 28);  // the AU-650 on COM5
-  EXPECT_EQ(Key("ComPort", "videotape2"), 5);
-  EXPECT_EQ(Key("VTRID", "videotape3"), 40);  // the user's choice
+  auto key = [](const char* section, const char* name) {
+    return static_cast<int>(GetPrivateProfileIntA(section, name, -1, "VTR.INI"));
+  };
+  EXPECT_EQ(key("videotape1", "VTRID"), 19);  // the BVW-75 on COM2
+  EXPECT_EQ(key("videotape2", "VTRID"), 28);  // the AU-650 on COM5
+  EXPECT_EQ(key("videotape2", "ComPort"), 5);
+  EXPECT_EQ(key("videotape3", "VTRID"), 40);  // the user's choice
   EXPECT_EQ(profile_.ReadIni().find("[videotape]"), std::string::npos);
 }
 

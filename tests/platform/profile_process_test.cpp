@@ -19,12 +19,16 @@ namespace {
 
 using vtr::test::TempDir;
 
+// A save writes many keys at once: the file holds all of one save or all of
+// the one before, never part of each.
 TEST(ProfileProcessTest, WriterKilledMidWriteLeavesOldOrNewFile) {
   TempDir dir;
   const std::string file = dir.path() + "/VTR.INI";
-  std::ofstream(file, std::ios::binary) << "; keep\r\n[videotape]\r\nPreRoll=0\r\nTail=x\r\n";
-  // Every complete state of the file: only the number differs.
-  const std::regex whole(R"(; keep\r\n\[videotape\]\r\nPreRoll=\d+\r\nTail=x\r\n)");
+  std::ofstream(file, std::ios::binary)
+      << "; keep\r\n[videotape]\r\nPreRoll=0\r\nTail=x\r\nPostRoll=0\r\n";
+  // Every complete state of the file: the three numbers are one save's.
+  const std::regex whole(
+      R"(; keep\r\n\[videotape\]\r\nPreRoll=(\d+)\r\nTail=x\r\nPostRoll=\1\r\nEditIn=\1\r\n)");
 
   std::mt19937 rng(12345);
   std::uniform_int_distribution<int> killAfterUs(0, 3000);
@@ -36,7 +40,10 @@ TEST(ProfileProcessTest, WriterKilledMidWriteLeavesOldOrNewFile) {
     if (child == 0) {
       close(ready[0]);
       for (int i = 1;; ++i) {
-        WritePrivateProfileStringA("videotape", "PreRoll", std::to_string(i).c_str(), file.c_str());
+        const std::string v = std::to_string(i);
+        const ProfileKeyValue save[] = {
+            {"PreRoll", v.c_str()}, {"PostRoll", v.c_str()}, {"EditIn", v.c_str()}};
+        WritePrivateProfileKeys("videotape", save, 3, file.c_str());
         if (i == 1) (void)!write(ready[1], "r", 1);
       }
     }

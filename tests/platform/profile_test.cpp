@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -77,6 +78,8 @@ TEST_F(ProfileTest, ReadsValuesAsTheProfileServiceDoes) {
       {"over-long line before key", "[a]\n" + longJunk + "\nX=5\n", "a", "X", 7, 5},
       {"over-long value", "[a]\nX=5" + longJunk + "\n", "a", "X", 7, 5},
       {"overflow wraps like a 32-bit atoi", "[a]\nX=4294967297\n", "a", "X", 7, 1},
+      {"UTF-8 byte-order mark before the first header", "\xEF\xBB\xBF[videotape]\r\nComPort=5\r\n",
+       "videotape", "ComPort", 2, 5},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -90,35 +93,42 @@ struct WriteCase {
   const char* name;
   std::string before;  // empty: no file
   const char* section;
-  const char* key;
-  const char* value;
+  std::vector<ProfileKeyValue> pairs;  // one write (WritePrivateProfileStringA is a write of one)
   std::string after;
 };
 
 TEST_F(ProfileTest, WritesChangeOnlyTheirLine) {
+  // clang-format off
   const WriteCase cases[] = {
-      {"creates the file", "", "videotape", "ComPort", "2", "[videotape]\nComPort=2\n"},
+      {"creates the file", "", "videotape", {{"ComPort", "2"}}, "[videotape]\nComPort=2\n"},
       {"replaces in place, keeping spelling and indent",
-       "[VideoTape]\n; tuned by hand\n  preRoll = 5\nOther=x\n\n[b]\nk=1\n", "videotape", "PreRoll",
-       "300", "[VideoTape]\n; tuned by hand\n  preRoll=300\nOther=x\n\n[b]\nk=1\n"},
-      {"new key after the section's last key", "[a]\nx=1\n\n; about b\n[b]\n", "a", "y", "2",
+       "[VideoTape]\n; tuned by hand\n  preRoll = 5\nOther=x\n\n[b]\nk=1\n", "videotape",
+       {{"PreRoll", "300"}}, "[VideoTape]\n; tuned by hand\n  preRoll=300\nOther=x\n\n[b]\nk=1\n"},
+      {"new key after the section's last key", "[a]\nx=1\n\n; about b\n[b]\n", "a", {{"y", "2"}},
        "[a]\nx=1\ny=2\n\n; about b\n[b]\n"},
-      {"new key goes before a trailing comment", "[a]\nx=1\n; note = later\n", "a", "y", "2",
+      {"new key goes before a trailing comment", "[a]\nx=1\n; note = later\n", "a", {{"y", "2"}},
        "[a]\nx=1\ny=2\n; note = later\n"},
-      {"new key in a header-only section", "[a]\n[b]\n", "a", "k", "1", "[a]\nk=1\n[b]\n"},
-      {"new section appended", "[a]\nx=1\n", "b", "k", "v", "[a]\nx=1\n[b]\nk=v\n"},
-      {"unterminated last line gets its end", "[a]\nx=1", "b", "k", "v", "[a]\nx=1\n[b]\nk=v\n"},
-      {"CRLF file stays CRLF", "[a]\r\nx=1\r\n", "a", "y", "-4", "[a]\r\nx=1\r\ny=-4\r\n"},
-      {"CRLF file, new section", "[a]\r\nx=1\r\n", "b", "k", "0", "[a]\r\nx=1\r\n[b]\r\nk=0\r\n"},
-      {"first of duplicate keys replaced", "[a]\nx=1\nX=2\n", "a", "X", "3", "[a]\nx=3\nX=2\n"},
+      {"new key in a header-only section", "[a]\n[b]\n", "a", {{"k", "1"}}, "[a]\nk=1\n[b]\n"},
+      {"new section appended", "[a]\nx=1\n", "b", {{"k", "v"}}, "[a]\nx=1\n[b]\nk=v\n"},
+      {"unterminated last line gets its end", "[a]\nx=1", "b", {{"k", "v"}},
+       "[a]\nx=1\n[b]\nk=v\n"},
+      {"CRLF file stays CRLF", "[a]\r\nx=1\r\n", "a", {{"y", "-4"}}, "[a]\r\nx=1\r\ny=-4\r\n"},
+      {"CRLF file, new section", "[a]\r\nx=1\r\n", "b", {{"k", "0"}},
+       "[a]\r\nx=1\r\n[b]\r\nk=0\r\n"},
+      {"first of duplicate keys replaced", "[a]\nx=1\nX=2\n", "a", {{"X", "3"}}, "[a]\nx=3\nX=2\n"},
       {"unknown keys and other sections untouched", "[other]\nFoo = bar \n[a]\nZ=z\n", "a",
-       "ComPort", "4", "[other]\nFoo = bar \n[a]\nZ=z\nComPort=4\n"},
+       {{"ComPort", "4"}}, "[other]\nFoo = bar \n[a]\nZ=z\nComPort=4\n"},
+      {"byte-order mark kept, its section found", "\xEF\xBB\xBF[videotape]\r\nVTRID=19\r\n",
+       "videotape", {{"VTRID", "56"}}, "\xEF\xBB\xBF[videotape]\r\nVTRID=56\r\n"},
+      {"a batch in order: new section, replaced and added keys", "[a]\nx=1\n", "b",
+       {{"k", "1"}, {"m", " 2 "}, {"K", "3"}}, "[a]\nx=1\n[b]\nk=3\nm=2\n"},
   };
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     std::filesystem::remove(PathOf("VTR.INI"));
     if (!c.before.empty()) Put(c.before);
-    ASSERT_EQ(WritePrivateProfileStringA(c.section, c.key, c.value, "VTR.INI"), TRUE);
+    ASSERT_EQ(WritePrivateProfileKeys(c.section, c.pairs.data(), c.pairs.size(), "VTR.INI"), TRUE);
     EXPECT_EQ(Get(), c.after);
   }
 }
@@ -128,6 +138,8 @@ TEST_F(ProfileTest, NullArgumentsFailWithoutTouchingTheFile) {
   EXPECT_EQ(WritePrivateProfileStringA(nullptr, "x", "2", "VTR.INI"), FALSE);
   EXPECT_EQ(WritePrivateProfileStringA("a", nullptr, "2", "VTR.INI"), FALSE);
   EXPECT_EQ(WritePrivateProfileStringA("a", "x", nullptr, "VTR.INI"), FALSE);
+  const ProfileKeyValue oneBad[] = {{"x", "2"}, {"y", nullptr}};
+  EXPECT_EQ(WritePrivateProfileKeys("a", oneBad, 2, "VTR.INI"), FALSE);  // nothing of it
   EXPECT_EQ(Get(), "[a]\nx=1\n");
   EXPECT_EQ(GetPrivateProfileIntA(nullptr, "x", 5, "VTR.INI"), 5u);
   EXPECT_EQ(static_cast<INT>(GetPrivateProfileIntA("a", "x", -1, "absent.ini")), -1);
