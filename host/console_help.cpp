@@ -68,20 +68,33 @@ void NextWordOf(const std::vector<std::string>& before, const std::vector<std::s
 
 void ItemWords(const mci::CommandDef& def, const std::vector<std::string>& typed,
                std::string_view prefix, std::vector<std::string>& out) {
-  bool fresh = true;
+  // Every phrase with what must come before it: an item's keyword, a named
+  // constant's words after its keyword, an unnamed constant's words anywhere.
+  std::vector<std::pair<std::vector<std::string>, std::string>> phrases;
+  bool awaiting = false;  // a keyword waits for its number, text or word
   for (const mci::CommandItem& item : def.items) {
-    if (!item.keyword.empty() && item.type != mci::EntryType::kFlag &&
-        EndsWith(typed, Words(item.keyword)))
-      fresh = false;
-  }
-  for (const mci::CommandItem& item : def.items) {
-    if (!item.keyword.empty()) NextWordOf({}, typed, item.keyword, prefix, fresh, out);
-    if (item.type != mci::EntryType::kConstant) continue;
-    // A named constant's words follow its keyword; an unnamed one's stand anywhere.
     const std::vector<std::string> keyword = Words(item.keyword);
-    for (const mci::ConstantWord& w : item.words)
-      NextWordOf(keyword, typed, w.keyword, prefix, fresh, out);
+    if (!keyword.empty()) {
+      phrases.emplace_back(std::vector<std::string>{}, item.keyword);
+      if (item.type != mci::EntryType::kFlag && EndsWith(typed, keyword)) awaiting = true;
+    }
+    if (item.type != mci::EntryType::kConstant) continue;
+    for (const mci::ConstantWord& w : item.words) phrases.emplace_back(keyword, w.keyword);
   }
+  // Inside a phrase of several words (and at the end of none), only its next
+  // word fits.
+  bool inside = false, complete = false;
+  for (const auto& [before, phrase] : phrases) {
+    std::vector<std::string> tail(before);
+    for (const std::string& word : Words(phrase)) {
+      if (!tail.empty() && EndsWith(typed, tail)) inside = true;
+      tail.push_back(word);
+    }
+    if (EndsWith(typed, tail)) complete = true;
+  }
+  const bool fresh = !awaiting && (!inside || complete);
+  for (const auto& [before, phrase] : phrases)
+    NextWordOf(before, typed, phrase, prefix, fresh, out);
 }
 
 }  // namespace
