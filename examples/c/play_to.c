@@ -19,10 +19,11 @@ static void on_notify(vtr_library *lib, unsigned device_id, unsigned code, void 
 }
 
 static int run(vtr_library *lib, const char *command, vtr_notify_fn fn) {
-  char ret[128], text[256];
+  char ret[128], text[256], why[256];
   unsigned err = vtr_send_string(lib, command, ret, sizeof ret, fn, NULL);
   vtr_error_text(err, text, sizeof text);
-  printf("%s -> %s\n", command, err ? text : (ret[0] ? ret : "ok"));
+  vtr_last_detail(why, sizeof why); /* why the port failed, if it did */
+  printf("%s -> %s%s%s\n", command, err ? text : (ret[0] ? ret : "ok"), why[0] ? " " : "", why);
   return err == 0;
 }
 
