@@ -747,8 +747,9 @@ char** Complete(const char* text, int start, int) {
   std::vector<vtr::mci::Token> words;
   vtr::mci::Tokenize(before, words);
   std::shared_ptr<const vtr::mci::CommandTable> table;
-  if (words.size() >= 2) table = gCompletion.lib->DeviceTable(words[1].text);
-  if (!table && words.size() < 2) table = gCompletion.console->DeckTable();
+  if (words.size() >= 2 && gCompletion.lib->DeviceIdOf(words[1].text))
+    table = gCompletion.lib->DeviceTable(words[1].text);
+  if (!table) table = gCompletion.console->DeckTable();
   context.device = table.get();
   gCompletionWords = vtr::host::Completions(context, before, text);
   return rl_completion_matches(text, CompletionGenerator);
