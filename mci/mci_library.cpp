@@ -139,7 +139,8 @@ void MciLibrary::Notify(CallbackHandle callback, UINT code, UINT deviceId) {
 
 // ---- the string interface ---------------------------------------------------
 
-CommandResult MciLibrary::SendString(std::string_view command, CallbackHandle callback) {
+CommandResult MciLibrary::SendString(std::string_view command, CallbackHandle callback,
+                                     DWORD addFlags) {
   std::vector<Token> tokens;
   if (DWORD err = Tokenize(command, tokens)) return {err, {}, 0};
   if (tokens.empty()) return {MCIERR_MISSING_COMMAND_STRING, {}, 0};
@@ -185,14 +186,87 @@ CommandResult MciLibrary::SendString(std::string_view command, CallbackHandle ca
     if (verb == "break") return Break(device, args, callback);
     return {MCIERR_UNRECOGNIZED_COMMAND, {}, device->id};
   }
-  return Driver(device, *def, args, callback);
+  return Driver(device, *def, args, callback, addFlags);
+}
+
+ParsedCommand MciLibrary::Parse(std::string_view command) const {
+  ParsedCommand out;
+  std::vector<Token> tokens;
+  if ((out.error = Tokenize(command, tokens)) != 0) return out;
+  if (tokens.empty()) return {MCIERR_MISSING_COMMAND_STRING};
+  if (tokens.size() < 2) return {MCIERR_MISSING_DEVICE_NAME};
+  const std::string verb = Lower(tokens[0].text);
+  const CommandDef* def = nullptr;
+  std::shared_ptr<const CommandTable> table;  // keeps `def` alive
+  if (verb == "open" || verb == "sysinfo") {
+    def = core_->Find(verb);
+  } else if (Lower(tokens[1].text) == "all" && !tokens[1].quoted) {
+    def = verb == "close" ? core_->Find(verb) : nullptr;
+    if (def == nullptr) {
+      bool known = core_->Find(verb) != nullptr;
+      {
+        std::lock_guard lock(mutex_);
+        for (const auto& [h, t] : tables_) known = known || t->Find(verb) != nullptr;
+      }
+      if (!known) out.rejected = tokens[0].text;
+      out.error = known ? MCIERR_CANNOT_USE_ALL : MCIERR_UNRECOGNIZED_COMMAND;
+      return out;
+    }
+  } else {
+    DevicePtr device = FindDevice(tokens[1].text);
+    if (!device) return {MCIERR_INVALID_DEVICE_NAME, 0, 0, 0, tokens[1].text};
+    out.deviceId = device->id;
+    table = Table(device->table);
+    def = table ? table->Find(verb) : nullptr;
+    if (def == nullptr && (verb == "close" || verb == "break")) def = core_->Find(verb);
+    if (def == nullptr) {
+      out.error = MCIERR_UNRECOGNIZED_COMMAND;
+      out.rejected = tokens[0].text;
+      return out;
+    }
+  }
+  out.message = def->message;
+  ParamBlock block;
+  std::span<const Token> args = std::span<const Token>(tokens).subspan(2);
+  std::size_t at = args.size();
+  out.error = ParseArguments(*def, args, out.flags, block, &at);
+  if (out.error != 0 && at < args.size()) out.rejected = args[at].text;
+  return out;
+}
+
+std::shared_ptr<const CommandTable> MciLibrary::DeviceTable(std::string_view name) {
+  if (DevicePtr device = FindDevice(name)) return Table(device->table);
+  const std::string install = Lower(name);
+  if (!registry_.Params(install)) return nullptr;
+  std::lock_guard life(lifecycle_);
+  {
+    std::lock_guard lock(mutex_);
+    for (const auto& [id, d] : devices_) {
+      if (d->installName == install) {
+        auto it = tables_.find(d->table);
+        return it == tables_.end() ? nullptr : it->second;
+      }
+    }
+  }
+  // The table the driver loads at DRV_LOAD, which its devices are given.
+  const bool loadedHere = !ModuleLoaded();
+  if (LoadModule() != 0) return nullptr;
+  std::shared_ptr<const CommandTable> table;
+  {
+    std::lock_guard lock(mutex_);
+    if (!tables_.empty()) table = tables_.begin()->second;
+  }
+  if (loadedHere) UnloadModule();
+  return table;
 }
 
 CommandResult MciLibrary::Driver(const DevicePtr& device, const CommandDef& def,
-                                 std::span<const Token> args, CallbackHandle callback) {
+                                 std::span<const Token> args, CallbackHandle callback,
+                                 DWORD addFlags) {
   DWORD flags = 0;
   ParamBlock block;
   if (DWORD err = ParseArguments(def, args, flags, block)) return {err, {}, device->id};
+  flags |= addFlags;
   block.PutPointer(0, callback.value);
   Answer answer = CallDriver(*device, &def, def.message, flags, block);
   return {answer.result & 0xFFFFu, std::move(answer.text), device->id};

@@ -8,6 +8,7 @@
 #include <thread>
 #include <tuple>
 
+#include "host/command_runner.h"
 #include "mci/mci_library.h"
 #include "mci/mci_text.h"
 #include "mci/raw_message.h"
@@ -296,6 +297,99 @@ TEST_F(LibraryTest, BreakGoesToTheDriverAndTheKeyReachesItsYield) {
   EXPECT_TRUE(lib.BreakableDevices().empty());
   ASSERT_EQ(Send("break tape on 3").error, 0u);
   EXPECT_EQ(lib.BreakableDevices(), std::vector<UINT>{1});
+}
+
+// What SendString would answer, found without sending: the flags (a quoted
+// word is text) and the word an error blames.
+TEST_F(LibraryTest, ParseAgreesWithSend) {
+  ASSERT_EQ(Send("open vcr alias tape").error, 0u);
+  struct Row {
+    const char* cmd;
+    DWORD error;
+    DWORD flags;
+    const char* word = "";
+  };
+  // clang-format off
+  const Row rows[] = {
+      {"status tape position notify wait", 0, MCI_NOTIFY | MCI_WAIT | MCI_STATUS_ITEM},
+      {"escape tape \"a notify b\"", 0, 0x100},
+      {"status tape mdoe", MCIERR_UNRECOGNIZED_KEYWORD, 0, "mdoe"},
+      {"seek tape to x", MCIERR_BAD_INTEGER, 0, "x"},
+      {"spin tape", MCIERR_UNRECOGNIZED_COMMAND, 0, "spin"},
+      {"status nowhere mode", MCIERR_INVALID_DEVICE_NAME, 0, "nowhere"},
+      {"frobnicate all", MCIERR_UNRECOGNIZED_COMMAND, 0, "frobnicate"},
+      {"play all", MCIERR_CANNOT_USE_ALL, 0},
+      {"break tape on 3", 0, 0x100},
+      {"sysinfo all quantity wait", 0, MCI_WAIT | 0x100},
+      {"close all notify", 0, MCI_NOTIFY},
+  };
+  // clang-format on
+  for (const Row& r : rows) {
+    ParsedCommand p = lib.Parse(r.cmd);
+    EXPECT_EQ(p.error, r.error) << r.cmd;
+    EXPECT_EQ(p.flags, r.flags) << r.cmd;
+    EXPECT_EQ(p.rejected, r.word) << r.cmd;
+    EXPECT_EQ(Send(r.cmd).error, r.error) << r.cmd;
+  }
+}
+
+// The programs' runner: the parsed flags decide whether the caller's receiver
+// is registered; a waiting command goes with a notify of the runner's own, so
+// that a wait a break or a later command cut short is told from an answer.
+TEST_F(LibraryTest, RunnerDecidesNotifyAndTellsHowAWaitEnded) {
+  ASSERT_EQ(Send("open vcr alias tape").error, 0u);
+  host::CommandRunner runner(lib);
+  UINT code = 0;        // what the driver notifies the command's callback
+  bool broken = false;  // the user breaks while the command runs
+  fake.onCommand = [&](const DriverCall& c, std::uint8_t* block) -> LRESULT {
+    DWORD_PTR cb;
+    std::memcpy(&cb, block, sizeof cb);
+    if (broken) runner.NoteBreak(1);
+    if ((c.flags & MCI_NOTIFY) && code != 0) mciDriverNotify(reinterpret_cast<HANDLE>(cb), 1, code);
+    return 0;
+  };
+  using host::Ending;
+  struct Row {
+    const char* cmd;
+    UINT code;
+    bool broken;
+    bool notifySent;  // the driver got MCI_NOTIFY
+    int heard;        // times the caller's receiver was called
+    Ending ending;
+  };
+  // clang-format off
+  const Row rows[] = {
+      {"play tape notify", MCI_NOTIFY_SUCCESSFUL, false, true, 1, Ending::kAnswered},
+      {"escape tape \"a notify b\"", MCI_NOTIFY_SUCCESSFUL, false, false, 0, Ending::kAnswered},
+      {"status tape mode", MCI_NOTIFY_SUCCESSFUL, false, false, 0, Ending::kAnswered},
+      {"play tape wait", MCI_NOTIFY_SUCCESSFUL, false, true, 0, Ending::kAnswered},
+      {"play tape wait", MCI_NOTIFY_SUPERSEDED, false, true, 0, Ending::kSuperseded},
+      {"play tape wait", MCI_NOTIFY_ABORTED, false, true, 0, Ending::kInterrupted},
+      {"play tape wait notify", MCI_NOTIFY_SUPERSEDED, false, true, 1, Ending::kSuperseded},
+      {"play tape wait", 0, true, true, 0, Ending::kInterrupted},  // this host's break
+      {"play tape", 0, true, false, 0, Ending::kAnswered},         // nothing waited
+  };
+  // clang-format on
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.cmd);
+    std::tie(code, broken) = std::tie(r.code, r.broken);
+    int heard = 0;
+    host::RunResult out = runner.Run(r.cmd, [&](const Notification&) { ++heard; });
+    EXPECT_EQ(out.result.error, 0u);
+    EXPECT_EQ((fake.Calls().back().flags & MCI_NOTIFY) != 0, r.notifySent);
+    EXPECT_EQ(heard, r.heard);
+    EXPECT_EQ(out.ending, r.ending);
+    // Every receiver went with its notification or its command.
+    DWORD_PTR cb;
+    std::memcpy(&cb, fake.Calls().back().block.data(), sizeof cb);
+    EXPECT_FALSE(cb != 0 && mciDriverNotify(reinterpret_cast<HANDLE>(cb), 1, 1));
+  }
+  // The raw path: a watched wait leaves the caller's callback slot as given.
+  std::tie(code, broken) = std::tuple{MCI_NOTIFY_SUPERSEDED, false};
+  host::RunResult raw = runner.RunMessage(1, MCI_PLAY, MCI_WAIT, {7});
+  EXPECT_EQ(raw.ending, Ending::kSuperseded);
+  EXPECT_EQ(raw.message.words.at(0), 7u);
+  fake.onCommand = nullptr;
 }
 
 TEST(MciText, ErrorTextsForEveryCode) {
