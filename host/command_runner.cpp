@@ -12,6 +12,12 @@ bool IsLibraryCommand(UINT message) {
          message == MCI_BREAK;
 }
 
+bool WaitsOnABackgroundCommand(UINT message) {
+  constexpr UINT kCalibrate = 0x0C86;  // the driver's own message
+  return message == MCI_PLAY || message == MCI_RECORD || message == MCI_SEEK ||
+         message == MCI_CUE || message == kCalibrate;
+}
+
 // One command's receiver and what it heard.
 struct CommandRunner::Watch {
   bool waits = false;
@@ -33,14 +39,14 @@ std::uint64_t CommandRunner::Breaks(UINT deviceId) {
   return it == breaks_.end() ? 0 : it->second;
 }
 
-CommandRunner::Watch CommandRunner::Start(bool asks, bool waits, UINT deviceId,
+CommandRunner::Watch CommandRunner::Start(bool asks, bool waits, bool listens, UINT deviceId,
                                           const Receiver& receiver) {
   Watch w;
   w.waits = waits;
   w.deviceId = deviceId;
   w.breaksBefore = Breaks(deviceId);
   w.userReceiver = asks && receiver != nullptr;
-  if (!w.userReceiver && !waits) return w;
+  if (!w.userReceiver && !listens) return w;
   auto self = std::make_shared<std::atomic<DWORD_PTR>>(0);
   Receiver fn = w.userReceiver ? receiver : Receiver{};
   // A command is notified once, so its receiver goes with its notification:
@@ -85,7 +91,8 @@ RunResult CommandRunner::Run(std::string_view command, const Receiver& receiver,
   }
   const bool asks = (parsed.flags & MCI_NOTIFY) != 0;
   const bool waits = (parsed.flags & MCI_WAIT) != 0 && !IsLibraryCommand(parsed.message);
-  Watch w = Start(asks, waits, parsed.deviceId, receiver);
+  const bool listens = waits && WaitsOnABackgroundCommand(parsed.message);
+  Watch w = Start(asks, waits, listens, parsed.deviceId, receiver);
   if (w.userReceiver && registered) registered(w.callback);
   out.result = lib_.SendString(command, w.callback, w.callback && !asks ? MCI_NOTIFY : 0);
   Finish(w, out.result.ok(), out);
@@ -97,7 +104,7 @@ RunResult CommandRunner::RunMessage(UINT deviceId, UINT message, DWORD flags,
   RunResult out;
   const bool asks = (flags & MCI_NOTIFY) != 0;
   const bool waits = (flags & MCI_WAIT) != 0 && !IsLibraryCommand(message);
-  Watch w = Start(asks, waits, deviceId, receiver);
+  Watch w = Start(asks, waits, waits && WaitsOnABackgroundCommand(message), deviceId, receiver);
   const DWORD_PTR given = words.empty() ? 0 : words[0];
   if (w.callback) {
     if (words.empty()) words.push_back(0);

@@ -62,7 +62,7 @@ class CommandRunner {
  private:
   struct Watch;
   std::uint64_t Breaks(UINT deviceId);
-  Watch Start(bool asks, bool waits, UINT deviceId, const Receiver& receiver);
+  Watch Start(bool asks, bool waits, bool listens, UINT deviceId, const Receiver& receiver);
   void Finish(Watch& watch, bool ok, RunResult& out);
 
   mci::MciLibrary& lib_;
@@ -72,5 +72,11 @@ class CommandRunner {
 
 // The commands the library answers itself rather than a driver.
 bool IsLibraryCommand(UINT message);
+// The commands whose wait follows a command that goes on in the background
+// (play, record, seek, cue, calibrate). Each supersedes an owed notification
+// at its entry anyway, so a notification the runner asks of one to learn how
+// its wait ended takes nothing from an earlier command; asked of a status
+// query, it would answer an earlier command's owed notification "superseded".
+bool WaitsOnABackgroundCommand(UINT message);
 
 }  // namespace vtr::host

@@ -368,6 +368,8 @@ TEST_F(LibraryTest, RunnerDecidesNotifyAndTellsHowAWaitEnded) {
       {"play tape wait notify", MCI_NOTIFY_SUPERSEDED, false, true, 1, Ending::kSuperseded},
       {"play tape wait", 0, true, true, 0, Ending::kInterrupted},  // this host's break
       {"play tape", 0, true, false, 0, Ending::kAnswered},         // nothing waited
+      // A waiting query asks nothing: notify would answer an owed one "superseded".
+      {"status tape mode wait", 0, false, false, 0, Ending::kAnswered},
   };
   // clang-format on
   for (const Row& r : rows) {
