@@ -1,9 +1,9 @@
 // The serial contract of the Win32 calls, the same on every kind of line, as a
 // typed suite over "lines". A line binds a COM number to its far end and plays
 // the far end; its constants say what differs between kinds (virtual time, a
-// hang-up noticed at once, what TakePortFailure adds). The unit tests run it on
-// an in-process endpoint in virtual time, the integration tests on a
-// pseudo-terminal, a network port and an endpoint in real time.
+// hang-up noticed at once, what TakePortFailure says). The unit tests run it on an in-process
+// endpoint in virtual time, the integration tests on a pseudo-terminal, a network port and an
+// endpoint in real time.
 #pragma once
 
 #include <algorithm>
@@ -31,10 +31,13 @@ using vtr::platform::Micros;
 using vtr::platform::Now;
 using namespace std::chrono_literals;
 
-// TakePortFailure contains `part`, or is empty when `part` is.
-inline void ExpectPortFailure(const std::string& part) {
+// TakePortFailure starts with `start` and contains `part`, or is empty when
+// `part` is.
+inline void ExpectPortFailure(const std::string& part, const std::string& start = {}) {
   const std::string why = vtr::platform::TakePortFailure();
-  EXPECT_TRUE(part.empty() ? why.empty() : why.find(part) != std::string::npos) << why;
+  EXPECT_TRUE(part.empty() ? why.empty()
+                           : why.starts_with(start) && why.find(part) != std::string::npos)
+      << why;
 }
 
 // A far end in this process whose bytes arrive at given clock times.
@@ -70,8 +73,8 @@ class EndpointLine {
   static constexpr const char* kName = kVirtualTime ? "Endpoint" : "EndpointRealTime";
   static constexpr bool kVirtual = kVirtualTime;
   static constexpr bool kGoneAtOnce = true;
-  static constexpr const char* kBusyWhy = "";
-  static constexpr const char* kGoneWhy = "";
+  static constexpr const char* kBusyWhy = "in-process deck: already open in this process";
+  static constexpr const char* kGoneWhy = "in-process deck: disconnected";
 
   EndpointLine() {
     if (kVirtual) vtr::platform::UseVirtualClock(Micros{1000000});
@@ -246,7 +249,7 @@ TYPED_TEST_P(SerialContract, HeldUntilClosedAndFailsOnceGone) {
   for (const char* name : {"COM7", "COM8"}) {
     EXPECT_EQ(CreateFileA(name, 0, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE)
         << name;
-    ExpectPortFailure(TypeParam::kBusyWhy);
+    ExpectPortFailure(TypeParam::kBusyWhy, std::string(name) + " -> ");
   }
   ASSERT_EQ(CloseHandle(h), TRUE);
   h = this->Open();
@@ -264,7 +267,7 @@ TYPED_TEST_P(SerialContract, HeldUntilClosedAndFailsOnceGone) {
   EXPECT_EQ(count, 0u);
   EXPECT_TRUE(!TypeParam::kGoneAtOnce || reads == 0) << reads;
   EXPECT_TRUE(!TypeParam::kVirtual || Now() == start);
-  ExpectPortFailure(TypeParam::kGoneWhy);
+  ExpectPortFailure(TypeParam::kGoneWhy, "COM7 -> ");
   count = 99;
   EXPECT_EQ(WriteFile(h, &b, 1, &count, nullptr), FALSE);
   EXPECT_EQ(count, 0u);

@@ -1,13 +1,20 @@
 // Serial ports on real lines, in real time: the contract on a pseudo-terminal,
-// on a network port and on an in-process endpoint; what only a network port
-// does (its open failures, RFC 2217) against a scripted server on 127.0.0.1.
+// on a network port and on an in-process endpoint; what each open failure
+// says; what only a network port does (RFC 2217) against a scripted server
+// on 127.0.0.1.
 #include <netinet/in.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <thread>
@@ -20,6 +27,7 @@
 #include "platform/win32.h"
 #include "tests/platform/pty_pair.h"
 #include "tests/platform/serial_contract.h"
+#include "tests/platform/temp_dir.h"
 
 namespace {
 
@@ -66,8 +74,8 @@ class FdLine {
   static constexpr const char* kName = kNet ? "Network" : "Pty";
   static constexpr bool kVirtual = false;
   static constexpr bool kGoneAtOnce = !kNet;  // a hang-up crosses the network a moment later
-  static constexpr const char* kBusyWhy = kNet ? "already open" : "";
-  static constexpr const char* kGoneWhy = kNet ? "is gone" : "";
+  static constexpr const char* kBusyWhy = "already open in this process";
+  static constexpr const char* kGoneWhy = kNet ? "connection lost" : "hung up";
 
   FdLine() { vtr::platform::UseRealClock(); }
   ~FdLine() { Vanish(); }
@@ -222,41 +230,96 @@ HANDLE OpenCom9(const std::string& path) {
   return h;
 }
 
+// Another process, holding `path` with flock until it is destroyed.
+class FlockHolder {
+ public:
+  explicit FlockHolder(const std::string& path) {
+    int ready[2];
+    if (::pipe(ready) != 0) return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY);
+      const char held = fd >= 0 && ::flock(fd, LOCK_EX) == 0 ? '1' : '0';
+      if (::write(ready[1], &held, 1) == 1) ::pause();
+      ::_exit(0);
+    }
+    char held = '0';
+    ::close(ready[1]);
+    if (pid_ > 0 && (::read(ready[0], &held, 1) != 1 || held != '1')) Stop();
+    ::close(ready[0]);
+  }
+  ~FlockHolder() { Stop(); }
+  pid_t pid() const { return pid_; }
+
+ private:
+  void Stop() {
+    if (pid_ > 0 && ::kill(pid_, SIGKILL) == 0) ::waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+  pid_t pid_ = -1;
+};
+
 // A line that cannot be opened fails within its bound, and TakePortFailure
-// says why when there is more to say than the failed call.
+// names the port, where it leads and why.
 TEST(SerialOpenTest, FailuresSayWhyWithinTheirBound) {
   vtr::platform::UseRealClock();
+  vtr::test::PtyPair flocked, uucp;
+  vtr::test::TempDir dir;
+  ASSERT_TRUE(flocked.ok() && uucp.ok() && !dir.path().empty());
+  const FlockHolder holder(flocked.slave());
+  ASSERT_GT(holder.pid(), 0);
+  // A UUCP lock file naming process 1, which always lives.
+  const std::string lockFile =
+      dir.path() + "/LCK.." + uucp.slave().substr(uucp.slave().rfind('/') + 1);
+  std::ofstream(lockFile) << "         1\n";
+  ::setenv("VTR422_LOCK_DIR", dir.path().c_str(), 1);
+  const std::string file = dir.path() + "/file";
+  std::ofstream(file) << "not a line";
+  ::chmod(file.c_str(), 0);
+
   const struct {
-    const char* path;  // null: rfc2217:// to a server playing `script`
+    std::string path;  // empty: rfc2217:// to a server playing `script`
     std::vector<Step> script;
-    const char* why;
+    std::string why;
   } rows[] = {
-      {"/nonexistent/tty", {}, ""},
-      {"/dev/null", {}, ""},  // no terminal
-      {"tcp://127.0.0.1", {}, "is not tcp://HOST:PORT or rfc2217://HOST:PORT"},
-      {"tcp://127.0.0.1:1", {}, "cannot connect to 127.0.0.1:1"},
+      {"/nonexistent/ttyUSB9", {}, "no such device"},
+      {"/dev/null", {}, "not a serial device (a character device that is no terminal)"},
+      {file, {}, ::geteuid() == 0 ? "not a serial device (a regular file)" : "permission denied"},
+      {flocked.slave(),
+       {},
+       "in use by another program (process " + std::to_string(holder.pid()) + ")"},
+      {uucp.slave(), {}, "in use by another program (process 1, lock file " + lockFile + ")"},
+      {"tcp://127.0.0.1", {}, "not tcp://HOST:PORT or rfc2217://HOST:PORT"},
+      {"tcp://127.0.0.1:1", {}, "connection refused"},
       {"rfc2217://no-such-host.invalid:7000", {}, "'no-such-host.invalid'"},
-      {nullptr,
+      {{},
        {{Step::kExpect, kClientHello}, {Step::kSend, {IAC, DONT, 44}}},
-       "refused the Com Port Control option"},
-      {nullptr, {{Step::kExpect, kClientHello}}, "no answer to the Com Port Control option in 2 s"},
-      {nullptr,
+       "the server does not speak RFC 2217 (it refused the Com Port Control option)"},
+      {{}, {{Step::kExpect, kClientHello}}, "no answer to the Com Port Control option in 2 s"},
+      {{},
        {{Step::kSend, {'P', 'o', 'r', 't', ' ', 'i', 'n', ' ', 'u', 's', 'e', '\r', '\n'}},
         {Step::kClose, {}}},
-       "closed the connection: Port in use"},
+       "the server closed the connection: Port in use"},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.why);
     std::optional<ScriptedServer> server;
-    if (r.path == nullptr) server.emplace(r.script);
+    if (r.path.empty()) server.emplace(r.script);
+    const std::string path = r.path.empty() ? server->Url("rfc2217") : r.path;
     const auto start = Clock::now();
-    EXPECT_EQ(OpenCom9(r.path != nullptr ? r.path : server->Url("rfc2217")), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(OpenCom9(path), INVALID_HANDLE_VALUE);
     EXPECT_LT(Clock::now() - start, 3s);
-    ExpectPortFailure(r.why);
+    ExpectPortFailure(r.why, "COM9 -> " + path + ": ");
     if (server) {
       EXPECT_EQ(server->Failure(), "");
     }
   }
+  // A lock file whose process is gone holds nothing (no process has pid_max).
+  std::ofstream(lockFile) << vtr::test::ReadAll("/proc/sys/kernel/pid_max");
+  HANDLE h = OpenCom9(uucp.slave());
+  EXPECT_NE(h, INVALID_HANDLE_VALUE) << vtr::platform::TakePortFailure();
+  EXPECT_EQ(CloseHandle(h), TRUE);
+  ::unsetenv("VTR422_LOCK_DIR");
 }
 
 // Line settings, purges, data both ways and line errors, byte for byte.
