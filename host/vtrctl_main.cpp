@@ -342,9 +342,7 @@ class Console {
     if (r.ok() && vtr::mci::ToLowerAscii(line).starts_with("open ")) ReadPositionOnce(r.deviceId);
     PrintLine(gOutput.Result(line, r));
     // The port's own account of a failed open or a lost connection.
-    if (const std::string why = vtr::platform::TakePortFailure(); !why.empty()) {
-      std::fprintf(stderr, "vtrctl: %s\n", why.c_str());
-    }
+    if (!r.detail.empty()) std::fprintf(stderr, "vtrctl: %s\n", r.detail.c_str());
     for (const std::string& note : deferred) PrintLine(note);
     return r.ok();
   }
