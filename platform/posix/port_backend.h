@@ -35,10 +35,12 @@ class Backend {
   // empty at `seenEmpty`. Returns the time up to which the line is known to
   // have been empty (`until` when nothing came), nullopt when it is gone.
   virtual std::optional<Micros> WaitForBytes(Micros seenEmpty, Micros until) = 0;
-  // Returns once the bytes have left for the line, or its budget ran out;
-  // `done` counts the bytes handed over.
+  // Returns once the bytes are handed to the line (they may still be on
+  // their way), or its budget ran out; `done` counts the bytes handed over.
   virtual bool Write(std::span<const std::uint8_t> bytes, std::size_t& done) = 0;
-  // PURGE_RXCLEAR and PURGE_TXCLEAR of `flags`; the other bits do nothing.
+  // PURGE_RXCLEAR and PURGE_TXCLEAR of `flags`; the other bits do nothing. A
+  // transmit purge never cuts what a write handed over: that is a command
+  // on its way to the deck.
   virtual bool Purge(DWORD flags) = 0;
   // Line errors since the last call (CE_ flags) and the queues, into those
   // given (both cleared by the caller); false when the line is gone.

@@ -35,8 +35,8 @@ using namespace std::chrono_literals;
 // The longest single sleep of a wait on a descriptor: the precision with
 // which a wait that a byte ends is charged (see WaitOnDescriptor).
 constexpr Micros kWaitSlice = 5ms;
-// How long a write may wait for room in the transmit queue and for its
-// bytes to leave.
+// How long a write may wait for room in the transmit queue, and a drain for
+// the queued bytes to leave.
 constexpr auto kWriteBudget = 1s;
 
 // ---- termios <-> DCB -------------------------------------------------------
@@ -279,7 +279,8 @@ std::string NotATerminal(int fd) {
 }
 
 // Waits until the transmit queue is empty, sleeping about as long as the
-// queued bytes take on the line; false when `giveUp` comes first.
+// queued bytes take on the line; false when `giveUp` comes first. A
+// pseudo-terminal reports its queue empty at once.
 bool DrainOutput(int fd, std::chrono::steady_clock::time_point giveUp) {
   constexpr auto kByteTime = std::chrono::microseconds(287);  // 11 bits at 38400 baud
   for (;;) {
@@ -298,7 +299,10 @@ class Tty final : public Backend {
     // Line errors count from the open on.
     haveCounts_ = ::ioctl(fd_, TIOCGICOUNT, &counts_) == 0;
   }
-  ~Tty() override { ::close(fd_); }  // also drops the exclusive lock
+  ~Tty() override {
+    Drain();       // a last command (the stop at close) reaches the deck whole
+    ::close(fd_);  // also drops the exclusive lock
+  }
   Tty(const Tty&) = delete;
   Tty& operator=(const Tty&) = delete;
 
@@ -334,6 +338,7 @@ class Tty final : public Backend {
       }
       if (put < 0 && errno == EINTR) continue;
       if (put < 0 && errno != EAGAIN) return FailErrno("write failed");
+      pending_ = true;
       // The transmit queue is full: wait for room, within the budget.
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
           giveUp - std::chrono::steady_clock::now());
@@ -343,22 +348,23 @@ class Tty final : public Backend {
       if (rc == 0) return Fail("the line took no byte for 1 s (output held by flow control?)");
       if (rc < 0 || (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) return Fail(kHungUp);
     }
-    // A serial write on Windows completes once its bytes are handed to the
-    // hardware; here too, so that a following transmit purge cuts nothing. A
-    // line that holds its output past the budget leaves the bytes queued and
-    // counted as written: reporting them unwritten would have the caller
-    // queue them again.
-    DrainOutput(fd_, giveUp);
+    // As a serial write on Windows, done once the bytes are handed to the
+    // port: the exchange writes a block one byte at a time, and waiting for
+    // each byte to leave cost a wake-up per byte. The queue drains once,
+    // before anything that would cut it (a transmit purge, new line
+    // settings, the close).
+    pending_ = pending_ || done > 0;
     return true;
   }
 
   bool Purge(DWORD flags) override {
     bool ok = true;
-    // Writes drain, so only output a timed-out write left can be waiting. On
-    // a pseudo-terminal the output flush would discard what the other side
-    // has not read yet, bytes that have already left.
-    if ((flags & PURGE_TXCLEAR) != 0 && !pty_ && ::tcflush(fd_, TCOFLUSH) != 0) {
-      ok = FailErrno("purge failed");
+    if ((flags & PURGE_TXCLEAR) != 0) {
+      // Only output a held line kept past the drain's budget is dropped. On
+      // a pseudo-terminal the output flush would discard what the other side
+      // has not read yet, bytes that have already left.
+      Drain();
+      if (!pty_ && ::tcflush(fd_, TCOFLUSH) != 0) ok = FailErrno("purge failed");
     }
     if ((flags & PURGE_RXCLEAR) != 0 && ::tcflush(fd_, TCIFLUSH) != 0) {
       ok = FailErrno("purge failed");
@@ -397,6 +403,7 @@ class Tty final : public Backend {
     termios t{};
     if (::tcgetattr(fd_, &t) != 0) return FailErrno("line settings unknown");
     if (!ApplyDcb(t, dcb)) return Fail("line settings not supported");
+    Drain();  // bytes still queued would leave in the new settings
     if (pty_) {
       // The pty driver forces 8 data bits without parity (and the C library
       // then reports the whole call as failed). With no wire they mean
@@ -420,8 +427,17 @@ class Tty final : public Backend {
   }
 
  private:
+  // Waits (at most kWriteBudget) for what the writes since the last drain
+  // queued to leave. Bytes a held line keeps past that count as written:
+  // reporting them unwritten would make the exchange send them again.
+  void Drain() {
+    if (!std::exchange(pending_, false)) return;
+    DrainOutput(fd_, std::chrono::steady_clock::now() + kWriteBudget);
+  }
+
   int fd_;
-  bool pty_;  // a pseudo-terminal: no wire, so no parity or data bits
+  bool pty_;              // a pseudo-terminal: no wire, so no parity or data bits
+  bool pending_ = false;  // written since the last drain
   bool haveCounts_ = false;
   serial_icounter_struct counts_{};
 };

@@ -1,7 +1,7 @@
 // Serial ports on real lines, in real time: the contract on a pseudo-terminal,
-// on a network port and on an in-process endpoint; what each open failure
-// says; what only a network port does (RFC 2217) against a scripted server
-// on 127.0.0.1.
+// on one that takes its bytes like a UART, on a network port and on an
+// in-process endpoint; what each open failure says; what only a network port
+// does (RFC 2217) against a scripted server on 127.0.0.1.
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -28,6 +29,7 @@
 #include "tests/platform/pty_pair.h"
 #include "tests/platform/serial_contract.h"
 #include "tests/platform/temp_dir.h"
+#include "tests/platform/uart_pty.h"
 
 namespace {
 
@@ -66,35 +68,42 @@ class Listener {
   int port_ = 0;
 };
 
-// A far end that is a descriptor: a pseudo-terminal's master, or the
-// accepted socket of a raw tcp:// port (each open a new connection).
-template <bool kNet>
+enum class Kind { kPty, kUart, kNet };
+
+// A far end that is a descriptor: a pseudo-terminal's master (of one that
+// takes its bytes like a UART, or not), or the accepted socket of a raw tcp://
+// port (each open a new connection).
+template <Kind kKind>
 class FdLine {
+  static constexpr bool kNet = kKind == Kind::kNet;
+
  public:
-  static constexpr const char* kName = kNet ? "Network" : "Pty";
+  static constexpr const char* kName = kNet ? "Network" : kKind == Kind::kUart ? "Uart" : "Pty";
   static constexpr bool kVirtual = false;
   static constexpr bool kGoneAtOnce = !kNet;  // a hang-up crosses the network a moment later
+  static constexpr bool kLineTime = kKind == Kind::kUart;
   static constexpr const char* kBusyWhy = "already open in this process";
   static constexpr const char* kGoneWhy = kNet ? "connection lost" : "hung up";
 
   FdLine() { vtr::platform::UseRealClock(); }
   ~FdLine() { Vanish(); }
   const char* Unavailable() const {
-    return (kNet ? listener_.ok() : pty_.ok()) ? nullptr : "no pseudo-terminal, or no listener";
+    return (kNet ? listener_.ok() : pty_->ok()) ? nullptr : "no pseudo-terminal, or no listener";
   }
   void Bind(int com) {
-    vtr::platform::BindPortPath(com, kNet ? listener_.Url("tcp") : pty_.slave());
+    vtr::platform::BindPortPath(com, kNet ? listener_.Url("tcp") : pty_->slave());
   }
   void Opened() {
     if (kNet) Vanish();
-    far_ = kNet ? listener_.Accept() : pty_.master();
+    far_ = kNet ? listener_.Accept() : pty_->master();
   }
   void Vanish() {
     Join();
     if (kNet && far_ >= 0) ::close(far_);
-    if (!kNet) pty_.CloseMaster();
+    if (!kNet) pty_->HangUp();
     far_ = -1;
   }
+  std::size_t ArrivedCount() const { return pty_->TakenCount(); }
   void AwaitArrival(HANDLE h, std::size_t n) {
     COMSTAT stat{};
     DWORD errors = 0;
@@ -117,6 +126,12 @@ class FdLine {
     sendAt_ = Clock::now() + delay;
   }
   Bytes Received(std::size_t n) {
+    if (kKind == Kind::kUart) {
+      for (const auto giveUp = Clock::now() + 2s; ArrivedCount() < n && Clock::now() < giveUp;) {
+        std::this_thread::sleep_for(1ms);
+      }
+      return pty_->Take();
+    }
     Bytes seen;
     pollfd pfd{far_, POLLIN, 0};
     std::uint8_t buf[64];
@@ -132,7 +147,21 @@ class FdLine {
   void Join() {
     if (sender_.joinable()) sender_.join();
   }
-  vtr::test::PtyPair pty_;
+  // A pseudo-terminal as it is, or one that takes its bytes like a UART.
+  struct Pty {
+    vtr::test::PtyPair plain;
+    std::optional<vtr::test::UartPty> uart;
+    Pty() {
+      if (kKind == Kind::kUart) uart.emplace();
+    }
+    bool ok() const { return uart ? uart->ok() : plain.ok(); }
+    const std::string& slave() const { return uart ? uart->slave() : plain.slave(); }
+    int master() const { return uart ? uart->master() : plain.master(); }
+    void HangUp() { uart ? uart->HangUp() : plain.CloseMaster(); }
+    std::size_t TakenCount() const { return uart ? uart->TakenCount() : 0; }
+    Bytes Take() { return uart ? uart->Take() : Bytes{}; }
+  };
+  std::unique_ptr<Pty> pty_ = kNet ? nullptr : std::make_unique<Pty>();
   Listener listener_;
   int far_ = -1;
   std::thread sender_;
@@ -142,7 +171,8 @@ class FdLine {
 }  // namespace
 
 namespace vtr::test {
-using RealLines = ::testing::Types<FdLine<false>, FdLine<true>, EndpointLine<false>>;
+using RealLines = ::testing::Types<FdLine<Kind::kPty>, FdLine<Kind::kUart>, FdLine<Kind::kNet>,
+                                   EndpointLine<false>>;
 INSTANTIATE_TYPED_TEST_SUITE_P(Lines, SerialContract, RealLines, LineName);
 }  // namespace vtr::test
 
