@@ -526,13 +526,14 @@ bool NetLine::Write(std::span<const std::uint8_t> bytes, std::size_t& done) {
 
 bool NetLine::Purge(DWORD flags) {
   if (!Pump()) return false;
-  if ((flags & PURGE_RXCLEAR) != 0) Data().clear();
-  if (!telnet_) return true;  // a raw port's sent bytes are beyond recall
-  // 1: the server's buffer towards us, 2: towards the line, 3: both.
-  std::uint8_t which = 0;
-  if ((flags & PURGE_RXCLEAR) != 0) which |= 1;
-  if ((flags & PURGE_TXCLEAR) != 0) which |= 2;
-  if (which == 0) return true;
+  // A transmit purge leaves the server's buffer towards the line alone: what
+  // is there was written, and the server may still be sending it (the
+  // previous command) to its slower line. A raw port's sent bytes are beyond
+  // recall anyway.
+  if ((flags & PURGE_RXCLEAR) == 0) return true;
+  Data().clear();
+  if (!telnet_) return true;
+  const std::uint8_t which = 1;  // the server's buffer towards us
   telnet_->Command(kPurgeData, std::span(&which, 1));
   if (!purgeAnswered_) return SendOwed();
   // The server purges in its own time: wait for its answer, so that the
@@ -542,7 +543,7 @@ bool NetLine::Purge(DWORD flags) {
   answer.clear();
   if (!SendOwed()) return false;
   purgeAnswered_ = PumpUntil(kAnswerMs, [&] { return !answer.empty(); });
-  if ((flags & PURGE_RXCLEAR) != 0) Data().clear();
+  Data().clear();
   return !dead_;
 }
 

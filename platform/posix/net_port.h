@@ -88,6 +88,8 @@ class NetLine final : public port::Backend {
   std::optional<Micros> WaitForBytes(Micros seenEmpty, Micros until) override;
   // Returns when every byte is handed to the kernel, or the budget ran out.
   bool Write(std::span<const std::uint8_t> bytes, std::size_t& done) override;
+  // The receive side only: what has arrived, and over rfc2217:// the
+  // server's buffer towards us (waiting for its answer).
   bool Purge(DWORD flags) override;
   // Line errors since the last call (rfc2217:// only) and the queues.
   bool CheckErrors(LPDWORD errors, LPCOMSTAT stat) override;
