@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "mci/mci_text.h"
+#include "platform/serial_ports.h"
 #include "vtr_mci/core_resources.h"
 
 namespace vtr::mci {
@@ -116,6 +117,17 @@ void MciLibrary::UnregisterCallback(CallbackHandle handle) {
 
 LRESULT MciLibrary::Proc(DWORD_PTR id, HDRVR h, UINT msg, LPARAM p1, LPARAM p2) const {
   return driver_.driverProc != nullptr ? driver_.driverProc(id, h, msg, p1, p2) : 0;
+}
+
+LRESULT MciLibrary::ProcCommand(DWORD_PTR id, HDRVR h, UINT msg, LPARAM p1, LPARAM p2,
+                                std::string& detail) const {
+  // The driver exchanges with the deck on this thread, so its port's
+  // failures are noted here. One left from before is not this command's.
+  platform::TakePortFailure();
+  const LRESULT result = Proc(id, h, msg, p1, p2);
+  std::string why = platform::TakePortFailure();
+  if ((static_cast<DWORD>(result) & 0xFFFFu) != 0) detail = std::move(why);
+  return result;
 }
 
 MciLibrary::DevicePtr MciLibrary::FindDevice(std::string_view alias) const {
@@ -269,7 +281,7 @@ CommandResult MciLibrary::Driver(const DevicePtr& device, const CommandDef& def,
   flags |= addFlags;
   block.PutPointer(0, callback.value);
   Answer answer = CallDriver(*device, &def, def.message, flags, block);
-  return {answer.result & 0xFFFFu, std::move(answer.text), device->id};
+  return {answer.result & 0xFFFFu, std::move(answer.text), device->id, std::move(answer.detail)};
 }
 
 MciLibrary::Answer MciLibrary::CallDriver(Device& device, const CommandDef* def, UINT message,
@@ -281,10 +293,12 @@ MciLibrary::Answer MciLibrary::CallDriver(Device& device, const CommandDef* def,
   if (ownBuffer) block.PutReturnBuffer(def->returnSlot);
   // Counted as running, the command sees a break request in its yields.
   ++device.running;
-  auto result = static_cast<DWORD>(
-      Proc(device.driverId, device.hDriver, message, static_cast<LPARAM>(flags), block.Bind()));
+  Answer out;
+  const auto result =
+      static_cast<DWORD>(ProcCommand(device.driverId, device.hDriver, message,
+                                     static_cast<LPARAM>(flags), block.Bind(), out.detail));
   if (--device.running == 0) device.breakRequests = 0;
-  Answer out{result, {}};
+  out.result = result;
   if ((result & 0xFFFFu) == 0 && def != nullptr &&
       (def->returns == ReturnKind::kInteger || ownBuffer)) {
     out.text =
@@ -331,10 +345,11 @@ MessageResult MciLibrary::SendCommand(UINT deviceId, UINT message, DWORD flags,
   }
   if (message == MCI_CLOSE) {
     CommandResult closed = Close({device}, flags, CallbackHandle{block.Pointer(0)});
-    return {closed.error, closed.error, {}, {}};
+    return {closed.error, closed.error, {}, {}, std::move(closed.detail)};
   }
   Answer answer = CallDriver(*device, def, message, flags, block);
-  MessageResult out{answer.result & 0xFFFFu, answer.result, {}, std::move(answer.text)};
+  MessageResult out{
+      answer.result & 0xFFFFu, answer.result, {}, std::move(answer.text), std::move(answer.detail)};
   for (const BlockSlot& s : slots) {
     out.words.push_back(s.size == kPointerSlot ? block.Pointer(s.offset) : block.Word(s.offset));
   }
@@ -475,12 +490,12 @@ CommandResult MciLibrary::Open(std::span<const Token> tokens, CallbackHandle cal
 
   block.PutPointer(0, callback.value);
   block.PutWord(def.returnSlot, device->id);
-  const DWORD result = CallDriver(*device, nullptr, MCI_OPEN_DRIVER, flags, block).result;
-  if ((result & 0xFFFFu) != 0) {
+  Answer answer = CallDriver(*device, nullptr, MCI_OPEN_DRIVER, flags, block);
+  if ((answer.result & 0xFFFFu) != 0) {
     Proc(driverId, device->hDriver, DRV_CLOSE, 0, 0);
     forget();
     unloadIfIdle();
-    return {result & 0xFFFFu, {}, 0};
+    return {answer.result & 0xFFFFu, {}, 0, std::move(answer.detail)};
   }
   return {0, std::to_string(device->id), device->id};
 }
@@ -489,6 +504,7 @@ CommandResult MciLibrary::Close(const std::vector<DevicePtr>& devices, DWORD fla
                                 CallbackHandle callback) {
   std::lock_guard life(lifecycle_);
   DWORD first = 0;
+  std::string firstDetail;
   for (const DevicePtr& d : devices) {
     {
       std::lock_guard lock(mutex_);
@@ -496,9 +512,13 @@ CommandResult MciLibrary::Close(const std::vector<DevicePtr>& devices, DWORD fla
     }
     ParamBlock block;
     block.PutPointer(0, callback.value);
-    auto result = static_cast<DWORD>(
-        Proc(d->driverId, d->hDriver, MCI_CLOSE_DRIVER, static_cast<LPARAM>(flags), block.Bind()));
-    if (first == 0) first = result & 0xFFFFu;
+    std::string detail;
+    auto result = static_cast<DWORD>(ProcCommand(d->driverId, d->hDriver, MCI_CLOSE_DRIVER,
+                                                 static_cast<LPARAM>(flags), block.Bind(), detail));
+    if (first == 0) {
+      first = result & 0xFFFFu;
+      firstDetail = std::move(detail);
+    }
     Proc(d->driverId, d->hDriver, DRV_CLOSE, 0, 0);
     bool idle;
     {
@@ -509,7 +529,7 @@ CommandResult MciLibrary::Close(const std::vector<DevicePtr>& devices, DWORD fla
     }
     if (idle) UnloadModule();
   }
-  return {first, {}, devices.size() == 1 ? devices[0]->id : 0};
+  return {first, {}, devices.size() == 1 ? devices[0]->id : 0, std::move(firstDetail)};
 }
 
 // ---- sysinfo and break ----------------------------------------------------------
@@ -575,9 +595,10 @@ CommandResult MciLibrary::Break(const DevicePtr& device, std::span<const Token> 
     return {0, {}, device->id};
   }
   block.PutPointer(0, callback.value);
-  auto result = static_cast<DWORD>(
-      Proc(device->driverId, device->hDriver, MCI_BREAK, static_cast<LPARAM>(flags), block.Bind()));
-  return {result & 0xFFFFu, {}, device->id};
+  std::string detail;
+  auto result = static_cast<DWORD>(ProcCommand(device->driverId, device->hDriver, MCI_BREAK,
+                                               static_cast<LPARAM>(flags), block.Bind(), detail));
+  return {result & 0xFFFFu, {}, device->id, std::move(detail)};
 }
 
 bool MciLibrary::RequestBreak(UINT deviceId) {

@@ -65,8 +65,12 @@ struct Notification {
 using NotifyFn = std::function<void(const Notification&)>;
 
 // `detail` of a result: why the device's port failed during a command the
-// driver failed, as the platform tells it on the thread that sent the
-// command; empty otherwise. It explains the error code and never replaces it.
+// driver failed ("COM9 -> /dev/ttyUSB9: no such device", "COM5 ->
+// tcp://deckroom:2001: connection lost"), as the platform's TakePortFailure
+// tells it on the thread that sent the command, right after the driver
+// returned; empty when the command succeeded, failed for another reason
+// (the deck refused or did not answer, a bad argument), or was refused by
+// the library. It explains the error code and never replaces it.
 struct CommandResult {
   DWORD error = 0;       // MCI error code (low 16 bits of the driver's result)
   std::string text;      // the return string, when the command returns one
@@ -207,11 +211,13 @@ class MciLibrary final : public platform::MciHost {
                       CallbackHandle callback);
   CommandResult Driver(const DevicePtr& device, const CommandDef& def, std::span<const Token> args,
                        CallbackHandle callback, DWORD addFlags);
-  // What the driver answered a command: its whole result and, for a
-  // successful command that returns something, the return as text.
+  // What the driver answered a command: its whole result, for a successful
+  // command that returns something the return as text, for a failed one
+  // why its port failed.
   struct Answer {
     DWORD result = 0;
     std::string text;
+    std::string detail;
   };
   // Sends one command of `device` to the driver, for the string and the raw
   // message paths and the open alike. `def` (none for a message the table
@@ -221,6 +227,10 @@ class MciLibrary final : public platform::MciHost {
   DWORD LoadModule();   // lifecycle_ held
   void UnloadModule();  // lifecycle_ held
   LRESULT Proc(DWORD_PTR id, HDRVR h, UINT msg, LPARAM p1, LPARAM p2) const;
+  // Proc for an MCI command: what the port says about a failure goes to
+  // `detail`, and only this command's.
+  LRESULT ProcCommand(DWORD_PTR id, HDRVR h, UINT msg, LPARAM p1, LPARAM p2,
+                      std::string& detail) const;
   DevicePtr FindDevice(std::string_view alias) const;
   std::shared_ptr<const CommandTable> Table(UINT handle) const;
   void Notify(CallbackHandle callback, UINT code, UINT deviceId);

@@ -12,6 +12,7 @@
 #include "mci/mci_library.h"
 #include "mci/mci_text.h"
 #include "mci/raw_message.h"
+#include "platform/serial_ports.h"
 #include "tests/host/fake_driver.h"
 
 namespace vtr::mci {
@@ -22,6 +23,15 @@ using testing::FakeDriver;
 
 constexpr UINT kStripe = 0x0C85;  // a message the "VCR" table lacks
 constexpr std::size_t P = sizeof(DWORD_PTR);
+
+// What a driver meets when its device's port leads nowhere, and what the
+// port says about it.
+constexpr const char* kMissingPort = "COM9 -> /nonexistent/ttyUSB9: no such device";
+void OpenMissingPort() {
+  platform::BindPortPath(9, "/nonexistent/ttyUSB9");
+  EXPECT_EQ(CreateFileA("COM9", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+  platform::UnbindPort(9);
+}
 
 class LibraryTest : public ::testing::Test {
  protected:
@@ -71,16 +81,20 @@ TEST_F(LibraryTest, LifeCycle) {
 }
 
 TEST_F(LibraryTest, DriverFailuresUndoTheOpen) {
-  // DRV_LOAD fails; DRV_OPEN fails; MCI_OPEN_DRIVER answers an error.
-  using Row = std::tuple<bool, bool, LRESULT, DWORD>;
-  for (const Row& row : {Row{true, false, 0, MCIERR_CANNOT_LOAD_DRIVER},
-                         Row{false, true, 0, MCIERR_CANNOT_LOAD_DRIVER},
-                         Row{false, false, MCIERR_HARDWARE, MCIERR_HARDWARE}}) {
-    std::tie(fake.failLoad, fake.failOpen, std::ignore, std::ignore) = row;
+  // DRV_LOAD fails; DRV_OPEN fails; MCI_OPEN_DRIVER answers an error, its port
+  // missing, which the answer's detail says.
+  using Row = std::tuple<bool, bool, LRESULT, DWORD, std::string>;
+  for (const Row& row : {Row{true, false, 0, MCIERR_CANNOT_LOAD_DRIVER, ""},
+                         Row{false, true, 0, MCIERR_CANNOT_LOAD_DRIVER, ""},
+                         Row{false, false, MCIERR_HARDWARE, MCIERR_HARDWARE, kMissingPort}}) {
+    std::tie(fake.failLoad, fake.failOpen, std::ignore, std::ignore, std::ignore) = row;
     fake.onCommand = [answer = std::get<2>(row)](const DriverCall&, std::uint8_t*) {
+      OpenMissingPort();
       return answer;
     };
-    EXPECT_EQ(Send("open vcr alias tape").error, std::get<3>(row));
+    const CommandResult r = Send("open vcr alias tape");
+    EXPECT_EQ(r.error, std::get<3>(row));
+    EXPECT_EQ(r.detail, std::get<4>(row));
     EXPECT_FALSE(lib.ModuleLoaded());
     EXPECT_FALSE(lib.DeviceIdOf("tape"));
   }
@@ -97,6 +111,8 @@ TEST_F(LibraryTest, StringAnswers) {
     const char* text = "";
     DWORD value = 0;
     LRESULT result = 0;
+    bool portFails = false;  // the driver meets a missing port
+    const char* detail = "";
   };
   // clang-format off
   const Row rows[] = {
@@ -127,11 +143,15 @@ TEST_F(LibraryTest, StringAnswers) {
       {"list tape video source number 1", 0, "line", 1296, MCI_RESOURCE_RETURNED},
       {"status tape media type", 0, "vhs", 1283, MCI_RESOURCE_RETURNED},
       {"index tape on", MCIERR_UNSUPPORTED_FUNCTION, "", 0, 0x00050000 | 274},  // the low word
+      {"play tape", MCIERR_HARDWARE, "", 0, MCIERR_HARDWARE, true, kMissingPort},
+      {"stop tape", 0, "", 0, 0, true},  // a port failure the command got past says nothing,
+      {"pause tape", MCIERR_HARDWARE, "", 0, MCIERR_HARDWARE},  // nor later
   };
   // clang-format on
   const Row* row = nullptr;
   fake.onCommand = [&row](const DriverCall&, std::uint8_t* block) {
     std::memcpy(block + P, &row->value, sizeof row->value);
+    if (row->portFails) OpenMissingPort();
     return row->result;
   };
   for (const Row& r : rows) {
@@ -139,6 +159,7 @@ TEST_F(LibraryTest, StringAnswers) {
     CommandResult out = Send(r.cmd);
     EXPECT_EQ(out.error, r.error) << r.cmd;
     EXPECT_EQ(out.text, r.text) << r.cmd;
+    EXPECT_EQ(out.detail, r.detail) << r.cmd;
   }
   fake.onCommand = nullptr;  // the closing library must not call back into the rows
 }
@@ -203,6 +224,11 @@ TEST_F(LibraryTest, SendCommandLaysTheBlockOutByTheTable) {
     return 0;
   };
   EXPECT_EQ(lib.SendCommand(1, MCI_INFO, MCI_INFO_PRODUCT, {}).text, "deck");
+  fake.onCommand = [](const DriverCall&, std::uint8_t*) -> LRESULT {
+    OpenMissingPort();
+    return MCIERR_HARDWARE;
+  };
+  EXPECT_EQ(lib.SendCommand(1, MCI_PLAY, 0, {}).detail, kMissingPort);
   fake.onCommand = nullptr;
   // A close through the raw path closes the device.
   EXPECT_EQ(lib.SendCommand(1, MCI_CLOSE, 0, {}).error, 0u);

@@ -73,6 +73,7 @@ TEST_F(SerialVirtualTest, PortNamesOutsideCom1To98FailToOpen) {
                            "", "\\\\.\\", "/dev/ttyS0"}) {
     EXPECT_FALSE(opens(name)) << name;
   }
+  vtr::test::ExpectPortFailure("'/dev/ttyS0' is not a port name (COM1 to COM98)");
   EXPECT_EQ(CreateFileA(nullptr, 0, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
 }
 
