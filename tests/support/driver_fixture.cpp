@@ -1,5 +1,6 @@
 #include "tests/support/driver_fixture.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 
@@ -38,7 +39,8 @@ void DriverFixture::TearDown() {
     DeviceRecord* rec = LoadSlotRecord(i);
     if (rec == nullptr) continue;
     VTR_GENERIC_PARMS p{0};
-    while (rec->nOpenCount > 0) DriverProc(rec->wDeviceID, nullptr, MCI_CLOSE_DRIVER, 0, reinterpret_cast<LPARAM>(&p));
+    while (rec->nOpenCount > 0)
+      DriverProc(rec->wDeviceID, nullptr, MCI_CLOSE_DRIVER, 0, reinterpret_cast<LPARAM>(&p));
     DriverProc(0, reinterpret_cast<HDRVR>(static_cast<UINT_PTR>(rec->hDriver)), DRV_CLOSE, 0, 0);
   }
   DriverProc(0, nullptr, DRV_FREE, 0, 0);
@@ -50,8 +52,8 @@ void DriverFixture::TearDown() {
 
 DWORD DriverFixture::DriverOpen(const std::u16string& params, UINT deviceId, UINT_PTR hDriver) {
   MCI_OPEN_DRIVER_PARMS op{deviceId, params.c_str(), 0, 0};
-  return static_cast<DWORD>(DriverProc(0, reinterpret_cast<HDRVR>(hDriver), DRV_OPEN, 0,
-                                       reinterpret_cast<LPARAM>(&op)));
+  return static_cast<DWORD>(
+      DriverProc(0, reinterpret_cast<HDRVR>(hDriver), DRV_OPEN, 0, reinterpret_cast<LPARAM>(&op)));
 }
 
 DWORD DriverFixture::OpenDevice(DWORD flags, UINT deviceId) {
@@ -72,12 +74,42 @@ DWORD DriverFixture::CloseDevice(DWORD flags, UINT deviceId) {
 }
 
 DWORD DriverFixture::Send(UINT msg, DWORD flags, void* parms, UINT deviceId) {
-  return static_cast<DWORD>(
-      DriverProc(deviceId, nullptr, msg, static_cast<LPARAM>(flags), reinterpret_cast<LPARAM>(parms)));
+  return static_cast<DWORD>(DriverProc(deviceId, nullptr, msg, static_cast<LPARAM>(flags),
+                                       reinterpret_cast<LPARAM>(parms)));
 }
 
 void DriverFixture::Run(int milliseconds) {
   vtr::platform::Advance(vtr::platform::Micros{static_cast<std::int64_t>(milliseconds) * 1000});
+}
+
+int DriverFixture::RunUntil(const std::function<bool()>& done, int limitMs) {
+  int spent = 0;
+  for (; !done() && spent < limitMs; spent += 133) Run(133);
+  return spent;
+}
+
+std::vector<std::string> DriverFixture::Commands(bool bytes) const {
+  std::vector<std::string> out;
+  for (const auto& e : deck_->Trace()) {
+    if (e.direction != vtr::sim::Direction::kToDeck || e.name == "CURTCSENSE_422" ||
+        e.name == "STATSENSE_422" || e.name == "TMODESENSE_422") {
+      continue;
+    }
+    std::string line = e.name;
+    for (std::size_t i = 0; bytes && i + 1 < e.bytes.size(); ++i) {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, " %02X", e.bytes[i]);
+      line += hex;
+    }
+    out.push_back(line);
+  }
+  return out;
+}
+
+std::vector<UINT> DriverFixture::Statuses() const {
+  std::vector<UINT> codes;
+  for (const auto& n : host_.Notifications()) codes.push_back(n.status);
+  return codes;
 }
 
 std::vector<std::string> DriverFixture::SentNames() const {
