@@ -55,6 +55,7 @@ TEST_F(Exchange, AcknowledgementIsExactlyTenOneElevenWithinTheBudget) {
   const Row rows[] = {
       {"accepted", std::nullopt, 0, false, std::nullopt},
       {"refused", Fault{.kind = FaultKind::kNak}, 262, false, std::nullopt},
+      {"accepted: the refusal's fourth byte was purged", std::nullopt, 0, false, std::nullopt},
       {"wrong checksum", Fault{.kind = FaultKind::kCorruptChecksum}, 262, false, std::nullopt},
       {"noise first", Fault{.kind = FaultKind::kNoise}, 262, false, std::nullopt},
       {"third byte lost", Fault{.kind = kDrop, .byte_index = 2}, 262, true, kAckBudgetTime},
@@ -81,19 +82,6 @@ TEST_F(Exchange, AcknowledgementIsExactlyTenOneElevenWithinTheBudget) {
       EXPECT_EQ(wLastComErr != kUnset, row.lineError);
     }
   }
-}
-
-TEST_F(Exchange, RefusalLeavesItsFourthByteForTheNextPurge) {
-  deck_->InjectFault({.kind = FaultKind::kNak});
-  EXPECT_EQ(kestrelSendCmd(rec_, STOP_422, 1), 262u);
-  BYTE left = 0;
-  EXPECT_EQ(ReadComm(rec_->hComm, &left, 1), 1);
-  EXPECT_EQ(left, 0x24);  // checksum of 11 12 01
-
-  deck_->InjectFault({.kind = FaultKind::kNak});
-  EXPECT_EQ(kestrelSendCmd(rec_, STOP_422, 1), 262u);
-  EXPECT_EQ(kestrelSendCmd(rec_, STOP_422, 1), 0u);
-  EXPECT_EQ(SentNames(), (std::vector<std::string>{"STOP_422", "STOP_422", "STOP_422"}));
 }
 
 // Writes on a line that breaks after a number of bytes (STOP_422 is 20 00 +
