@@ -158,7 +158,7 @@ TEST_F(HandlerFamilies, Transport) {
        Set(&R::dwInPoint, 250), Notes({MCI_NOTIFY_FAILURE})},
       {"cue to the in point less the record pre-roll", MCI_CUE, MCI_NOTIFY, {}, 0, {"CUE_DATA_422 24 31 10 04 00 00"},
        All<Before>({Set(&R::dwInPoint, 250), Set(&R::fUseRecPreRoll, 1)}), Arrives(130)},
-      {"pause", MCI_PAUSE, 0, {}, 0, {"PAUSE_422 21 13 00"}},
+      {"pause and wait: the still is what the wait looks for", MCI_PAUSE, MCI_WAIT, {}, 0, {"PAUSE_422 21 13 00"}},
       {"freeze", MCI_FREEZE, 0, {}, 0, {"PAUSE_422 21 13 00"}},
       {"unfreeze", MCI_UNFREEZE, 0, {}, 0, {"PAUSE_422 21 13 00"}},
   });

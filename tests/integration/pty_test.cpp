@@ -1,31 +1,23 @@
 // The driver in real time against the vtrsim program on a pseudo-terminal:
-// the serial layer's exchanges at a slow deck's latency, opens on a paced
-// line, and a notified play through the library.
+// opens on a paced line, and a notified play through the library.
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
 #include <fstream>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "driver/driver.h"
 #include "host/driver_binding.h"
-#include "link/frames.h"
-#include "link/serial.h"
 #include "mci/mci_library.h"
 #include "platform/clock.h"
-#include "platform/mci_host.h"
 #include "platform/serial_ports.h"
-#include "record/device.h"
 #include "tests/integration/child_process.h"
 #include "tests/support/driver_fixture.h"
-#include "tests/support/recording_host.h"
 
 #ifndef VTRSIM_PATH
 #define VTRSIM_PATH ""
@@ -33,7 +25,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 constexpr int kCom = 5;
 
 class PtyTest : public ::testing::Test {
@@ -57,33 +48,6 @@ class PtyTest : public ::testing::Test {
 
   std::optional<vtr::test::ChildProcess> sim_;
 };
-
-TEST_F(PtyTest, ThousandAcknowledgedStopsAtNineMillisecondsLatency) {
-  ASSERT_NO_FATAL_FAILURE(StartDeck({"--latency-ms", "9", "--pacing"}));
-  vtr::test::RecordingHost host;
-  // Attached for the exchanges, detached however the test ends.
-  struct Attached {
-    Attached() { DllInstanceInit(vtr::platform::DriverModule(), 1, nullptr); }
-    ~Attached() { DllInstanceInit(vtr::platform::DriverModule(), 0, nullptr); }
-  } attached;
-  HANDLE h = OpenComm("COM5", 1024, 1024);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  ASSERT_NE(h, nullptr);
-  EXPECT_TRUE(ConfigureComm(h, "COM5:9600,n,8,1"));  // as the open handler does
-
-  DeviceRecord rec{};
-  rec.hComm = h;
-  int failures = 0;
-  const auto start = Clock::now();
-  for (int i = 0; i < 1000; ++i) {
-    if (kestrelSendCmd(&rec, STOP_422, 1) != 0) ++failures;
-  }
-  const auto ms =
-      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-  std::printf("1000 exchanges in %lld ms\n", static_cast<long long>(ms));
-  CloseComm(h);
-  EXPECT_EQ(failures, 0);
-}
 
 // Each open wakes the machine with one-way blocks; none may be cut short by
 // the next block's purge, on a line whose bytes take their time. And a
