@@ -121,9 +121,6 @@ TEST_F(ProfileTest, AbsentKeysKeepDefaultsAndNarrowingFollowsTheFieldWidth) {
 
   SaveDevINI("videotape1", &rec);
   const std::string ini = dir_.ReadIni();
-  EXPECT_NE(ini.find("; written by hand\n"), std::string::npos);
-  EXPECT_NE(ini.find("UnknownKey=5"), std::string::npos);
-  EXPECT_NE(ini.find("[other]\nVTRID=3"), std::string::npos);
   EXPECT_NE(ini.find("Preset=-1"), std::string::npos);
   EXPECT_NE(ini.find("BumpFwdCmd=101"), std::string::npos);
   EXPECT_NE(ini.find("UseWinCom=1"), std::string::npos);
