@@ -1,4 +1,4 @@
-// The driver spine: entry, device table, dispatch, profile and models.
+// The driver spine: entry, device table, dispatch and the profile.
 #include <gtest/gtest.h>
 
 #include <atomic>
