@@ -10,10 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
-#include <deque>
 #include <memory>
-#include <optional>
-#include <span>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -24,10 +21,10 @@
 #include "platform/clock.h"
 #include "platform/serial_ports.h"
 #include "platform/win32.h"
+#include "tests/support/fake_line.h"
 
 namespace vtr::test {
 
-using Bytes = std::vector<std::uint8_t>;
 using vtr::platform::Micros;
 using vtr::platform::Now;
 using namespace std::chrono_literals;
@@ -40,32 +37,6 @@ inline void ExpectPortFailure(const std::string& part, const std::string& start 
                            : why.starts_with(start) && why.find(part) != std::string::npos)
       << why;
 }
-
-// A far end in this process whose bytes arrive at given clock times.
-class FakeEndpoint : public vtr::platform::SerialEndpoint {
- public:
-  void Receive(std::span<const std::uint8_t> bytes) override {
-    received.insert(received.end(), bytes.begin(), bytes.end());
-  }
-  std::size_t Transmit(std::span<std::uint8_t> out) override {
-    std::size_t n = 0;
-    for (; n < out.size() && !queue.empty() && queue.front().first <= Now(); queue.pop_front()) {
-      out[n++] = queue.front().second;
-    }
-    return n;
-  }
-  std::optional<Micros> NextArrival() const override {
-    return queue.empty() ? std::nullopt : std::optional(queue.front().first);
-  }
-  void DiscardArrived() override {
-    while (!queue.empty() && queue.front().first <= Now()) queue.pop_front();
-  }
-  bool Connected() const override { return connected; }
-
-  Bytes received;
-  std::deque<std::pair<Micros, std::uint8_t>> queue;
-  bool connected = true;
-};
 
 // The far end in this process, as the virtual deck is.
 template <bool kVirtualTime>
@@ -94,7 +65,7 @@ class EndpointLine {
   void Vanish() { far_->connected = false; }
 
  private:
-  std::shared_ptr<FakeEndpoint> far_ = std::make_shared<FakeEndpoint>();
+  std::shared_ptr<FakeLine> far_ = std::make_shared<FakeLine>();
 };
 
 // Names the instantiations after their kinds.

@@ -97,7 +97,7 @@ TEST(SerialPortPathTest, ResolutionOrder) {
   EXPECT_EQ(vtr::platform::ResolvePortPath(12), "/dev/ttyACM0");
   vtr::platform::BindPortPath(12, "/tmp/bound");
   EXPECT_EQ(vtr::platform::ResolvePortPath(12), "/tmp/bound");
-  vtr::platform::BindVirtualPort(12, std::make_shared<vtr::test::FakeEndpoint>());
+  vtr::platform::BindVirtualPort(12, std::make_shared<vtr::test::FakeLine>());
   EXPECT_EQ(vtr::platform::ResolvePortPath(12), "");
   vtr::platform::UnbindPort(12);
   EXPECT_EQ(vtr::platform::ResolvePortPath(12), "/dev/ttyACM0");
