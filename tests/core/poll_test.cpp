@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <functional>
 
 #include "link/frames.h"
 #include "monitor/poll.h"
@@ -115,33 +114,9 @@ TEST_F(PollTest, StopDuringPlayToSupersedesAndThePollEndsQuietly) {
   EXPECT_EQ(Statuses(), std::vector<UINT>{MCI_NOTIFY_SUPERSEDED});
 }
 
-// A play to a position that the machine ends early fails: front-panel stop,
-// eject, or a still that lasts (a play that can no longer reach its end); so
-// does one whose end is seen only far past it (the tape jumps past the end).
-TEST_F(PollTest, PlayToThatEndsEarlyNotifiesFailure) {
-  OpenQuietly();
-  const std::function<void()> ends[] = {
-      [&] { deck_->PanelStop(); }, [&] { deck_->PanelEject(); },
-      [&] {
-        deck_->Receive(std::vector<std::uint8_t>{0x21, 0x13, 0x00, 0x34});
-      },
-      [&] { deck_->SetPosition(5000 + kOvershootFrames + 100); }};
-  for (const auto& end : ends) {
-    host_.ClearNotifications();
-    deck_->LoadTape(0);
-    VTR_PLAY_PARMS p{kCallback, 0, 5000, 0};
-    ASSERT_EQ(Send(MCI_PLAY, MCI_NOTIFY | MCI_TO, &p), 0u);
-    Run(133 * 20);
-    end();
-    const int spent = RunUntil([&] { return !host_.Notifications().empty(); }, 10000);
-    EXPECT_LE(spent, 133 * 8);
-    EXPECT_EQ(Statuses(), std::vector<UINT>{MCI_NOTIFY_FAILURE});
-    Run(133 * 2);
-  }
-}
-
 TEST_F(PollTest, CueWithoutCueCapabilityNotifiesOnThe26thVisit) {
   OpenQuietly();
+  deck_->SetPosition(500);  // a machine that cannot cue is only ever where it is
   Record()->CanCue = 0;
   VTR_CUE_PARMS p{kCallback, 0, 500};
   ASSERT_EQ(Send(MCI_CUE, MCI_NOTIFY | MCI_TO, &p), 0u);
@@ -195,68 +170,6 @@ TEST_F(PollTest, ChkWaitLastsTwoPeriodsOnAStoppedMachine) {
   const auto start = vtr::platform::Now();
   ASSERT_EQ(Send(MCI_STOP, MCI_WAIT, &p), 0u);
   EXPECT_GE(vtr::platform::Now() - start, vtr::platform::Micros{2 * 132000});
-}
-
-TEST_F(PollTest, PlayWithWaitReturnsOnlyWhenThePollHasFinished) {
-  OpenQuietly();
-  VTR_PLAY_PARMS p{kCallback, 100, 200, 0};
-  ASSERT_EQ(Send(MCI_PLAY, MCI_WAIT | MCI_NOTIFY | MCI_FROM | MCI_TO, &p), 0u);
-  EXPECT_EQ(Record()->fMotionDone, 1u);
-  EXPECT_GT(deck_->State().position, 200u);
-  EXPECT_EQ(Statuses(), std::vector<UINT>{MCI_NOTIFY_SUCCESSFUL});
-}
-
-// Waits with a machine that answers: each ends, within its bound, with the
-// answer and notification a user would expect.
-TEST_F(PollTest, WaitsOnAnAnsweringMachineEnd) {
-  enum Panel { kNone, kEjectAt3s };
-  struct Row {
-    const char* what;
-    DWORD start;
-    Panel panel;
-    UINT msg;
-    DWORD flags;
-    DWORD w1, w2, w3;  // the block after the callback: to, mark, at (seek); from, to, at (play)
-    DWORD result;
-    UINT note;
-    int timerPresets;
-  } rows[] = {
-      {"calibrate far from the start", 20000, kNone, 0x0C86, MCI_WAIT | MCI_NOTIFY, 0, 0, 0, 0,
-       MCI_NOTIFY_SUCCESSFUL, 1},
-      {"calibrate whose rewind ends in the first delay", 10, kNone, 0x0C86, MCI_WAIT | MCI_NOTIFY,
-       0, 0, 0, 0, MCI_NOTIFY_SUCCESSFUL, 1},
-      {"seek to a target off the tape", 100, kNone, MCI_SEEK, MCI_TO | MCI_WAIT | MCI_NOTIFY, 60000,
-       0, 0, MCIERR_HARDWARE, MCI_NOTIFY_FAILURE, 0},
-      {"seek at where the tape already is", 100, kNone, MCI_SEEK, 0x40000 | MCI_WAIT, 0, 0, 100, 0,
-       0, 0},
-      {"play to a position, the tape taken out", 100, kEjectAt3s, MCI_PLAY,
-       MCI_FROM | MCI_TO | MCI_WAIT | MCI_NOTIFY, 300, 5000, 0, MCIERR_HARDWARE, MCI_NOTIFY_FAILURE,
-       0},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.what);
-    TearDown();
-    SetUp();
-    OpenQuietly();
-    deck_->SetPosition(row.start);
-    const auto t0 = vtr::platform::Now();
-    bool ejected = false;
-    host_.OnYield([&](UINT) {
-      if (row.panel == kEjectAt3s && !ejected &&
-          vtr::platform::Now() - t0 > std::chrono::seconds(3)) {
-        deck_->PanelEject();
-        ejected = true;
-      }
-      return vtr::platform::Now() - t0 > std::chrono::seconds(120);
-    });
-    VTR_PLAY_PARMS parms{kCallback, row.w1, row.w2, row.w3};
-    EXPECT_EQ(Send(row.msg, row.flags, &parms), row.result);
-    EXPECT_LT(vtr::platform::Now() - t0, std::chrono::seconds(100));
-    EXPECT_EQ(Statuses(), row.note != 0 ? std::vector<UINT>{row.note} : std::vector<UINT>{});
-    EXPECT_EQ(Count("TIMER1PRE_422"), row.timerPresets);
-    EXPECT_EQ(deck_->State().position == 0, row.timerPresets != 0);
-    host_.OnYield(nullptr);
-  }
 }
 
 TEST_F(PollTest, StripeRecordsToItsEndAndWindsBack) {

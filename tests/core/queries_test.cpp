@@ -458,16 +458,20 @@ TEST_F(DeckQueries, VdrWaitPollsOnceASecondUntilParked) {
   EXPECT_EQ(kestrelGetStatusVDR(rec_, 0x300), 0u);
   EXPECT_EQ(SentNames(), std::vector<std::string>{"STATSENSE_VDR"});
 
-  // A wait whose condition cannot come (the deck plays on) or whose machine
-  // falls silent is given up with an error, within its bound.
+  // A wait whose condition cannot come (the deck plays on), that the
+  // application breaks, or whose machine falls silent is given up with an
+  // error, within its bound.
   ASSERT_EQ(kestrelSendCmd(rec_, PLAY_422, 1), 0u);
-  for (bool silent : {false, true}) {
-    if (silent) deck_->InjectFault({.kind = vtr::sim::FaultKind::kSilence, .times = -1});
+  for (const char* end : {"plays on", "break", "silent"}) {
+    SCOPED_TRACE(end);
+    if (end[0] == 's') deck_->InjectFault({.kind = vtr::sim::FaultKind::kSilence, .times = -1});
+    host_.OnYield([&](UINT) { return end[0] == 'b' ? 1u : 0u; });
     const auto t0 = vtr::platform::Now();
     EnterCriticalSection(&rec_->csCommand);
     EXPECT_EQ(kestrelGetStatusVDR(rec_, 0x300 | MCI_WAIT), MCIERR_HARDWARE);
     LeaveCriticalSection(&rec_->csCommand);
-    EXPECT_LT(vtr::platform::Now() - t0, std::chrono::seconds(kVdrWaitPolls + 1));
+    EXPECT_LT(vtr::platform::Now() - t0,
+              std::chrono::seconds(end[0] == 'b' ? 2 : kVdrWaitPolls + 1));
   }
 }
 
