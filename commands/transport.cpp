@@ -260,7 +260,6 @@ DWORD kestrelMciCue(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
   // it; a wait follows that command to its verdict.
   background(rec, kStateCue, 18, 0, target);
   rec->poll.fRefused = r != 0;
-  rec->poll.dwAskedTo = positionConvert(rec, target);
   OweNotify(rec, dwFlags, lpParms);
   return chkWaitOwn(rec, dwFlags, VTR_STAT_CUE_COMPLETE, r);
 }
@@ -287,7 +286,6 @@ DWORD kestrelMciSeek(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
     const DWORD r = sendCueTo(rec, parms->dwTo, 1);
     background(rec, kStateCue, 18, 0, parms->dwTo);
     rec->poll.fRefused = r != 0;
-    rec->poll.dwAskedTo = positionConvert(rec, parms->dwTo);
     OweNotify(rec, dwFlags, lpParms);
     return chkWaitOwn(rec, dwFlags, VTR_STAT_CUE_COMPLETE, r);
   }

@@ -131,10 +131,9 @@ DWORD chkWaitCue(DeviceRecord* rec, DWORD dwFlags, DWORD dwMask, DWORD dwError, 
   return waitThenTell(rec, dwFlags, dwMask, dwError, &dwTarget);
 }
 
-DWORD chkWaitOwn(DeviceRecord* rec, DWORD dwFlags, DWORD dwMask, DWORD dwError) {
+DWORD chkWaitOwn(DeviceRecord* rec, DWORD dwFlags, DWORD /*dwMask*/, DWORD dwError) {
   if ((dwFlags & MCI_WAIT) == 0 || dwError != 0) return dwError;
   const DWORD gen = rec->poll.dwGeneration;
-  const DWORD target = rec->poll.dwAskedTo;
   DWORD ticks = TimerTicks();
   BYTE end = kWaitEndAsAsked;  // the owed notification tells it
   if (const DWORD r = period(rec, gen, kWaitPeriod, end)) return r;
@@ -143,10 +142,10 @@ DWORD chkWaitOwn(DeviceRecord* rec, DWORD dwFlags, DWORD dwMask, DWORD dwError) 
     if (const DWORD r = period(rec, gen, kWaitPeriod, end)) return r;
     bool answered = false;
     kestrelGetMode(rec, &answered);
-    // Arrived: the mask shows now and the poll's latest position is the
-    // target. An earlier cue's cue-up complete, on a deck that ignored this
-    // one, shows where that one ended.
-    if (answered && (rec->dwStatus & dwMask) != 0 && Arrived(target, rec->dwPosition)) return 0;
+    // Cue-up complete says nothing of this cue: a deck under local control
+    // keeps an earlier one's where that one ended. The poll's end of the
+    // command, its still included, is the answer; a wait that ended earlier
+    // would leave that still to stop the next command.
     if (rec->poll.dwCmdGeneration == gen && rec->dwPendingState == kStateNone &&
         rec->dwNextState == kStateNone) {
       return verdict(rec);

@@ -25,6 +25,5 @@ DWORD chkWait(DeviceRecord* rec, DWORD dwFlags, DWORD dwMask, DWORD dwError);
 DWORD chkWaitCue(DeviceRecord* rec, DWORD dwFlags, DWORD dwMask, DWORD dwError, DWORD dwTarget);
 DWORD CheckWait(DeviceRecord* rec, DWORD dwFlags, DWORD dwUnused, DWORD dwError);
 // The wait of a seek or cue to a position that the handler has just started
-// in the background: it ends when the deck shows cue-up complete at the
-// target, or with the poll's verdict on the command.
+// in the background: it ends with the poll's verdict on the command.
 DWORD chkWaitOwn(DeviceRecord* rec, DWORD dwFlags, DWORD dwMask, DWORD dwError);

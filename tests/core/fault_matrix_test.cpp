@@ -30,6 +30,7 @@ constexpr DWORD k24Hours = 24 * 3600 * 30;  // frames at 30 a second, non-drop
 
 enum class Fault {
   kNone,
+  kAfterSeek,  // healthy, right after a seek to 1000 with wait
   // The line.
   kSilence,
   kNak,
@@ -58,7 +59,17 @@ enum class Fault {
 };
 
 // What must hold of the deck when the command says "ok" or "successful".
-enum class Truth { kNone, kStored, kAt, kUnmoved, kPlayedTo, kRecordedTo, kStepped, kAtStart };
+enum class Truth {
+  kNone,
+  kStored,
+  kAt,
+  kUnmoved,
+  kPlayedTo,
+  kRecordedTo,
+  kStepped,
+  kAtStart,
+  kPlaying,  // still playing a second after the answer
+};
 
 struct Command {
   const char* text;
@@ -112,11 +123,19 @@ const Command kPlayFrom{
     "play from 700 notify", MCI_PLAY, MCI_FROM | MCI_NOTIFY, 700, 0, 0, Truth::kNone};
 const Command kSeekAt500{"seek at 500 wait", MCI_SEEK, 0x40000 | MCI_WAIT | MCI_NOTIFY, 0, 0, 500,
                          Truth::kNone};
+const Command kRecordFromOffTape{"record from 60000 (off the tape)",
+                                 MCI_RECORD,
+                                 MCI_FROM | MCI_NOTIFY,
+                                 60000,
+                                 0,
+                                 0,
+                                 Truth::kNone};
+const Command kPlayToBehind{"play to 50 wait", MCI_PLAY, kToWait, 0, 50, 0, Truth::kPlayedTo, 50};
 const Command kStopWait{"stop wait", MCI_STOP, MCI_WAIT | MCI_NOTIFY, 0, 0, 0, Truth::kNone};
 const Command kPauseWait{"pause wait", MCI_PAUSE, MCI_WAIT | MCI_NOTIFY, 0, 0, 0, Truth::kNone};
 const Command kFfWait{"ff wait", kFf, MCI_WAIT | MCI_NOTIFY, 0, 0, 0, Truth::kNone};
 const Command kRwWait{"rw wait", kRw, MCI_WAIT | MCI_NOTIFY, 0, 0, 0, Truth::kNone};
-const Command kPlayWait{"play wait", MCI_PLAY, MCI_WAIT | MCI_NOTIFY, 0, 0, 0, Truth::kNone};
+const Command kPlayWait{"play wait", MCI_PLAY, MCI_WAIT | MCI_NOTIFY, 0, 0, 0, Truth::kPlaying};
 const Command kStepWait{"step by 3 wait", MCI_STEP, 0x10000 | MCI_WAIT | MCI_NOTIFY, 3, 0, 0,
                         Truth::kStepped,  3};
 const Command kCalibrateWait{"calibrate wait", kCalibrate, MCI_WAIT | MCI_NOTIFY, 0, 0, 0,
@@ -178,10 +197,11 @@ struct Row {
 
 const char* Name(Fault f) {
   static const char* const names[] = {
-      "healthy", "silence",     "NAK",           "bad checksum",  "dropped byte",  "late byte",
-      "noise",   "wrong reply", "vanished port", "local",         "local playing", "record inhibit",
-      "no tape", "CanCue=0",    "CanAuto=0",     "panel stop",    "held still",    "eject",
-      "jump",    "break",       "break command", "later command", "status query"};
+      "healthy",      "after a seek",  "silence",        "NAK",         "bad checksum",
+      "dropped byte", "late byte",     "noise",          "wrong reply", "vanished port",
+      "local",        "local playing", "record inhibit", "no tape",     "CanCue=0",
+      "CanAuto=0",    "panel stop",    "held still",     "eject",       "jump",
+      "break",        "break command", "later command",  "status query"};
   static_assert(std::size(names) == static_cast<int>(Fault::kStatusQuery) + 1);
   return names[static_cast<int>(f)];
 }
@@ -239,6 +259,9 @@ class FaultMatrix : public DriverFixture {
   void Prepare(const Row& row) {
     const Command seek1000{"", MCI_SEEK, 0, 0, 0, 0, Truth::kNone};
     switch (row.fault) {
+      case Fault::kAfterSeek:
+        EXPECT_EQ(Wait(seek1000, 1000), 0u);
+        break;
       case Fault::kLocal:
         EXPECT_EQ(Wait(seek1000, 1000), 0u);
         deck_->SetLocal(true);
@@ -365,6 +388,9 @@ class FaultMatrix : public DriverFixture {
         EXPECT_EQ(pos, 0u);
         EXPECT_EQ(deck_->State().timer1, 0u);
         break;
+      case Truth::kPlaying:
+        EXPECT_EQ(deck_->State().mode, vtr::sim::TransportMode::kPlay);
+        break;
       case Truth::kNone:
         break;
     }
@@ -470,6 +496,9 @@ TEST_F(FaultMatrix, AnswersTellWhatTheDeckDid) {
       {&kSeek600, Fault::kNoCue, 0ms, 0ms, 262, MCI_NOTIFY_FAILURE},
       {&kSeekHere, Fault::kNoCue, 0ms, 0ms, 0, MCI_NOTIFY_SUCCESSFUL},
       {&kSeekOffTape, Fault::kNone, 0ms, 0ms, 262, MCI_NOTIFY_FAILURE},
+      {&kRecordFromOffTape, Fault::kNone, 0ms, 0ms, 0, MCI_NOTIFY_FAILURE},
+      {&kPlayToBehind, Fault::kNone, 0ms, 0ms, 262, MCI_NOTIFY_FAILURE},
+      {&kSeekHere, Fault::kNak, 0ms, 150ms, 262, MCI_NOTIFY_FAILURE},  // the cue refused
 
       // Off the tape's clock: refused before anything moves.
       {&kSeek100h, Fault::kNone, 0ms, 0ms, 282, MCI_NOTIFY_FAILURE},
@@ -491,6 +520,7 @@ TEST_F(FaultMatrix, AnswersTellWhatTheDeckDid) {
 
       // A healthy deck: waits that end where they were asked to.
       {&kSeekAtHere, Fault::kNone, 0ms, 0ms, 0, kNoNote},
+      {&kPlayWait, Fault::kAfterSeek, 0ms, 0ms, 0, MCI_NOTIFY_SUCCESSFUL},  // the seek is over
       {&kCalibrateNear, Fault::kNone, 0ms, 0ms, 0, MCI_NOTIFY_SUCCESSFUL},
       {&kCalibrateFar, Fault::kNone, 0ms, 0ms, 0, MCI_NOTIFY_SUCCESSFUL},
       {&kStepWait, Fault::kNone, 0ms, 0ms, 0, MCI_NOTIFY_SUCCESSFUL},
