@@ -38,32 +38,6 @@ class PollTest : public DriverFixture {
   }
 };
 
-TEST_F(PollTest, PlayBetweenPositionsNotifiesOnceAfterTheEndPasses) {
-  OpenQuietly();
-  VTR_PLAY_PARMS p{kCallback, 1000, 2000, 0};
-  ASSERT_EQ(Send(MCI_PLAY, MCI_NOTIFY | MCI_FROM | MCI_TO, &p), 0u);
-  EXPECT_TRUE(host_.Notifications().empty());
-  bool seenPastEnd = false;
-  RunUntil(
-      [&] {
-        if (!host_.Notifications().empty()) return true;
-        EXPECT_LE(deck_->State().position, 2000u + 10u);  // never notified before the end
-        seenPastEnd = deck_->State().position > 2000;
-        return false;
-      },
-      120000);
-  ASSERT_EQ(host_.Notifications(),
-            (std::vector<Notification>{{kCallback, 1, MCI_NOTIFY_SUCCESSFUL}}));
-  EXPECT_GT(deck_->State().position, 2000u);
-  const auto names = SentNames();
-  const auto cue = std::find(names.begin(), names.end(), "CUE_DATA_422");
-  ASSERT_NE(cue, names.end());
-  EXPECT_NE(std::find(cue, names.end(), "PLAY_422"), names.end());
-  Run(133 * 5);
-  EXPECT_EQ(Record()->fMotionDone, 1u);
-  EXPECT_EQ(host_.Notifications().size(), 1u);
-}
-
 TEST_F(PollTest, PlayFromZeroSendsNoCue) {
   OpenQuietly();
   deck_->SetPosition(300);
