@@ -152,8 +152,6 @@ TEST_F(HandlerFamilies, Transport) {
        Notes({MCI_NOTIFY_FAILURE})},
       {"seek to a position", MCI_SEEK, MCI_TO | MCI_NOTIFY, {300}, 0,
        {"PAUSE_422 21 13 00", "CUE_DATA_422 24 31 00 10 00 00"}, nullptr, Arrives(300)},
-      {"seek on a deck that cannot cue", MCI_SEEK, MCI_TO | MCI_NOTIFY, {300}, 0, {}, Set(&R::CanCue, 0),
-       Notes({MCI_NOTIFY_SUCCESSFUL})},
       {"cue to the in point less a pre-roll it cannot hold", MCI_CUE, MCI_NOTIFY, {}, MCIERR_BAD_INTEGER, {},
        Set(&R::dwInPoint, 250), Notes({MCI_NOTIFY_FAILURE})},
       {"cue to the in point less the record pre-roll", MCI_CUE, MCI_NOTIFY, {}, 0, {"CUE_DATA_422 24 31 10 04 00 00"},
