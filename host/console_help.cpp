@@ -103,7 +103,7 @@ const std::vector<Directive>& Directives() {
   static const std::vector<Directive> kDirectives{
       {".wait", "MS", "let MS milliseconds pass"},
       {".notify", "[TIMEOUT_MS]", "wait for the next notification (default 30000 ms)"},
-      {".send", "ALIAS MSG [flags=F] [words=A,B,...]", "send command message MSG"},
+      {".send", "ALIAS MSG [flags=F] [words=A,B,...] [block=null]", "send command message MSG"},
       {".watch", "ALIAS", "show the deck's timecode, mode and speed until a key"},
       {".recorded", "[FROM TO]", "what the virtual deck recorded where (--sim)"},
       {".config", "[ALIAS]", "the configuration dialogs of an alias or installed name"},

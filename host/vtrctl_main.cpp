@@ -111,7 +111,7 @@ void Usage(std::FILE* out) {
                "milliseconds pass), \".notify [TIMEOUT_MS]\" (wait for the next notification,\n"
                "default %ld ms; fails on timeout), \".config [ALIAS]\" (the configuration\n"
                "dialogs of an open alias or an installed name, default vcr, in the terminal),\n"
-               "\".send ALIAS MSG [flags=F] [words=A,B,...]\"\n"
+               "\".send ALIAS MSG [flags=F] [words=A,B,...] [block=null]\"\n"
                "(send command message MSG with flags F and a parameter block of one value\n"
                "per slot, the callback first; numbers decimal or 0x hex; with the notify\n"
                "flag 0x1 and callback 0 vtrctl supplies the callback; prints the result\n"

@@ -37,21 +37,6 @@ std::size_t SlotOf(const CommandDef& def, std::string_view keyword) {
 
 }  // namespace
 
-std::string_view NotifyCodeName(UINT code) {
-  switch (code) {
-    case MCI_NOTIFY_SUCCESSFUL:
-      return "successful";
-    case MCI_NOTIFY_SUPERSEDED:
-      return "superseded";
-    case MCI_NOTIFY_ABORTED:
-      return "aborted";
-    case MCI_NOTIFY_FAILURE:
-      return "failure";
-    default:
-      return "unknown";
-  }
-}
-
 // ---- registry ---------------------------------------------------------------
 
 DeviceRegistry DeviceRegistry::Default() {
@@ -280,29 +265,30 @@ CommandResult MciLibrary::Driver(const DevicePtr& device, const CommandDef& def,
   if (DWORD err = ParseArguments(def, args, flags, block)) return {err, {}, device->id};
   flags |= addFlags;
   block.PutPointer(0, callback.value);
-  Answer answer = CallDriver(*device, &def, def.message, flags, block);
+  Answer answer = CallDriver(*device, &def, def.message, flags, &block);
   return {answer.result & 0xFFFFu, std::move(answer.text), device->id, std::move(answer.detail)};
 }
 
 MciLibrary::Answer MciLibrary::CallDriver(Device& device, const CommandDef* def, UINT message,
-                                          DWORD flags, ParamBlock& block) {
+                                          DWORD flags, ParamBlock* block) {
   // A caller's own text buffer is the caller's to read; only the library's is
   // turned into the return text.
-  const bool ownBuffer =
-      def != nullptr && def->returns == ReturnKind::kString && block.Pointer(def->returnSlot) == 0;
-  if (ownBuffer) block.PutReturnBuffer(def->returnSlot);
+  const bool ownBuffer = block != nullptr && def != nullptr &&
+                         def->returns == ReturnKind::kString &&
+                         block->Pointer(def->returnSlot) == 0;
+  if (ownBuffer) block->PutReturnBuffer(def->returnSlot);
   // Counted as running, the command sees a break request in its yields.
   ++device.running;
   Answer out;
-  const auto result =
-      static_cast<DWORD>(ProcCommand(device.driverId, device.hDriver, message,
-                                     static_cast<LPARAM>(flags), block.Bind(), out.detail));
+  const auto result = static_cast<DWORD>(
+      ProcCommand(device.driverId, device.hDriver, message, static_cast<LPARAM>(flags),
+                  block != nullptr ? block->Bind() : 0, out.detail));
   if (--device.running == 0) device.breakRequests = 0;
   out.result = result;
-  if ((result & 0xFFFFu) == 0 && def != nullptr &&
+  if ((result & 0xFFFFu) == 0 && block != nullptr && def != nullptr &&
       (def->returns == ReturnKind::kInteger || ownBuffer)) {
     out.text =
-        FormatReturn(*def, result, block, [](UINT id) { return platform::LoadModuleString(id); });
+        FormatReturn(*def, result, *block, [](UINT id) { return platform::LoadModuleString(id); });
   }
   return out;
 }
@@ -310,7 +296,7 @@ MciLibrary::Answer MciLibrary::CallDriver(Device& device, const CommandDef* def,
 // ---- the raw message path ---------------------------------------------------
 
 MessageResult MciLibrary::SendCommand(UINT deviceId, UINT message, DWORD flags,
-                                      std::span<const DWORD_PTR> words) {
+                                      std::span<const DWORD_PTR> words, bool nullBlock) {
   DevicePtr device;
   {
     std::lock_guard lock(mutex_);
@@ -325,6 +311,11 @@ MessageResult MciLibrary::SendCommand(UINT deviceId, UINT message, DWORD flags,
   std::shared_ptr<const CommandTable> table = Table(device->table);
   const CommandDef* def = table ? table->FindMessage(message) : nullptr;
   if (def == nullptr) def = core_->FindMessage(message);
+  if (nullBlock) {
+    if (!words.empty() || message == MCI_CLOSE) return {MCIERR_FLAGS_NOT_COMPATIBLE, 0, {}, {}};
+    Answer answer = CallDriver(*device, def, message, flags, nullptr);
+    return {answer.result & 0xFFFFu, answer.result, {}, {}, std::move(answer.detail)};
+  }
   std::vector<BlockSlot> slots = BlockLayout(def);
   std::size_t end = slots.back().offset + slots.back().size;
   while (slots.size() < words.size() && end + kWordSlot <= ParamBlock::kBytes) {
@@ -347,7 +338,7 @@ MessageResult MciLibrary::SendCommand(UINT deviceId, UINT message, DWORD flags,
     CommandResult closed = Close({device}, flags, CallbackHandle{block.Pointer(0)});
     return {closed.error, closed.error, {}, {}, std::move(closed.detail)};
   }
-  Answer answer = CallDriver(*device, def, message, flags, block);
+  Answer answer = CallDriver(*device, def, message, flags, &block);
   MessageResult out{
       answer.result & 0xFFFFu, answer.result, {}, std::move(answer.text), std::move(answer.detail)};
   for (const BlockSlot& s : slots) {
@@ -490,7 +481,7 @@ CommandResult MciLibrary::Open(std::span<const Token> tokens, CallbackHandle cal
 
   block.PutPointer(0, callback.value);
   block.PutWord(def.returnSlot, device->id);
-  Answer answer = CallDriver(*device, nullptr, MCI_OPEN_DRIVER, flags, block);
+  Answer answer = CallDriver(*device, nullptr, MCI_OPEN_DRIVER, flags, &block);
   if ((answer.result & 0xFFFFu) != 0) {
     Proc(driverId, device->hDriver, DRV_CLOSE, 0, 0);
     forget();

@@ -100,8 +100,6 @@ struct ParsedCommand {
   std::string rejected{};  // the word parsing stopped at, when one is to blame
 };
 
-std::string_view NotifyCodeName(UINT code);
-
 class MciLibrary final : public platform::MciHost {
  public:
   explicit MciLibrary(DriverModuleEntry driver,
@@ -157,8 +155,12 @@ class MciLibrary final : public platform::MciHost {
   // an open, which only the library sends); MCIERR_PARAM_OVERFLOW (more
   // values than the block holds); MCIERR_OUTOFRANGE (a value above 32 bits in
   // a 32-bit slot). MCI_CLOSE closes the device as "close" does.
+  //
+  // `nullBlock`: the message goes with no parameter block at all (a null
+  // address), as mciSendCommand(id, msg, flags, 0) sends it; `words` must
+  // then be empty, and the answer has none.
   MessageResult SendCommand(UINT deviceId, UINT message, DWORD flags,
-                            std::span<const DWORD_PTR> words);
+                            std::span<const DWORD_PTR> words, bool nullBlock = false);
 
   // The break key was pressed while commands for `deviceId` may be waiting:
   // the driver's yields answer nonzero until those commands return.
@@ -222,8 +224,9 @@ class MciLibrary final : public platform::MciHost {
   // Sends one command of `device` to the driver, for the string and the raw
   // message paths and the open alike. `def` (none for a message the table
   // lacks) decides the return buffer and the text.
+  // `block` null: the message goes without a parameter block.
   Answer CallDriver(Device& device, const CommandDef* def, UINT message, DWORD flags,
-                    ParamBlock& block);
+                    ParamBlock* block);
   DWORD LoadModule();   // lifecycle_ held
   void UnloadModule();  // lifecycle_ held
   LRESULT Proc(DWORD_PTR id, HDRVR h, UINT msg, LPARAM p1, LPARAM p2) const;

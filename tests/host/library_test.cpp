@@ -250,12 +250,12 @@ TEST_F(LibraryTest, SendDirective) {
   const std::pair<const char*, const char*> rows[] = {
       {"TAPE 3204 flags=1 words=0,-1", "ok words=20481,4294967295"},  // callback supplied
       {"tape 3204 flags=4", "error 262: There is a problem with your media device."},
-      {"tape", "error: usage: .send ALIAS MSG [flags=F] [words=A,B,...]"},
+      {"tape", "error: usage: .send ALIAS MSG [flags=F] [words=A,B,...] [block=null]"},
       {"disc 3204", "error: no open device 'disc'"},
       {"tape play", "error: message 'play' is not a number"},
       {"tape 3204 words=1,,2", "error: word '' is not a 32-bit number"},
       {"tape 3204 words=0x100000000", "error: word '0x100000000' is not a 32-bit number"},
-      {"tape 3204 flags=1 flags=2", "error: unexpected 'flags=2' (flags= and words= once each)"},
+      {"tape 3204 flags=1 flags=2", "error: unexpected 'flags=2' (flags= once, and words= or block=null once)"},
       {"tape 3204 words=0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0",
        "error: too many words for the parameter block"},
   };
