@@ -16,6 +16,7 @@ SRC = pathlib.Path(__file__).resolve().parents[2]
 BUILD = pathlib.Path(os.environ.get("VTRD_BUILD", SRC / "build" / "default"))
 LIBRARY = BUILD / "lib" / "libvtr422.so.0"
 VTRSIM = BUILD / "sim" / "vtrsim"
+sys.path[:0] = [str(SRC / "vtrd"), str(SRC / "python")]
 
 
 def pytest_configure(config):
@@ -119,6 +120,8 @@ def rig(tmp_path_factory):
         f"[vtr4]\nport = {directory / 'vtr4-line'}\n")
     service = Service(directory, [])
     service.sim = sim
+    for deck in ("deck1", "deck2", "deck3", "vtr4"):
+        service.wait_for(deck, lambda s: s["online"])
     yield service
     rc = service.stop()
     sim.stop()

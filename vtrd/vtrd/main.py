@@ -127,8 +127,11 @@ async def serve(cfg: cfgmod.Config, token: str, open_decks: bool) -> None:
             library.bind_port(f"COM{d.com}", d.bind)
     decks = {d.name: DeckService(d, library, cfg.lease_seconds, audit) for d in cfg.decks}
     runner = None
+    loop = asyncio.get_running_loop()
+    stop = asyncio.Event()
+    for sig in (signal.SIGINT, signal.SIGTERM):
+        loop.add_signal_handler(sig, stop.set)
     try:
-        loop = asyncio.get_running_loop()
         # The site first: its port decides the origins the panel is served from.
         api = Api(decks, token, [], audit)
         runner = web.AppRunner(make_app(api), handle_signals=False, access_log=None)
@@ -143,9 +146,6 @@ async def serve(cfg: cfgmod.Config, token: str, open_decks: bool) -> None:
         shown = f"[{shown}]" if ":" in shown else shown
         print(f"vtrd: {len(decks)} deck{'s' if len(decks) != 1 else ''} "
               f"({', '.join(decks)}); open http://{shown}:{cfg.port}/", flush=True)
-        stop = asyncio.Event()
-        for sig in (signal.SIGINT, signal.SIGTERM):
-            loop.add_signal_handler(sig, stop.set)
         await stop.wait()
     finally:
         for deck in decks.values():
