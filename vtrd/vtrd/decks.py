@@ -7,7 +7,6 @@ import collections
 import concurrent.futures
 import itertools
 import json
-import logging
 import shlex
 import time
 from typing import Callable, Deque, Dict, Optional, Set
@@ -22,7 +21,6 @@ REOPEN_AFTER = 2.0        # a deck silent this long is closed and opened again
 WATCHER_BACKLOG = 5000    # messages a watcher may fall behind before it is dropped
 COMMAND_THREADS = 3       # a stop can run while a waiting cue holds one thread
 
-log = logging.getLogger("vtrd")
 
 
 def words_of(command: str):
@@ -92,17 +90,20 @@ class Watcher:
 
     async def run(self) -> None:
         """Sends what is queued until the socket closes."""
-        while not self.ws.closed:
-            await self.wake.wait()
-            self.wake.clear()
-            if self.closed:
-                await self.ws.close(code=1008, message=b"too far behind")
-                return
-            while self.messages:
-                await self.ws.send_str(self.messages.popleft())
-            if self.state is not None:
-                text, self.state = self.state, None
-                await self.ws.send_str(text)
+        try:
+            while not self.ws.closed:
+                await self.wake.wait()
+                self.wake.clear()
+                if self.closed:
+                    await self.ws.close(code=1008, message=b"too far behind")
+                    return
+                while self.messages:
+                    await self.ws.send_str(self.messages.popleft())
+                if self.state is not None:
+                    text, self.state = self.state, None
+                    await self.ws.send_str(text)
+        except (ConnectionError, RuntimeError):
+            pass  # the client went; its handler forgets it
 
 
 class DeckService:

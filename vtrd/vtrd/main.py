@@ -17,7 +17,6 @@ import time
 from . import config as cfgmod
 from . import profile
 
-log = logging.getLogger("vtrd")
 
 
 def parse_args(argv):
