@@ -9,6 +9,7 @@ import logging.handlers
 import os
 import pathlib
 import queue
+import shutil
 import signal
 import sys
 import tempfile
@@ -172,6 +173,8 @@ def main(argv=None) -> int:
     try:
         write_profile(cfg)
         asyncio.run(serve(cfg, token, not args.closed))
+        if args.sim is not None and cfg.profile_dir is not None:
+            shutil.rmtree(cfg.profile_dir, ignore_errors=True)  # --sim's own profile
     except ImportError as e:
         print(f"vtrd: {e} (Debian: apt-get install python3-aiohttp)", file=sys.stderr)
         return 2
