@@ -83,8 +83,9 @@ DWORD StartTo(int i, UINT message, DWORD to) {
       DriverProc(DeviceId(i), nullptr, message, MCI_TO, reinterpret_cast<LPARAM>(&p)));
 }
 
-PtyDeck::PtyDeck(Micros latency) {
+PtyDeck::PtyDeck(Micros latency, bool uart) {
   if (!pty_.ok()) return;
+  if (uart) uart_ = std::make_unique<test::UartModel>(pty_.slave());
   slave_ = open(pty_.slave().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
   auto cfg = sim::DeckConfig::For("BVW-75");
   cfg.latency = latency;
@@ -123,8 +124,11 @@ void PtyDeck::Serve() {
     const int rc = ppoll(&pfd, 1, &ts, nullptr);
     if (rc < 0 && errno != EINTR) return;
     if (rc > 0 && (pfd.revents & POLLIN) != 0) {
-      const auto n = read(pty_.master(), buf, sizeof buf);
+      // On a UART the byte is on the wire for a byte time before it is here.
+      if (uart_) std::this_thread::sleep_for(test::kUartByteTime);
+      const auto n = read(pty_.master(), buf, uart_ ? 1 : sizeof buf);
       if (n > 0) deck_->Receive(std::span<const std::uint8_t>(buf, static_cast<std::size_t>(n)));
+      if (n > 0 && uart_) uart_->Taken(static_cast<std::size_t>(n));
     }
     const std::size_t n = deck_->Transmit(buf);
     // Stamped before the write: the driver may have the byte at once.

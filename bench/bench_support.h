@@ -16,6 +16,7 @@
 #include "platform/win32.h"
 #include "sim/deck.h"
 #include "tests/platform/pty_pair.h"
+#include "tests/platform/uart_pty.h"
 
 namespace vtr::bench {
 
@@ -53,9 +54,12 @@ DWORD StartTo(int i, UINT message, DWORD to);
 
 // The virtual deck behind a pseudo-terminal, served by its own thread in
 // real time: the far end of a line to a real deck, bytes paced as on the wire.
+// With `uart`, the driver's bytes too: the deck takes each a byte time after
+// it was written, and until then the port's output queue counts it, as a
+// serial port's UART does (a pseudo-terminal alone sends at once).
 class PtyDeck {
  public:
-  explicit PtyDeck(platform::Micros latency);
+  explicit PtyDeck(platform::Micros latency, bool uart = false);
   ~PtyDeck();
   PtyDeck(const PtyDeck&) = delete;
   PtyDeck& operator=(const PtyDeck&) = delete;
@@ -73,6 +77,7 @@ class PtyDeck {
   void Serve();
 
   test::PtyPair pty_;
+  std::unique_ptr<test::UartModel> uart_;
   int slave_ = -1;  // held open so the master never sees a hang-up between opens
   std::shared_ptr<sim::Deck> deck_;
   std::atomic<bool> stop_{false};

@@ -7,15 +7,11 @@
 #include <cstdlib>
 #include <memory>
 
-#include "driver/driver.h"
 #include "link/frames.h"
 #include "link/queries.h"
-#include "link/serial.h"
 #include "link/timecode.h"
-#include "platform/clock.h"
-#include "platform/mci_host.h"
-#include "platform/serial_ports.h"
 #include "sim/deck.h"
+#include "tests/support/fake_line.h"
 
 namespace {
 
@@ -84,50 +80,22 @@ void BM_DropFrameDecompose(benchmark::State& state) {
 }
 BENCHMARK(BM_DropFrameDecompose);
 
-// The driver attached, a deck answering at once on COM7, virtual time.
-class DeckLink {
- public:
-  static constexpr int kPort = 7;
-  DeckLink() : rec_{} {
-    vtr::platform::UseVirtualClock();
-    DllInstanceInit(vtr::platform::DriverModule(), 1, nullptr);
-    auto cfg = vtr::sim::DeckConfig::For("BVW-75");
-    cfg.latency = vtr::platform::Micros{0};
-    deck_ = std::make_shared<vtr::sim::Deck>(cfg);
-    vtr::platform::BindVirtualPort(kPort, deck_);
-    InitDevStruct(&rec_);
-    rec_.hComm = OpenComm("COM7", 1024, 1024);
-    COMMTIMEOUTS t{MAXDWORD, 0, 0, MAXDWORD, MAXDWORD};
-    SetCommTimeouts(rec_.hComm, &t);
-  }
-  ~DeckLink() {
-    CloseComm(rec_.hComm);
-    vtr::platform::UnbindPort(kPort);
-    DllInstanceInit(vtr::platform::DriverModule(), 0, nullptr);
-    vtr::platform::UseRealClock();
-  }
-  DeckLink(const DeckLink&) = delete;
-  DeckLink& operator=(const DeckLink&) = delete;
-  DeviceRecord* Rec() { return &rec_; }
-  vtr::sim::Deck& Deck() { return *deck_; }
-
- private:
-  std::shared_ptr<vtr::sim::Deck> deck_;
-  DeviceRecord rec_;
-};
-
 // Runs `exchange` and reports its CPU share of the line time of `wireBytes`.
 template <class F>
 void ExchangeBench(benchmark::State& state, int wireBytes, F exchange) {
-  DeckLink link;
+  // The driver attached, a deck answering at once, virtual time.
+  auto cfg = vtr::sim::DeckConfig::For("BVW-75");
+  cfg.latency = vtr::platform::Micros{0};
+  const auto deck = std::make_shared<vtr::sim::Deck>(cfg);
+  vtr::test::LinkedRecord link(deck);
   const double wireNs = wireBytes * kByteNs;
   std::int64_t n = 0;
   double ns = 0;
   for (auto _ : state) {
     const auto t0 = std::chrono::steady_clock::now();
-    exchange(link.Rec());
+    exchange(&link.rec);
     ns += std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - t0).count();
-    if (++n % 1024 == 0) link.Deck().ClearTrace();  // the trace grows with every block
+    if (++n % 1024 == 0) deck->ClearTrace();  // the trace grows with every block
   }
   state.counters["wire_us"] = wireNs / 1000;
   state.counters["cpu_of_wire"] =

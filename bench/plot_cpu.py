@@ -31,12 +31,12 @@ def load_matplotlib():
 
 
 def series(path):
-    """(devices, cpu % of a core) of the tracking runs, and the idle figure."""
+    """(devices, cpu % of a core) of the tracking runs on plain ptys, and the idle figure."""
     with open(path) as f:
         runs = json.load(f)["benchmarks"]
     tracking, idle = [], None
     for r in runs:
-        if not r["name"].startswith("BM_DevicesPerSecond/"):
+        if not r["name"].startswith("BM_DevicesPerSecond/") or "/tracking_uart/" in r["name"]:
             continue
         if "/idle/" in r["name"]:
             idle = (r["devices_open"], max(r["cpu_pct_of_core"], 0.01))

@@ -51,11 +51,12 @@ const Exchange kExchanges[] = {
     {"status", 15, [](DeviceRecord* r) { return kestrelGetStatus(r) != 0; }},
 };
 
-// Args: exchange index, deck latency in ms.
+// Args: exchange index, deck latency in ms, whether the pty's output takes
+// line time as a UART's does.
 void BM_ExchangeOnPty(benchmark::State& state) {
   const Exchange& ex = kExchanges[state.range(0)];
   vtr::platform::UseRealClock();
-  vtr::bench::PtyDeck deck(std::chrono::milliseconds(state.range(1)));
+  vtr::bench::PtyDeck deck(std::chrono::milliseconds(state.range(1)), state.range(2) != 0);
   if (!deck.ok()) {
     state.SkipWithError("no pseudo-terminal");
     return;
@@ -97,22 +98,23 @@ void BM_ExchangeOnPty(benchmark::State& state) {
   state.counters["failed"] = failed;
 }
 BENCHMARK(BM_ExchangeOnPty)
-    ->ArgNames({"exchange", "latency_ms"})
-    ->ArgsProduct({{0, 1, 2}, {2, 9}})
+    ->ArgNames({"exchange", "latency_ms", "uart"})
+    ->ArgsProduct({{0, 1, 2}, {2, 9}, {0, 1}})
     ->Iterations(300)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
-// Ten devices opened on ten paced pty decks; `tracking` of them then play
-// towards a far position (the poll at 133 ms follows them), the others idle.
-void BM_DevicesPerSecond(benchmark::State& state, bool idle) {
+// Ten devices opened on ten paced pty decks (`uart`: whose output takes line
+// time); `tracking` of them then play towards a far position (the poll at 133
+// ms follows them), the others idle.
+void BM_DevicesPerSecond(benchmark::State& state, bool idle, bool uart) {
   constexpr int kDevices = 10;
   const int tracking = idle ? 0 : static_cast<int>(state.range(0));
   vtr::platform::UseRealClock();
   vtr::bench::Profile profile(kDevices, kFleetPort);
   std::vector<std::unique_ptr<vtr::bench::PtyDeck>> decks;
   for (int i = 0; i < kDevices; ++i) {
-    decks.push_back(std::make_unique<vtr::bench::PtyDeck>(std::chrono::milliseconds(2)));
+    decks.push_back(std::make_unique<vtr::bench::PtyDeck>(std::chrono::milliseconds(2), uart));
     if (!decks.back()->ok()) {
       state.SkipWithError("no pseudo-terminal");
       return;
@@ -179,7 +181,7 @@ void BM_DevicesPerSecond(benchmark::State& state, bool idle) {
   state.counters["cpu_pct_of_core"] = 100 * driverCpu / wall;
   state.counters["exchanges_per_s"] = static_cast<double>(exchanges) / wall;
 }
-BENCHMARK_CAPTURE(BM_DevicesPerSecond, tracking, false)
+BENCHMARK_CAPTURE(BM_DevicesPerSecond, tracking, false, false)
     ->ArgName("devices")
     ->Arg(1)
     ->Arg(4)
@@ -187,7 +189,13 @@ BENCHMARK_CAPTURE(BM_DevicesPerSecond, tracking, false)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
-BENCHMARK_CAPTURE(BM_DevicesPerSecond, idle, true)
+BENCHMARK_CAPTURE(BM_DevicesPerSecond, tracking_uart, false, true)
+    ->ArgName("devices")
+    ->Arg(10)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_DevicesPerSecond, idle, true, false)
     ->ArgName("devices")
     ->Arg(10)
     ->Iterations(1)

@@ -3,6 +3,7 @@
 #include "completion/completion.h"
 #include "link/frames.h"
 #include "link/timecode.h"
+#include "monitor/poll.h"
 #include "record/parms.h"
 
 namespace {
@@ -54,6 +55,15 @@ DWORD sendTimecode(DeviceRecord* rec, CommandFrame frame, DWORD position, DWORD 
 // Sent only when the machine can edit; otherwise success without traffic.
 DWORD sendIfCanEdit(DeviceRecord* rec, CommandFrame frame, DWORD position, DWORD fConvert) {
   return rec->CanEdit != 0 ? sendTimecode(rec, frame, position, fConvert) : 0;
+}
+
+// Hands a command to the poll: what the poll observes from now on is its.
+void handOver(DeviceRecord* rec, DWORD state, DWORD delay) {
+  rec->fMotionDone = 0;
+  rec->dwPendingDelay = delay;
+  rec->dwPendingState = state;
+  rec->dwNextState = kStateNone;
+  TrackCommand(rec);
 }
 
 }  // namespace
@@ -193,11 +203,15 @@ DWORD kestrelMciStripe(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
   rec->dwPendingTo = (dwFlags & kStripeEnd) != 0 && p->dwEnd < kStripeLimit ? p->dwEnd : 0;
   const bool haveStart = (dwFlags & kStripeStart) != 0 && p->dwStart < kStripeLimit;
   const DWORD r = sendTimecode(rec, TCPRE_422, haveStart ? p->dwStart : 0, haveStart ? 1 : 0);
-  rec->dwPendingDelay = 18;
   rec->dwPendingFrom = 0;
-  rec->dwPendingState = kStateStripeRewind;
-  chkNotify(rec, dwFlags, lpParms, r);
-  return r;
+  handOver(rec, kStateStripeRewind, 18);
+  if (r != 0) {
+    chkNotify(rec, dwFlags, lpParms, r);
+    return r;
+  }
+  // The stripe's notification, and a wait, tell how the recording ended.
+  OweNotify(rec, dwFlags, lpParms);
+  return CheckWait(rec, dwFlags, 4, r);
 }
 
 DWORD kestrelMciCalibrate(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
@@ -207,10 +221,8 @@ DWORD kestrelMciCalibrate(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
     TIMER1PRE_422[3] = TIMER1PRE_422[4] = TIMER1PRE_422[5] = TIMER1PRE_422[6] = 0;
   }
   const DWORD r = kestrelSendCmd(rec, FAST_REV_422, 1);
-  rec->fMotionDone = 0;
-  rec->dwPendingDelay = 18;
-  rec->dwPendingState = kStateCalibrateRewind;
-  rec->dwNextState = kStateNone;
+  handOver(rec, kStateCalibrateRewind, 18);
+  rec->poll.fRefused = r != 0;
   OweNotify(rec, dwFlags, lpParms);
   return CheckWait(rec, dwFlags, 4, r);
 }
@@ -222,29 +234,32 @@ DWORD kestrelMciRecord(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
   DWORD r = 0;
   bool handedOver = false;
 
+  // Positions off the tape's clock are refused before anything moves.
+  const bool fromUsed = sel == MCI_FROM || sel == kRecordAt || sel == (MCI_FROM | MCI_TO);
+  const bool toUsed = sel == MCI_TO || sel == (MCI_FROM | MCI_TO);
+  if ((fromUsed && !PositionInRange(rec, p->dwFrom)) ||
+      (toUsed && !PositionInRange(rec, p->dwTo))) {
+    chkNotify(rec, dwFlags, lpParms, MCIERR_OUTOFRANGE);
+    return MCIERR_OUTOFRANGE;
+  }
+
   if (sel == MCI_FROM || sel == kRecordAt) {
-    rec->fMotionDone = 0;
     rec->dwPendingFrom = p->dwFrom;  // the from word also for "at"
-    rec->dwPendingDelay = 18;
-    rec->dwPendingState = kStateRecordFrom;
-    rec->dwNextState = kStateNone;
+    handOver(rec, kStateRecordFrom, 18);
     handedOver = true;
   } else if (sel == MCI_TO) {
-    rec->fMotionDone = 0;
     rec->dwPendingTo = p->dwTo + static_cast<DWORD>(static_cast<int>(rec->EditOut));
-    rec->dwPendingDelay = 6;
-    rec->dwPendingState = kStateRecordTo;
-    rec->dwNextState = kStateNone;
+    handOver(rec, kStateRecordTo, 6);
+    rec->poll.dwAskedTo = positionConvert(rec, p->dwTo);
     handedOver = true;
   } else if (sel == (MCI_FROM | MCI_TO)) {
     if (rec->CanEdit == 0) {
-      rec->fMotionDone = 0;
       rec->dwPendingFrom = p->dwFrom;
-      rec->dwPendingDelay = 18;
-      rec->dwPendingState = kStateRecordFrom;
+      handOver(rec, kStateRecordFrom, 18);
       rec->dwNextTo = p->dwTo - static_cast<DWORD>(static_cast<int>(rec->EditOut));
       rec->dwNextDelay = 6;
       rec->dwNextState = kStateRecordTo;
+      rec->poll.dwAskedTo = positionConvert(rec, p->dwTo);
       handedOver = true;
     } else {
       BYTE preset = editPresetByte(rec);
@@ -255,16 +270,21 @@ DWORD kestrelMciRecord(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
         r |= sendTimecode(rec, OUTDATA_422, p->dwTo, 1);
         if (r == 0) {
           r = kestrelSendCmd(rec, AUTOEDIT_422, 1);
-          rec->fMotionDone = 0;
           rec->dwPendingFrom = 0;
           rec->dwPendingTo = 0;
-          rec->dwPendingDelay = 16;
-          rec->dwPendingState = kStateAutoEdit;
-          rec->dwNextState = kStateNone;
+          handOver(rec, kStateAutoEdit, 16);
+          rec->poll.fRefused = r != 0;
+          rec->poll.dwAskedTo = positionConvert(rec, p->dwTo);  // the out point
           handedOver = true;
         }
       } else {
         r = sendPreset(rec, preset);
+        // Only armed: nothing will record, so a wait for it cannot end as asked.
+        if (r == 0 && (dwFlags & MCI_WAIT) != 0) r = MCIERR_HARDWARE;
+        if (r != 0) {
+          chkNotify(rec, dwFlags, lpParms, r);
+          return r;
+        }
         handedOver = true;  // owed like the other forms, though no background command follows
       }
     }

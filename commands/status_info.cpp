@@ -45,12 +45,18 @@ DWORD kestrelMciStatus(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
   auto* p = static_cast<VTR_STATUS_PARMS*>(lpParms);
   if ((dwFlags & kFlagItem) == 0) return finish(rec, dwFlags, lpParms, MCIERR_MISSING_PARAMETER);
   DWORD result = 0;
+  // Items that read the machine now answer only what it answers; those from
+  // its stored readings, only while its latest answer came.
+  bool answered = true;
+  const bool heard = !rec->sense.fNoAnswer;
+  DWORD value = 0;
   switch (p->dwItem) {
     case 1:  // length
       p->dwReturn = 0;
       break;
     case 2:  // position
-      result = convertPosition(rec, rec->dwTimeFormat, kestrelGetPosition(rec, 0), &p->dwReturn);
+      value = kestrelGetPosition(rec, 0, &answered);
+      if (answered) result = convertPosition(rec, rec->dwTimeFormat, value, &p->dwReturn);
       break;
     case 3:  // number of tracks
     case 8:  // current track
@@ -58,13 +64,17 @@ DWORD kestrelMciStatus(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
       p->dwReturn = 1;
       break;
     case 4: {  // mode
-      const DWORD mode = (dwFlags & MCI_TEST) != 0 ? kestrelGetModeX(rec) : kestrelGetMode(rec);
-      p->dwReturn = (mode & 0xFFFF) * 0x10001u;
-      result = MCI_RESOURCE_RETURNED;
+      const DWORD mode = (dwFlags & MCI_TEST) != 0 ? kestrelGetModeX(rec, &answered)
+                                                   : kestrelGetMode(rec, &answered);
+      if (answered) {
+        p->dwReturn = (mode & 0xFFFF) * 0x10001u;
+        result = MCI_RESOURCE_RETURNED;
+      }
       break;
     }
     case 5:  // media present
-      p->dwReturn = (kestrelGetStatus(rec) & VTR_STAT_NO_TAPE) != 0 ? 0 : 1;
+      value = kestrelGetStatus(rec, &answered);
+      if (answered) p->dwReturn = (value & VTR_STAT_NO_TAPE) != 0 ? 0 : 1;
       break;
     case 6:  // time format
     case 0x4010:
@@ -72,7 +82,8 @@ DWORD kestrelMciStatus(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
       p->dwReturn = 3;
       break;
     case 7:  // ready: from the stored status word, no query
-      p->dwReturn = (rec->dwStatus & VTR_STAT_NOT_READY) != 0 ? 0 : 1;
+      answered = heard;
+      if (answered) p->dwReturn = (rec->dwStatus & VTR_STAT_NOT_READY) != 0 ? 0 : 1;
       break;
     case 0x140:
     case 0x4003:
@@ -80,14 +91,17 @@ DWORD kestrelMciStatus(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
     case 0x4005:
       p->dwReturn = rec->TapeFormat;
       break;
-    case 0x141:
-      p->dwReturn = rec->wTCFormat;
+    case 0x141:  // timecode source: the kind last read
+      answered = heard;
+      if (answered) p->dwReturn = rec->wTCFormat;
       break;
     case 0x142:
-      p->dwReturn = kestrelGetHeader(rec);
+      value = kestrelGetHeader(rec, &answered);
+      if (answered) p->dwReturn = value;
       break;
-    case 0x143:
-      p->dwReturn = rec->wTCFormat == MCI_FORMAT_SMPTE_30DROP ? 1 : 0;
+    case 0x143:  // drop frame: of the kind last read
+      answered = heard;
+      if (answered) p->dwReturn = rec->wTCFormat == MCI_FORMAT_SMPTE_30DROP ? 1 : 0;
       break;
     case 0x4001:
       p->dwReturn = rec->Pal != 0 ? 25 : 30;
@@ -117,7 +131,8 @@ DWORD kestrelMciStatus(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
       p->dwReturn = 0;
       break;
     case 0x4013:  // counter: timer 1
-      result = convertPosition(rec, rec->dwCounterFormat, kestrelGetPosition(rec, 1), &p->dwReturn);
+      value = kestrelGetPosition(rec, 1, &answered);
+      if (answered) result = convertPosition(rec, rec->dwCounterFormat, value, &p->dwReturn);
       break;
     case 0x4014:  // channel
       p->dwReturn = 0;
@@ -132,8 +147,9 @@ DWORD kestrelMciStatus(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
     case 0x4018:
       p->dwReturn = rec->CanInsAud;
       break;
-    case 0x401B:  // power on
-      p->dwReturn = rec->dwMode != VTR_MODE_IDLE ? 1 : 0;
+    case 0x401B:  // power on: from the stored mode
+      answered = heard;
+      if (answered) p->dwReturn = rec->dwMode != VTR_MODE_IDLE ? 1 : 0;
       break;
     case 0x401D:
       p->dwReturn = rec->CanAssemble;
@@ -148,6 +164,9 @@ DWORD kestrelMciStatus(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
       result = MCIERR_BAD_INTEGER;
       break;
   }
+  // A deck that gave no answer (silent, gone, or a reply that failed its
+  // checks) is not reported with a stale or neutral value.
+  if (!answered) result = MCIERR_HARDWARE;
   return finish(rec, dwFlags, lpParms, result);
 }
 

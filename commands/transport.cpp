@@ -7,6 +7,7 @@
 #include "link/frames.h"
 #include "link/queries.h"
 #include "link/timecode.h"
+#include "monitor/poll.h"
 #include "record/parms.h"
 
 // Shuttle speed bytes by shuttle factor; factor 7 is normal play speed.
@@ -59,6 +60,21 @@ void background(DeviceRecord* rec, DWORD state, DWORD delay, DWORD from, DWORD t
   rec->dwPendingDelay = delay;
   rec->dwPendingState = state;
   rec->dwNextState = kStateNone;
+  TrackCommand(rec);
+}
+
+// Answers and notifies a command that ends before anything moves.
+DWORD endNow(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms, DWORD result) {
+  chkNotify(rec, dwFlags, lpParms, result);
+  return result;
+}
+
+// A machine that cannot cue leaves the tape where it is: a cue or seek there
+// is where it was asked to be; anywhere else it cannot be done.
+bool alreadyThere(DeviceRecord* rec, DWORD target) {
+  bool answered = false;
+  const DWORD pos = kestrelGetPosition(rec, 0, &answered);
+  return answered && Arrived(positionConvert(rec, target), pos);
 }
 
 }  // namespace
@@ -69,6 +85,8 @@ DWORD kestrelMciStop(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
 }
 
 DWORD kestrelMciBreak(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
+  // A break ends the owed command before its end, which its notification says.
+  DeliverOwed(rec, MCI_NOTIFY_ABORTED);
   return kestrelMciStop(rec, dwFlags, lpParms);
 }
 
@@ -120,16 +138,35 @@ DWORD kestrelMciStep(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
   chkEntry(rec, dwFlags, lpParms);
   auto* parms = static_cast<VTR_STEP_PARMS*>(lpParms);
   const bool reverse = (dwFlags & kFlagStepReverse) != 0;
+  const bool by = (dwFlags & kFlagStepBy) != 0;
+  const DWORD frames = by ? parms->dwFrames : 1;
+  if (frames >= FramesPerDay(rec)) return endNow(rec, dwFlags, lpParms, MCIERR_OUTOFRANGE);
   kestrelSendCmd(rec, PAUSE_422, 1);  // the step's result is that of the last send
+  const bool wait = (dwFlags & MCI_WAIT) != 0;
+  bool known = false;
+  DWORD pos = 0;
   DWORD r;
-  if (rec->CanStep != 0 && (dwFlags & kFlagStepBy) == 0) {
+  if (rec->CanStep != 0 && !by) {
+    // With wait the step is judged by where it leaves the tape.
+    if (wait) pos = kestrelGetPosition(rec, 0, &known);
     r = kestrelSendCmd(rec, reverse ? STEP_REV_422 : STEP_FWD_422, 1);
   } else {
-    const DWORD frames = (dwFlags & kFlagStepBy) != 0 ? parms->dwFrames : 1;
-    const DWORD pos = kestrelGetPosition(rec, 0);
+    pos = kestrelGetPosition(rec, 0, &known);
+    // Off the tape's clock: before its start, or past the 24 hours where it wraps.
+    if (reverse ? frames > pos : pos + frames >= FramesPerDay(rec)) {
+      return endNow(rec, dwFlags, lpParms, MCIERR_OUTOFRANGE);
+    }
     r = sendCueTo(rec, reverse ? pos - frames : pos + frames, 0);
   }
   r = chkWait(rec, dwFlags, ~(VTR_STAT_STOP | VTR_STAT_STILL), r);
+  if (wait && r == 0) {
+    // Done when the deck moved the asked way and arrived the asked frames on.
+    bool answered = false;
+    const DWORD now = kestrelGetPosition(rec, 0, &answered);
+    const DWORD target = reverse ? pos - frames : pos + frames;
+    const bool moved = reverse ? now < pos : now > pos;
+    if (!known || !answered || !moved || !Arrived(target, now)) r = MCIERR_HARDWARE;
+  }
   chkNotify(rec, dwFlags, lpParms, r);
   return r;
 }
@@ -142,6 +179,11 @@ DWORD kestrelMciPlay(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
 
   if (combo == MCI_FROM || combo == kFlagPlayAt || combo == MCI_TO ||
       combo == (MCI_FROM | MCI_TO)) {
+    // Positions off the tape's clock are refused before anything moves.
+    const bool fromOk = (combo & (MCI_FROM | kFlagPlayAt)) == 0 ||
+                        PositionInRange(rec, combo == kFlagPlayAt ? parms->dwAt : parms->dwFrom);
+    const bool toOk = (combo & MCI_TO) == 0 || PositionInRange(rec, parms->dwTo);
+    if (!fromOk || !toOk) return endNow(rec, dwFlags, lpParms, MCIERR_OUTOFRANGE);
     if (combo == MCI_TO) {
       background(rec, kStatePlayTo, 6, 0, parms->dwTo);
     } else {
@@ -178,9 +220,11 @@ DWORD kestrelMciPlay(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
       VTR_SHUTTLE_PARMS shuttle{
           0, static_cast<DWORD>(static_cast<std::int32_t>(reverse ? speed / -143 : speed / 143))};
       kestrelMciShuttle(rec, kFlagShuttleFactor, &shuttle);
-      // A play asked to notify is told, whatever the speed.
-      chkNotify(rec, dwFlags & ~MCI_WAIT, lpParms, 0);
-      return CheckWait(rec, dwFlags, 0, 0);
+      // A play asked to notify is told, whatever the speed; with wait, once
+      // the deck shuttles.
+      r = chkWait(rec, dwFlags, ~VTR_STAT_SHUTTLE, 0);
+      chkNotify(rec, dwFlags & ~MCI_WAIT, lpParms, r);
+      return r;
     }
   }
   r = chkWait(rec, dwFlags, mask, r);
@@ -203,19 +247,21 @@ DWORD kestrelMciCue(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
     target = rec->dwOutPoint;
   } else {
     const DWORD preroll = rec->fUseRecPreRoll != 0 ? rec->RecPreRoll : rec->PreRoll;
-    if (rec->dwInPoint < preroll) {
-      chkNotify(rec, dwFlags, lpParms, MCIERR_BAD_INTEGER);
-      return MCIERR_BAD_INTEGER;
-    }
+    if (rec->dwInPoint < preroll) return endNow(rec, dwFlags, lpParms, MCIERR_BAD_INTEGER);
     target = rec->dwInPoint - preroll;
+  }
+  if (!PositionInRange(rec, target)) return endNow(rec, dwFlags, lpParms, MCIERR_OUTOFRANGE);
+  if (rec->CanCue == 0 && !alreadyThere(rec, target)) {
+    return endNow(rec, dwFlags, lpParms, MCIERR_HARDWARE);
   }
   DWORD r = 0;
   if (rec->CanCue != 0) r = sendCueTo(rec, target, 1);
-  r = chkWait(rec, dwFlags, VTR_STAT_STOP | VTR_STAT_STILL, r);
-  // The poll checks arrival against the target actually cued, whatever chose it.
+  // The poll checks arrival against the target actually cued, whatever chose
+  // it; a wait follows that command to its verdict.
   background(rec, kStateCue, 18, 0, target);
+  rec->poll.fRefused = r != 0;
   OweNotify(rec, dwFlags, lpParms);
-  return r;
+  return chkWaitOwn(rec, dwFlags, VTR_STAT_CUE_COMPLETE, r);
 }
 
 DWORD kestrelMciSeek(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
@@ -227,24 +273,27 @@ DWORD kestrelMciSeek(DeviceRecord* rec, DWORD dwFlags, LPVOID lpParms) {
   if ((dwFlags & kFlagSeekToEnd) != 0) {
     return immediate(rec, dwFlags, lpParms, FAST_FWD_422, VTR_STAT_STOP | VTR_STAT_STILL);
   }
-  if ((dwFlags & MCI_TO) != 0) {
+  const bool to = (dwFlags & MCI_TO) != 0;
+  if (to || (dwFlags & kFlagSeekAt) != 0) {
+    const DWORD target = to ? parms->dwTo : parms->dwAt;
+    if (!PositionInRange(rec, target)) return endNow(rec, dwFlags, lpParms, MCIERR_OUTOFRANGE);
     if (rec->CanCue == 0) {
-      chkNotify(rec, dwFlags, lpParms, 0);
-      return 0;
+      return endNow(rec, dwFlags, lpParms, alreadyThere(rec, target) ? 0 : MCIERR_HARDWARE);
     }
+  }
+  if (to) {
     kestrelSendCmd(rec, PAUSE_422, 1);
     const DWORD r = sendCueTo(rec, parms->dwTo, 1);
     background(rec, kStateCue, 18, 0, parms->dwTo);
+    rec->poll.fRefused = r != 0;
     OweNotify(rec, dwFlags, lpParms);
     return chkWaitOwn(rec, dwFlags, VTR_STAT_CUE_COMPLETE, r);
   }
   if ((dwFlags & kFlagSeekAt) != 0) {
-    DWORD r = 0;
-    if (rec->CanCue != 0) r = sendCueTo(rec, parms->dwAt, 1);
-    r = chkWait(rec, dwFlags, VTR_STAT_PREROLL, r);
+    DWORD r = sendCueTo(rec, parms->dwAt, 1);
+    r = chkWaitCue(rec, dwFlags, VTR_STAT_PREROLL, r, positionConvert(rec, parms->dwAt));
     chkNotify(rec, dwFlags, lpParms, r);
     return r;
   }
-  chkNotify(rec, dwFlags, lpParms, MCIERR_UNSUPPORTED_FUNCTION);
-  return MCIERR_UNSUPPORTED_FUNCTION;
+  return endNow(rec, dwFlags, lpParms, MCIERR_UNSUPPORTED_FUNCTION);
 }

@@ -45,15 +45,45 @@ std::string JsonQuote(std::string_view s) {
   return out + "\"";
 }
 
-std::string ConsoleOutput::Result(std::string_view command, const mci::CommandResult& r) const {
+std::string ConsoleOutput::Result(std::string_view command, const mci::CommandResult& r,
+                                  std::string_view rejected) const {
   if (!json_) {
     std::string out = std::string(command) + " -> ";
-    if (!r.ok()) return out + "error " + std::to_string(r.error) + ": " + mci::ErrorText(r.error);
-    return out + (r.text.empty() ? std::string("ok") : r.text);
+    if (r.ok()) return out + (r.text.empty() ? std::string("ok") : r.text);
+    out += "error " + std::to_string(r.error) + ": " + mci::ErrorText(r.error);
+    if (!rejected.empty()) out += " (\"" + std::string(rejected) + "\")";
+    if (!r.detail.empty()) out += " (" + r.detail + ")";
+    return out;
   }
   std::string out = "{\"command\":" + JsonQuote(command);
-  if (!r.ok()) return out + ",\"ok\":false" + ErrorFields(r.error) + "}";
-  return out + ",\"ok\":true" + (r.text.empty() ? "" : ",\"result\":" + JsonQuote(r.text)) + "}";
+  if (r.ok()) {
+    return out + ",\"ok\":true" + (r.text.empty() ? "" : ",\"result\":" + JsonQuote(r.text)) + "}";
+  }
+  out += ",\"ok\":false" + ErrorFields(r.error);
+  if (!rejected.empty()) out += ",\"word\":" + JsonQuote(rejected);
+  if (!r.detail.empty()) out += ",\"detail\":" + JsonQuote(r.detail);
+  return out + "}";
+}
+
+std::string ConsoleOutput::Ended(std::string_view command, const mci::CommandResult& r,
+                                 std::string_view ending,
+                                 const std::optional<std::string>& position,
+                                 const std::optional<std::string>& timecode) const {
+  if (!json_) {
+    std::string out = std::string(command) + " -> " + std::string(ending);
+    if (position && timecode && *timecode != *position) {
+      out += " at " + *timecode + " (" + *position + ")";
+    } else if (position) {
+      out += " at " + *position;
+    }
+    return out;
+  }
+  std::string out =
+      "{\"command\":" + JsonQuote(command) + ",\"ok\":false,\"ending\":" + JsonQuote(ending);
+  if (!r.ok()) out += ErrorFields(r.error);
+  if (position) out += ",\"position\":" + JsonQuote(*position);
+  if (timecode) out += ",\"timecode\":" + JsonQuote(*timecode);
+  return out + "}";
 }
 
 std::string ConsoleOutput::MessageJson(std::string_view command,

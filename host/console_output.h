@@ -2,6 +2,7 @@
 // one JSON object a line for scripts.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -17,9 +18,20 @@ class ConsoleOutput {
   explicit ConsoleOutput(bool json) : json_(json) {}
   bool Json() const { return json_; }
 
-  // "CMD -> TEXT" / "CMD -> ok" / "CMD -> error N: TEXT", or
-  // {"command":CMD,"ok":true[,"result":TEXT]} / {"command":CMD,"ok":false,"error":N,"text":TEXT}
-  std::string Result(std::string_view command, const mci::CommandResult& r) const;
+  // "CMD -> TEXT" / "CMD -> ok" / "CMD -> error N: TEXT[ ("WORD")][ (DETAIL)]", or
+  // {"command":CMD,"ok":true[,"result":TEXT]} /
+  // {"command":CMD,"ok":false,"error":N,"text":TEXT[,"word":WORD][,"detail":DETAIL]}:
+  // WORD the word the parser rejected, DETAIL why the port failed.
+  std::string Result(std::string_view command, const mci::CommandResult& r,
+                     std::string_view rejected = {}) const;
+  // A waiting command that did not end as asked (`ending` "interrupted" or
+  // "superseded"), with where the deck is when it could be read:
+  // "CMD -> interrupted at 00:05:59:12 (10782)", or
+  // {"command":CMD,"ok":false,"ending":"interrupted"[,"error":N,"text":TEXT]
+  //  [,"position":"10782","timecode":"00:05:59:12"]}.
+  std::string Ended(std::string_view command, const mci::CommandResult& r, std::string_view ending,
+                    const std::optional<std::string>& position,
+                    const std::optional<std::string>& timecode) const;
   // The raw message path's answer in JSON: as Result, plus "return" and
   // "words" (its text form is RunSend's).
   std::string MessageJson(std::string_view command, const mci::MessageResult& r) const;

@@ -1,9 +1,11 @@
 // vtrctl: a console for MCI "vcr" devices. Command strings go through the
 // library stand-in to the driver; with --sim the driver talks to an embedded
 // virtual deck.
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -26,11 +28,14 @@
 #ifdef VTR_HAVE_CURSES
 #include "host/dialog_form.h"
 #endif
+#include "host/command_runner.h"
+#include "host/console_help.h"
 #include "host/console_output.h"
 #include "host/driver_binding.h"
 #include "mci/mci_library.h"
 #include "mci/mci_text.h"
 #include "mci/raw_message.h"
+#include "platform/clock.h"
 #include "platform/serial_ports.h"
 #ifdef VTR_HAVE_SIM
 #include "host/virtual_deck.h"
@@ -68,6 +73,8 @@ struct Options {
   bool json = false;
 };
 
+constexpr const char* kVersion = VTR422_VERSION_STRING;
+
 void Usage(std::FILE* out) {
   std::fprintf(out,
                "usage: vtrctl [options]\n"
@@ -95,13 +102,16 @@ void Usage(std::FILE* out) {
                "  --trace            print the serial blocks exchanged with the virtual deck\n"
                "  --keep-going       run every batch command even after a failure, exit 0\n"
                "  --json             one JSON object a line per result and notification\n"
+               "  --version          vtrctl's version\n"
                "  -h, --help         this text\n"
                "\n"
+               "At the prompt, \"help\" lists the commands of the device's command table and\n"
+               "\"help COMMAND\" the items of one; Tab completes them.\n"
                "Script lines: a command string, \"# comment\", \".wait MS\" (let MS\n"
                "milliseconds pass), \".notify [TIMEOUT_MS]\" (wait for the next notification,\n"
                "default %ld ms; fails on timeout), \".config [ALIAS]\" (the configuration\n"
                "dialogs of an open alias or an installed name, default vcr, in the terminal),\n"
-               "\".send ALIAS MSG [flags=F] [words=A,B,...]\"\n"
+               "\".send ALIAS MSG [flags=F] [words=A,B,...] [block=null]\"\n"
                "(send command message MSG with flags F and a parameter block of one value\n"
                "per slot, the callback first; numbers decimal or 0x hex; with the notify\n"
                "flag 0x1 and callback 0 vtrctl supplies the callback; prints the result\n"
@@ -109,9 +119,11 @@ void Usage(std::FILE* out) {
                "--sim: what the virtual deck recorded where, per track, and where the latest\n"
                "take landed against tape frames FROM..TO, the error in frames).\n"
                "\".watch ALIAS\" shows the deck's timecode, mode, speed and owed notification\n"
-               "until a key is pressed.\n"
+               "until a key is pressed. \".help\" lists the directives.\n"
                "Output: \"COMMAND -> RESULT\" per command (the return string, \"ok\", or\n"
-               "\"error N: TEXT\"), and \"notify CODE: COMMAND\" for each notification.\n"
+               "\"error N: TEXT\"), and \"notify CODE: COMMAND\" for each notification. A\n"
+               "waiting command that a break or a later command ended prints \"interrupted\"\n"
+               "or \"superseded\" and where the deck is.\n"
                "Ctrl-C breaks a waiting command and ends a .wait or .notify; in a batch it\n"
                "also stops the batch (exit status 130).\n",
                kDefaultSimPort, kDefaultNotifyTimeoutMs);
@@ -131,6 +143,9 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
     std::string a = argv[i];
     if (a == "-h" || a == "--help") {
       Usage(stdout);
+      std::exit(0);
+    } else if (a == "--version") {
+      std::printf("vtrctl %s\n", kVersion);
       std::exit(0);
     } else if (a == "-e") {
       auto v = value(i, a);
@@ -201,11 +216,118 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
 
 std::mutex gOutMutex;
 vtr::host::ConsoleOutput gOutput{false};
+// While the prompt waits for a line, lines from other threads (notifications)
+// wait for the prompt's loop, which prints them above the prompt and redraws
+// it with what was typed; `gWakePipe` tells the loop.
+bool gAtPrompt = false;
+std::vector<std::string> gQueued;
+int gWakePipe[2] = {-1, -1};
+
+void Wake() {
+  char c = 1;
+  if (gWakePipe[1] >= 0) [[maybe_unused]]
+    auto n = write(gWakePipe[1], &c, 1);
+}
 void PrintLine(const std::string& line) {
   std::lock_guard lock(gOutMutex);
+  if (gAtPrompt) {
+    gQueued.push_back(line);
+    Wake();
+    return;
+  }
   std::fputs(line.c_str(), stdout);
   std::fputc('\n', stdout);
   std::fflush(stdout);
+}
+// Leaves the prompt (printing what waited for it) or comes back to it.
+void AtPrompt(bool on) {
+  std::lock_guard lock(gOutMutex);
+  gAtPrompt = on;
+  if (on) return;
+  for (const std::string& line : gQueued) std::printf("%s\n", line.c_str());
+  gQueued.clear();
+  std::fflush(stdout);
+}
+std::vector<std::string> TakeQueued() {
+  std::lock_guard lock(gOutMutex);
+  return std::exchange(gQueued, {});
+}
+
+#ifdef VTR_HAVE_SIM
+// The virtual deck notes a reply when it makes it, stamped with the time its
+// first byte leaves, which can be after a block the host sends meanwhile (the
+// one-way sends of an open): the lines are printed in time order once their
+// time has come, so their times never go backwards.
+class TraceOrder {
+ public:
+  TraceOrder() : thread_([this] { Run(); }) {}
+  ~TraceOrder() {
+    {
+      std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    cv_.notify_all();
+    thread_.join();
+    Flush(vtr::platform::Micros::max());
+  }
+  TraceOrder(const TraceOrder&) = delete;
+  TraceOrder& operator=(const TraceOrder&) = delete;
+
+  void Add(const vtr::sim::TraceEntry& e) {
+    {
+      std::lock_guard lock(mutex_);
+      pending_.emplace(std::pair{e.time, next_++}, vtr::sim::FormatTraceEntry(e));
+    }
+    cv_.notify_all();
+  }
+  // Prints every line whose time has come (before a command's result line).
+  void FlushDue() { Flush(vtr::platform::Now()); }
+
+ private:
+  void Flush(vtr::platform::Micros upTo) {
+    std::lock_guard order(flushing_);  // one flusher prints at a time
+    std::vector<std::string> due;
+    {
+      std::lock_guard lock(mutex_);
+      while (!pending_.empty() && pending_.begin()->first.first <= upTo) {
+        due.push_back(std::move(pending_.begin()->second));
+        pending_.erase(pending_.begin());
+      }
+    }
+    for (const std::string& line : due) PrintLine(line);
+  }
+  void Run() {
+    std::unique_lock lock(mutex_);
+    while (!stop_) {
+      if (pending_.empty()) {
+        cv_.wait(lock);
+        continue;
+      }
+      const auto wait = pending_.begin()->first.first - vtr::platform::Now();
+      if (wait > vtr::platform::Micros{0}) {
+        cv_.wait_for(lock, wait);
+        continue;
+      }
+      lock.unlock();
+      FlushDue();
+      lock.lock();
+    }
+  }
+
+  std::mutex flushing_;
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  std::map<std::pair<vtr::platform::Micros, std::uint64_t>, std::string> pending_;
+  std::uint64_t next_ = 0;
+  bool stop_ = false;
+  std::thread thread_;
+};
+std::unique_ptr<TraceOrder> gTrace;
+#endif
+void FlushTrace() {
+#ifdef VTR_HAVE_SIM
+  if (gTrace) gTrace->FlushDue();
+#endif
 }
 
 // A notification posted on the console's own thread while its command runs
@@ -302,18 +424,23 @@ extern "C" void OnInterrupt(int) {
 }
 
 // Ctrl-C: every device with a waiting command gets the break key in its
-// yields and a break (which stops the machine, ending the wait); a .wait or
-// .notify ends, and a batch stops after its current command.
-void WatchBreaks(MciLibrary& lib, Notifications& notes, std::atomic<bool>& quit) {
+// yields and a break (which stops the machine, ending the wait, which then
+// reads "interrupted"); a .wait or .notify ends, and a batch stops after its
+// current command; at the prompt the line typed so far goes.
+void WatchBreaks(MciLibrary& lib, vtr::host::CommandRunner& runner, Notifications& notes,
+                 std::atomic<bool>& quit) {
   char c;
   while (!quit && read(gBreakPipe[0], &c, 1) == 1) {
     if (quit) break;
     notes.Interrupt();
+    Wake();
     for (UINT id : lib.BreakableDevices()) {
+      runner.NoteBreak(id);
       if (!lib.RequestBreak(id)) continue;
       if (auto alias = lib.AliasOf(id)) {
+        // Said only when it failed: the interrupted command's line tells the rest.
         CommandResult r = lib.SendString("break " + *alias);
-        PrintLine(gOutput.Result("break " + *alias, r));
+        if (!r.ok()) PrintLine(gOutput.Result("break " + *alias, r));
       }
     }
   }
@@ -323,7 +450,8 @@ void WatchBreaks(MciLibrary& lib, Notifications& notes, std::atomic<bool>& quit)
 
 class Console {
  public:
-  Console(MciLibrary& lib, Notifications& notes) : lib_(lib), notes_(notes) {}
+  Console(MciLibrary& lib, vtr::host::CommandRunner& runner, Notifications& notes)
+      : lib_(lib), runner_(runner), notes_(notes) {}
 #ifdef VTR_HAVE_SIM
   std::shared_ptr<vtr::sim::Deck> deck;  // the embedded virtual deck, with --sim
 #endif
@@ -333,24 +461,95 @@ class Console {
     std::string line = Trim(raw);
     if (line.empty() || line[0] == '#') return true;
     if (line[0] == '.') return Directive(line);
-    CallbackHandle cb;
-    if (MentionsNotify(line)) cb = NotifyTo(line);
+    if (vtr::mci::ToLowerAscii(line.substr(0, line.find(' '))) == "help") return Help(line);
     std::vector<std::string> deferred;
     tDeferred = &deferred;
-    CommandResult r = WithProgress(line, [&] { return lib_.SendString(line, cb); });
+    // The notification names its command; the receiver is owed from the
+    // moment it is registered.
+    auto key = std::make_shared<std::atomic<DWORD_PTR>>(0);
+    vtr::host::RunResult out = WithProgress(line, [&] {
+      return runner_.Run(
+          line, [this, line, key](const Notification& n) { notes_.Arrived(line, n, key->load()); },
+          [this, line, key](CallbackHandle cb) {
+            key->store(cb.value);
+            notes_.Owe(cb.value, line);
+          });
+    });
     tDeferred = nullptr;
-    if (cb) Placed(cb, r.deviceId, r.ok());
+    const CommandResult& r = out.result;
+    if (out.callback) notes_.Placed(out.callback.value, r.deviceId, r.ok());
     if (r.ok() && vtr::mci::ToLowerAscii(line).starts_with("open ")) ReadPositionOnce(r.deviceId);
-    PrintLine(gOutput.Result(line, r));
-    // The port's own account of a failed open or a lost connection.
-    if (const std::string why = vtr::platform::TakePortFailure(); !why.empty()) {
-      std::fprintf(stderr, "vtrctl: %s\n", why.c_str());
+    FlushTrace();
+    switch (out.ending) {
+      case vtr::host::Ending::kAnswered:
+        PrintLine(gOutput.Result(line, r, out.rejected));
+        break;
+      case vtr::host::Ending::kInterrupted:
+        PrintLine(Ended(line, r, "interrupted"));
+        break;
+      case vtr::host::Ending::kSuperseded:
+        PrintLine(Ended(line, r, "superseded"));
+        break;
     }
     for (const std::string& note : deferred) PrintLine(note);
-    return r.ok();
+    return r.ok() && out.ending == vtr::host::Ending::kAnswered;
+  }
+
+  // The table "help" and Tab read: an open device's, else the one the
+  // installed "vcr" leads to (read once).
+  std::shared_ptr<const vtr::mci::CommandTable> DeckTable() {
+    for (const std::string& alias : lib_.OpenAliases()) {
+      if (auto table = lib_.DeviceTable(alias)) return table;
+    }
+    if (!vcrTable_) vcrTable_ = lib_.DeviceTable("vcr");
+    return vcrTable_;
   }
 
  private:
+  // "CMD -> interrupted at TIMECODE (POSITION)": where the deck is, read after
+  // the command ended (the break has stopped it, or the later command moves it).
+  std::string Ended(const std::string& line, const CommandResult& r, std::string_view ending) {
+    std::optional<std::string> position, timecode;
+    if (auto alias = lib_.AliasOf(r.deviceId)) {
+      CommandResult at = lib_.SendString("status " + *alias + " position");
+      CommandResult rate = lib_.SendString("status " + *alias + " frame rate");
+      if (at.ok()) {
+        position = at.text;
+        timecode = vtr::host::DisplayTimecode(at.text, rate.ok() ? rate.text : "30");
+      }
+    }
+    return gOutput.Ended(line, r, ending, position, timecode);
+  }
+  // "help" and "help COMMAND", from the command tables.
+  bool Help(const std::string& line) {
+    std::vector<vtr::mci::Token> words;
+    vtr::mci::Tokenize(line, words);
+    std::shared_ptr<const vtr::mci::CommandTable> table = DeckTable();
+    std::vector<std::string> lines;
+    if (words.size() == 1) {
+      lines = vtr::host::CommandsHelp(table.get(), lib_.CoreTable());
+    } else {
+      const vtr::mci::CommandDef* def = table ? table->Find(words[1].text) : nullptr;
+      if (def == nullptr) def = lib_.CoreTable().Find(words[1].text);
+      if (def == nullptr || words.size() > 2) {
+        PrintLine(gOutput.Failure(line, "no command \"" + words[1].text + "\" (help lists them)"));
+        return false;
+      }
+      lines = vtr::host::CommandHelp(*def);
+    }
+    PrintLines(line, lines);
+    return true;
+  }
+  // Lines of vtrctl's own text: as they are, or with --json one result.
+  static void PrintLines(const std::string& line, const std::vector<std::string>& lines) {
+    if (!gOutput.Json()) {
+      for (const std::string& l : lines) PrintLine(l);
+      return;
+    }
+    CommandResult r;
+    for (const std::string& l : lines) r.text += (r.text.empty() ? "" : "\n") + l;
+    PrintLine(gOutput.Result(line, r));
+  }
   // The driver writes positions as timecode of the kind it last read (30 frames
   // a second before the first read, even on a PAL machine): read one at once.
   void ReadPositionOnce(UINT deviceId) {
@@ -362,8 +561,8 @@ class Console {
     // (or with the command, when it fails and owes none): a long session
     // keeps no receivers behind.
     CallbackHandle cb = lib_.RegisterCallback([this, line, key](const Notification& n) {
-      notes_.Arrived(line, n, key->load());
       lib_.UnregisterCallback(CallbackHandle{key->load()});
+      notes_.Arrived(line, n, key->load());
     });
     key->store(cb.value);
     notes_.Owe(cb.value, line);
@@ -375,7 +574,7 @@ class Console {
   }
   // A waiting seek, cue or play to a position shows its progress on a terminal.
   template <class F>
-  CommandResult WithProgress(const std::string& line, F&& send) {
+  vtr::host::RunResult WithProgress(const std::string& line, F&& send) {
     auto target = vtr::host::WaitTarget(line);
     if (!target || gOutput.Json() || isatty(STDOUT_FILENO) != 1) return send();
     vtr::host::ProgressLine progress(lib_, target->first, target->second, WatchIo());
@@ -440,17 +639,6 @@ class Console {
     auto e = s.find_last_not_of(" \t\r\n");
     return s.substr(b, e - b + 1);
   }
-  static bool MentionsNotify(const std::string& line) {
-    std::string lower = vtr::mci::ToLowerAscii(line);
-    std::size_t at = 0;
-    while ((at = lower.find("notify", at)) != std::string::npos) {
-      bool startOk = at == 0 || lower[at - 1] == ' ' || lower[at - 1] == '\t';
-      bool endOk = at + 6 == lower.size() || lower[at + 6] == ' ' || lower[at + 6] == '\t';
-      if (startOk && endOk) return true;
-      at += 6;
-    }
-    return false;
-  }
   bool Directive(const std::string& line) {
     std::string word = line.substr(0, line.find(' '));
     std::string arg = line.size() > word.size() ? Trim(line.substr(word.size())) : "";
@@ -485,9 +673,14 @@ class Console {
       return false;
     }
     if (word == ".config") return Configure(line, arg.empty() ? "vcr" : arg);
-    PrintLine(gOutput.Failure(line,
-                              "unknown directive (.wait MS, .notify [TIMEOUT_MS], .config [ALIAS], "
-                              ".send ALIAS MSG ..., .watch ALIAS)"));
+    if (word == ".help" && arg.empty()) {
+      PrintLines(line, vtr::host::DirectivesHelp());
+      return true;
+    }
+    std::string known;
+    for (const vtr::host::Directive& d : vtr::host::Directives())
+      known += (known.empty() ? "" : ", ") + std::string(d.word);
+    PrintLine(gOutput.Failure(line, "unknown directive or arguments (" + known + ")"));
     return false;
   }
 
@@ -521,75 +714,139 @@ class Console {
   }
 
   MciLibrary& lib_;
+  vtr::host::CommandRunner& runner_;
   Notifications& notes_;
+  std::shared_ptr<const vtr::mci::CommandTable> vcrTable_;
 };
 
 #ifdef VTR_HAVE_READLINE
-MciLibrary* gCompletionLib = nullptr;
+// Tab: the words that fit where the cursor is, from the command tables.
+struct CompletionSource {
+  MciLibrary* lib = nullptr;
+  Console* console = nullptr;
+  std::vector<std::string> installed;
+};
+CompletionSource gCompletion;
 std::vector<std::string> gCompletionWords;
 
-char* CompletionGenerator(const char* text, int state) {
+char* CompletionGenerator(const char*, int state) {
   static std::size_t index;
-  if (state == 0) {
-    index = 0;
-    gCompletionWords.clear();
-    for (const std::string& phrase : gCompletionLib->Vocabulary()) {
-      std::size_t start = 0;
-      while (start <= phrase.size()) {  // each word of a multi-word keyword
-        std::size_t space = phrase.find(' ', start);
-        gCompletionWords.push_back(phrase.substr(start, space - start));
-        if (space == std::string::npos) break;
-        start = space + 1;
-      }
-    }
-    for (const std::string& a : gCompletionLib->OpenAliases()) gCompletionWords.push_back(a);
-    gCompletionWords.push_back("vcr");
-    gCompletionWords.push_back("all");
-    std::sort(gCompletionWords.begin(), gCompletionWords.end());
-    gCompletionWords.erase(std::unique(gCompletionWords.begin(), gCompletionWords.end()),
-                           gCompletionWords.end());
-  }
-  std::string_view prefix(text);
-  while (index < gCompletionWords.size()) {
-    const std::string& w = gCompletionWords[index++];
-    if (w.rfind(prefix, 0) == 0) return strdup(w.c_str());
-  }
+  if (state == 0) index = 0;
+  if (index < gCompletionWords.size()) return strdup(gCompletionWords[index++].c_str());
   return nullptr;
 }
 
-char** Complete(const char* text, int, int) {
-  rl_attempted_completion_over = 1;
+char** Complete(const char* text, int start, int) {
+  rl_attempted_completion_over = 1;  // no file names
+  const std::string before(rl_line_buffer, static_cast<std::size_t>(start));
+  vtr::host::CompletionContext context;
+  context.core = &gCompletion.lib->CoreTable();
+  context.aliases = gCompletion.lib->OpenAliases();
+  context.installed = gCompletion.installed;
+  // The table of the alias typed, else the deck's.
+  std::vector<vtr::mci::Token> words;
+  vtr::mci::Tokenize(before, words);
+  std::shared_ptr<const vtr::mci::CommandTable> table;
+  if (words.size() >= 2 && gCompletion.lib->DeviceIdOf(words[1].text))
+    table = gCompletion.lib->DeviceTable(words[1].text);
+  if (!table) table = gCompletion.console->DeckTable();
+  context.device = table.get();
+  gCompletionWords = vtr::host::Completions(context, before, text);
   return rl_completion_matches(text, CompletionGenerator);
+}
+
+// The prompt's loop (readline's callback interface), so that a notification
+// arriving at the prompt is printed above it and the prompt comes back with
+// what was typed.
+struct PromptLoop {
+  Console* console = nullptr;
+  Notifications* notes = nullptr;
+  bool done = false;
+};
+PromptLoop gPrompt;
+
+void OnLine(char* input) {
+  if (input == nullptr) {  // end of input
+    gPrompt.done = true;
+    std::fputc('\n', stdout);
+    return;
+  }
+  std::string line(input);
+  std::free(input);
+  if (line.find_first_not_of(" \t") == std::string::npos) return;
+  add_history(line.c_str());
+  if (line == "quit" || line == "exit") {
+    gPrompt.done = true;
+    return;
+  }
+  gPrompt.notes->TakeInterrupt();  // a Ctrl-C at the prompt is over
+  AtPrompt(false);
+  gPrompt.console->Run(line);
+  gPrompt.notes->TakeInterrupt();  // a Ctrl-C ends the line's wait, not the session
+  AtPrompt(true);
+}
+
+// Lines that came while the prompt waited go above it; the prompt and the
+// line being typed are drawn again beneath them.
+void ShowQueued() {
+  std::vector<std::string> lines = TakeQueued();
+  const bool interrupted = gPrompt.notes->TakeInterrupt();
+  if (lines.empty() && !interrupted) return;
+  rl_clear_visible_line();
+  for (const std::string& line : lines) std::printf("%s\n", line.c_str());
+  if (interrupted) {  // Ctrl-C: the line typed so far goes
+    rl_replace_line("", 0);
+    rl_point = 0;
+  }
+  std::fflush(stdout);
+  rl_forced_update_display();
 }
 #endif
 
-int Interactive(Console& console, MciLibrary& lib, Notifications& notes) {
+void Greet() {
+  std::printf("vtrctl %s: type help for the commands, .help for the directives, quit to leave\n",
+              kVersion);
+  std::fflush(stdout);
+}
+
+int Interactive(Console& console, MciLibrary& lib, Notifications& notes,
+                std::vector<std::string> installed) {
+  Greet();
 #ifdef VTR_HAVE_READLINE
-  gCompletionLib = &lib;
+  gCompletion = {&lib, &console, std::move(installed)};
+  gPrompt = {&console, &notes, false};
   rl_attempted_completion_function = Complete;
+  rl_catch_signals = 0;  // Ctrl-C stays the break key
   std::string historyFile;
   if (const char* home = std::getenv("HOME")) historyFile = std::string(home) + "/.vtrctl_history";
   if (!historyFile.empty()) read_history(historyFile.c_str());
-  while (char* input = readline("vtr> ")) {
-    std::string line(input);
-    std::free(input);
-    if (line.find_first_not_of(" \t") == std::string::npos) continue;
-    add_history(line.c_str());
-    if (line == "quit" || line == "exit") break;
-    console.Run(line);
-    notes.TakeInterrupt();  // a Ctrl-C ends the line's wait, not the session
+  if (pipe(gWakePipe) != 0) gWakePipe[0] = gWakePipe[1] = -1;
+  AtPrompt(true);
+  rl_callback_handler_install("vtr> ", OnLine);
+  while (!gPrompt.done) {
+    pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {gWakePipe[0], POLLIN, 0}};
+    if (poll(fds, gWakePipe[0] >= 0 ? 2 : 1, -1) < 0) continue;  // a signal
+    if (fds[1].revents & POLLIN) {
+      char drain[64];
+      [[maybe_unused]] auto n = read(gWakePipe[0], drain, sizeof drain);
+      ShowQueued();
+    }
+    if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) rl_callback_read_char();
   }
+  rl_callback_handler_remove();
+  AtPrompt(false);
   if (!historyFile.empty()) write_history(historyFile.c_str());
 #else
   (void)lib;
+  (void)installed;
   std::string line;
   while (std::fputs("vtr> ", stdout), std::fflush(stdout), std::getline(std::cin, line)) {
     if (line == "quit" || line == "exit") break;
     console.Run(line);
     notes.TakeInterrupt();  // a Ctrl-C ends the line's wait, not the session
   }
-#endif
   std::fputc('\n', stdout);
+#endif
   return 0;
 }
 
@@ -627,8 +884,8 @@ int main(int argc, char** argv) {
       std::ofstream(*tempProfile / "VTR.INI") << "[videotape]\nPal=1\n";
     deck = std::make_shared<vtr::sim::Deck>(*cfg);
     if (opts->trace) {
-      deck->SetTraceSink(
-          [](const vtr::sim::TraceEntry& e) { PrintLine(vtr::sim::FormatTraceEntry(e)); });
+      gTrace = std::make_unique<TraceOrder>();
+      deck->SetTraceSink([](const vtr::sim::TraceEntry& e) { gTrace->Add(e); });
     }
     vtr::platform::BindVirtualPort(opts->simPort, deck);
   }
@@ -641,12 +898,15 @@ int main(int argc, char** argv) {
 
   auto registry = vtr::mci::DeviceRegistry::Default();
   for (const auto& [name, params] : opts->devices) registry.Set(name, params);
+  std::vector<std::string> installed;
+  for (const auto& [name, params] : registry.Entries()) installed.push_back(name);
 
   int status = 0;
   {
     Notifications notes;
     MciLibrary lib(vtr::host::RealDriver(), std::move(registry));
-    Console console(lib, notes);
+    vtr::host::CommandRunner runner(lib);
+    Console console(lib, runner, notes);
 #ifdef VTR_HAVE_SIM
     console.deck = deck;
 #endif
@@ -658,7 +918,7 @@ int main(int argc, char** argv) {
       sa.sa_handler = OnInterrupt;
       sigemptyset(&sa.sa_mask);
       sigaction(SIGINT, &sa, nullptr);
-      breaks = std::thread([&] { WatchBreaks(lib, notes, quit); });
+      breaks = std::thread([&] { WatchBreaks(lib, runner, notes, quit); });
     }
 
     std::vector<std::string> batch = opts->commands;
@@ -674,7 +934,7 @@ int main(int argc, char** argv) {
       for (std::string line; std::getline(std::cin, line);) batch.push_back(line);
     }
     if (interactive) {
-      status = Interactive(console, lib, notes);
+      status = Interactive(console, lib, notes, std::move(installed));
     } else if (status == 0) {
       for (const std::string& line : batch) {
         const bool ok = console.Run(line);
@@ -701,6 +961,7 @@ int main(int argc, char** argv) {
   if (deck) {
     vtr::platform::UnbindPort(opts->simPort);
     deck->SetTraceSink(nullptr);
+    gTrace.reset();  // what is still to come is printed
   }
 #endif
   if (tempProfile) {

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "host/command_runner.h"
 #include "host/driver_binding.h"
 #include "host/virtual_deck.h"
 #include "mci/mci_library.h"
@@ -25,6 +26,9 @@
 namespace {
 
 std::atomic<bool> gLibraryOpen{false};
+
+// Why the port failed in this thread's latest send (vtr_last_detail).
+thread_local std::string tDetail;
 
 // Exceptions (only std::bad_alloc in practice) never cross the C boundary.
 template <class F>
@@ -38,14 +42,19 @@ unsigned Guarded(F&& f) noexcept {
   }
 }
 
-// Whether the command asks for a notification: an unquoted "notify" word.
-bool AsksNotify(const char* command) {
-  std::vector<vtr::mci::Token> tokens;
-  if (vtr::mci::Tokenize(command, tokens) != 0) return false;
-  for (const auto& t : tokens) {
-    if (!t.quoted && vtr::mci::ToLowerAscii(t.text) == "notify") return true;
+// The answer to a command that waited: the library's own code when it did
+// not end as asked.
+unsigned Answer(const vtr::host::RunResult& r) {
+  tDetail = r.result.detail;
+  switch (r.ending) {
+    case vtr::host::Ending::kInterrupted:
+      return VTR_ERR_INTERRUPTED;
+    case vtr::host::Ending::kSuperseded:
+      return VTR_ERR_SUPERSEDED;
+    case vtr::host::Ending::kAnswered:
+      break;
   }
-  return false;
+  return r.result.error;
 }
 
 // Copies `text` with its terminating zero into at most `len` bytes; false
@@ -104,19 +113,16 @@ struct vtr_library {
     }
   }
 
-  // A callback handle that posts the command's one notification to `fn`.
-  vtr::mci::CallbackHandle Receiver(vtr_notify_fn fn, void* user) {
-    auto self = std::make_shared<std::atomic<DWORD_PTR>>(0);
-    vtr::mci::CallbackHandle cb =
-        lib.RegisterCallback([this, self, fn, user](const vtr::mci::Notification& n) {
-          lib.UnregisterCallback(vtr::mci::CallbackHandle{self->load()});
-          Post({fn, user, n.deviceId, n.code});
-        });
-    self->store(cb.value);
-    return cb;
+  // A receiver that posts the command's one notification to `fn`.
+  vtr::host::Receiver PostTo(vtr_notify_fn fn, void* user) {
+    if (fn == nullptr) return {};
+    return [this, fn, user](const vtr::mci::Notification& n) {
+      Post({fn, user, n.deviceId, n.code});
+    };
   }
 
   vtr::mci::MciLibrary lib;
+  vtr::host::CommandRunner runner{lib};
   std::mutex queueMutex;
   std::condition_variable queueCv;
   std::deque<Posted> queue;
@@ -150,36 +156,38 @@ void vtr_close_library(vtr_library* lib) {
 
 unsigned vtr_send_string(vtr_library* lib, const char* command, char* ret, size_t ret_len,
                          vtr_notify_fn notify_fn, void* user) {
+  tDetail.clear();
   if (lib == nullptr) return MCIERR_NULL_PARAMETER_BLOCK;
   if (command == nullptr) return MCIERR_MISSING_COMMAND_STRING;
   return Guarded([&]() -> unsigned {
     CopyOut({}, ret, ret_len);
-    vtr::mci::CallbackHandle cb;
-    if (notify_fn != nullptr && AsksNotify(command)) cb = lib->Receiver(notify_fn, user);
-    vtr::mci::CommandResult r = lib->lib.SendString(command, cb);
-    if (!r.ok()) {
-      if (cb) lib->lib.UnregisterCallback(cb);
-      return r.error;
-    }
-    return CopyOut(r.text, ret, ret_len) ? 0u : MCIERR_PARAM_OVERFLOW;
+    vtr::host::RunResult r = lib->runner.Run(command, lib->PostTo(notify_fn, user));
+    if (unsigned err = Answer(r)) return err;
+    return CopyOut(r.result.text, ret, ret_len) ? 0u : MCIERR_PARAM_OVERFLOW;
+  });
+}
+
+unsigned vtr_command_flags(vtr_library* lib, const char* command, uint32_t* flags) {
+  if (flags != nullptr) *flags = 0;
+  if (lib == nullptr || flags == nullptr) return MCIERR_NULL_PARAMETER_BLOCK;
+  if (command == nullptr) return MCIERR_MISSING_COMMAND_STRING;
+  return Guarded([&]() -> unsigned {
+    vtr::mci::ParsedCommand parsed = lib->lib.Parse(command);
+    if (parsed.error == 0) *flags = parsed.flags;
+    return parsed.error;
   });
 }
 
 unsigned vtr_send_command(vtr_library* lib, unsigned device_id, unsigned msg, uint32_t flags,
                           uintptr_t* words, size_t n, vtr_notify_fn notify_fn, void* user) {
+  tDetail.clear();
   if (lib == nullptr || (words == nullptr && n != 0)) return MCIERR_NULL_PARAMETER_BLOCK;
   return Guarded([&]() -> unsigned {
-    std::vector<DWORD_PTR> in(words, words + n);
-    vtr::mci::CallbackHandle cb;
-    if (notify_fn != nullptr && (flags & MCI_NOTIFY) != 0) {
-      cb = lib->Receiver(notify_fn, user);
-      if (in.empty()) in.push_back(0);
-      in[0] = cb.value;
-    }
-    vtr::mci::MessageResult r = lib->lib.SendCommand(device_id, msg, flags, in);
-    if (!r.ok() && cb) lib->lib.UnregisterCallback(cb);
-    for (std::size_t i = 0; i < n && i < r.words.size(); ++i) words[i] = r.words[i];
-    return r.error;
+    vtr::host::RunResult r =
+        lib->runner.RunMessage(device_id, msg, flags, std::vector<DWORD_PTR>(words, words + n),
+                               lib->PostTo(notify_fn, user));
+    for (std::size_t i = 0; i < n && i < r.message.words.size(); ++i) words[i] = r.message.words[i];
+    return Answer(r);
   });
 }
 
@@ -193,6 +201,7 @@ unsigned vtr_break(vtr_library* lib, unsigned device_id) {
   return Guarded([&]() -> unsigned {
     auto alias = lib->lib.AliasOf(device_id);
     if (!alias) return MCIERR_INVALID_DEVICE_ID;
+    lib->runner.NoteBreak(device_id);
     lib->lib.RequestBreak(device_id);
     return lib->lib.SendString("break " + *alias).error;
   });
@@ -200,13 +209,25 @@ unsigned vtr_break(vtr_library* lib, unsigned device_id) {
 
 size_t vtr_error_text(unsigned code, char* buf, size_t len) {
   try {
-    std::string text = vtr::mci::ErrorText(code);
+    std::string text;
+    if (code == VTR_ERR_INTERRUPTED) {
+      text = "The command was interrupted before it ended; the deck stops where it is.";
+    } else if (code == VTR_ERR_SUPERSEDED) {
+      text = "A later command for the device replaced the command before it ended.";
+    } else {
+      text = vtr::mci::ErrorText(code);
+    }
     CopyOut(text, buf, len);
     return text.size();
   } catch (...) {
     CopyOut({}, buf, len);
     return 0;
   }
+}
+
+size_t vtr_last_detail(char* buf, size_t len) {
+  CopyOut(tDetail, buf, len);
+  return tDetail.size();
 }
 
 unsigned vtr_bind_port(vtr_library* lib, const char* port, const char* path) {

@@ -46,23 +46,6 @@ void ResetCommandTable() {
   for (const auto& e : kEntries) std::memcpy(e.lpFrame, e.lpInitial, e.lpInitial[0] + 1u);
 }
 
-const char* CommandName(std::span<const BYTE> block) {
-  if (block.size() < 2) return nullptr;
-  // CMD-1 and CMD-2 identify the command, except where a data byte is part of
-  // the name (pause is shuttle forward at speed 0, user-bits sense is time
-  // sense of source 30): those win over the entry that shares their code.
-  const char* byCode = nullptr;
-  for (const auto& e : kEntries) {
-    if (e.lpInitial[1] != block[0] || e.lpInitial[2] != block[1]) continue;
-    if (e.lpFrame != PAUSE_422 && e.lpFrame != CURUBSENSE_422) {
-      if (byCode == nullptr) byCode = e.szName;
-    } else if (block.size() > 2 && block[2] == e.lpInitial[3]) {
-      return e.szName;
-    }
-  }
-  return byCode;
-}
-
 bool ClaimLink() { return LinkFlag().exchange(1) == 0; }
 void ReleaseLink(bool owner) {
   if (owner) LinkFlag().store(0);

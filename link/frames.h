@@ -23,9 +23,6 @@ struct CommandEntry {
 std::span<const CommandEntry> CommandTable();
 // Puts every entry back to its values at load (the module being loaded anew).
 void ResetCommandTable();
-// The table name of the entry whose bytes 1..N equal `block` without its
-// checksum (data bytes ignored); null when none matches.
-const char* CommandName(std::span<const BYTE> block);
 
 // 1 while any exchange with any machine is under way.
 extern DWORD fComInUse;

@@ -40,6 +40,12 @@ bool readCheckedTail(HANDLE h, const BYTE* hdr, BYTE* data, int count) {
 
 bool bit(DWORD slot, int n) { return ((slot >> n) & 1u) != 0; }
 
+// Tells the caller, and the record, whether the query was answered.
+void told(DeviceRecord* rec, bool* pfAnswered, bool answered) {
+  rec->sense.fNoAnswer = !answered;
+  if (pfAnswered != nullptr) *pfAnswered = answered;
+}
+
 // The conditions a "vdr status" wait can ask for, by its flags, in the order
 // they are tried, and the VDR status bit that shows each.
 struct VdrCondition {
@@ -118,7 +124,7 @@ DWORD ComposeStatusWord(const DWORD s[8]) {
   return w;
 }
 
-DWORD kestrelGetPosition(DeviceRecord* rec, DWORD fCounter) {
+DWORD kestrelGetPosition(DeviceRecord* rec, DWORD fCounter, bool* pfAnswered) {
   LinkGuard link;
   const bool owner = ClaimLink();
   HANDLE h = rec->hComm;
@@ -137,19 +143,22 @@ DWORD kestrelGetPosition(DeviceRecord* rec, DWORD fCounter) {
     drainRejected(h, buf, got);
     recordLineError(h);
     ReleaseLink(owner);
+    told(rec, pfAnswered, false);
     return rec->dwPosition;
   }
   if (!readCheckedTail(h, buf, &buf[2], 4)) {  // frames .. hours
     recordLineError(h);
     ReleaseLink(owner);
+    told(rec, pfAnswered, false);
     return rec->dwPosition;
   }
   rec->dwPosition = readTimecode(&buf[2], rec->Pal, &rec->wTCFormat);
   ReleaseLink(owner);
+  told(rec, pfAnswered, true);
   return rec->dwPosition;
 }
 
-DWORD kestrelGetStatus(DeviceRecord* rec) {
+DWORD kestrelGetStatus(DeviceRecord* rec, bool* pfAnswered) {
   LinkGuard link;
   const bool owner = ClaimLink();
   HANDLE h = rec->hComm;
@@ -164,6 +173,7 @@ DWORD kestrelGetStatus(DeviceRecord* rec) {
     recordLineError(h);
     ReleaseLink(owner);
     rec->dwStatus = 0;
+    told(rec, pfAnswered, false);
     return 0;
   }
   BYTE data[8] = {};
@@ -172,11 +182,15 @@ DWORD kestrelGetStatus(DeviceRecord* rec) {
     recordLineError(h);
     ReleaseLink(owner);
     rec->dwStatus = 0;
+    told(rec, pfAnswered, false);
     return 0;
   }
   for (int i = 0; i < 8; ++i) statStruct[i] = data[i];
   rec->dwStatus = ComposeStatusWord(statStruct);
+  // The word's chain keeps play where a recording deck shows both.
+  rec->sense.fRecordBit = bit(statStruct[1], 1);
   ReleaseLink(owner);
+  told(rec, pfAnswered, true);
   return rec->dwStatus;
 }
 
@@ -218,9 +232,9 @@ DWORD extendedMode(const DWORD* s) {
 
 }  // namespace
 
-DWORD kestrelGetMode(DeviceRecord* rec) {
+DWORD kestrelGetMode(DeviceRecord* rec, bool* pfAnswered) {
   LinkGuard link;  // statStruct stays ours until decoded
-  if (kestrelGetStatus(rec) == 0) {
+  if (kestrelGetStatus(rec, pfAnswered) == 0) {
     ClearLink();
     return MCI_MODE_NOT_READY;
   }
@@ -229,9 +243,9 @@ DWORD kestrelGetMode(DeviceRecord* rec) {
   return rec->dwMode;
 }
 
-DWORD kestrelGetModeX(DeviceRecord* rec) {
+DWORD kestrelGetModeX(DeviceRecord* rec, bool* pfAnswered) {
   LinkGuard link;
-  if (kestrelGetStatus(rec) == 0) {
+  if (kestrelGetStatus(rec, pfAnswered) == 0) {
     ClearLink();
     return rec->dwMode;
   }
@@ -240,7 +254,7 @@ DWORD kestrelGetModeX(DeviceRecord* rec) {
   return rec->dwMode;
 }
 
-DWORD kestrelGetHeader(DeviceRecord* rec) {
+DWORD kestrelGetHeader(DeviceRecord* rec, bool* pfAnswered) {
   LinkGuard link;
   ClaimLink();
   HANDLE h = rec->hComm;
@@ -251,17 +265,20 @@ DWORD kestrelGetHeader(DeviceRecord* rec) {
     drainRejected(h, hdr, got);
     rec->UserBits = 0;
     ClearLink();
+    told(rec, pfAnswered, false);
     return 0;
   }
   BYTE b[4] = {};
   if (!readCheckedTail(h, hdr, b, 4)) {
     recordLineError(h);
     ClearLink();
+    told(rec, pfAnswered, false);
     return rec->UserBits;
   }
   rec->UserBits = static_cast<DWORD>(b[0]) << 24 | static_cast<DWORD>(b[1]) << 16 |
                   static_cast<DWORD>(b[2]) << 8 | b[3];
   ClearLink();
+  told(rec, pfAnswered, true);
   return rec->UserBits;
 }
 
@@ -275,12 +292,14 @@ DWORD kestrelSetTimer(DeviceRecord* rec) {
   if ((hdr[0] & 0x70) != 0x70) {
     drainRejected(h, hdr, got);
     ClearLink();
+    told(rec, nullptr, false);
     return 255;
   }
   BYTE dd = 0xFF;
   const bool passed = readCheckedTail(h, hdr, &dd, 1);
   if (!passed) recordLineError(h);
   ClearLink();
+  told(rec, nullptr, passed);
   if (passed && dd == 0) return 1;
   if (passed && dd == 1) return 0;
   return rec->HasTC;
@@ -370,8 +389,10 @@ DWORD kestrelGetStatusVDR(DeviceRecord* rec, DWORD dwFlags) {
       }
     }
     if (waitTimeOrBreak(rec, 1000)) {
+      // Broken before the deck was ready: not an answer of readiness.
       ReleaseLink(owner);
-      return 0;
+      rec->poll.bWaitEnd = kWaitEndBroken;
+      return MCIERR_HARDWARE;
     }
   }
 }

@@ -12,11 +12,15 @@ extern DWORD dwChkRtn;
 // Composes the status word from the eight status bytes.
 DWORD ComposeStatusWord(const DWORD s[8]);
 
-DWORD kestrelGetPosition(DeviceRecord* rec, DWORD fCounter);
-DWORD kestrelGetStatus(DeviceRecord* rec);
-DWORD kestrelGetMode(DeviceRecord* rec);
-DWORD kestrelGetModeX(DeviceRecord* rec);
-DWORD kestrelGetHeader(DeviceRecord* rec);
+// The queries answer their stored or neutral value when the machine gives no
+// answer (or one that fails its checks); `pfAnswered`, when given, tells
+// which it was, and the record's `sense.fNoAnswer` keeps it for the items
+// answered from stored readings.
+DWORD kestrelGetPosition(DeviceRecord* rec, DWORD fCounter, bool* pfAnswered = nullptr);
+DWORD kestrelGetStatus(DeviceRecord* rec, bool* pfAnswered = nullptr);
+DWORD kestrelGetMode(DeviceRecord* rec, bool* pfAnswered = nullptr);
+DWORD kestrelGetModeX(DeviceRecord* rec, bool* pfAnswered = nullptr);
+DWORD kestrelGetHeader(DeviceRecord* rec, bool* pfAnswered = nullptr);
 DWORD kestrelSetTimer(DeviceRecord* rec);
 // `pfPassed`, when given, tells whether a whole reply with a good checksum came
 // (a code of 0 is also the generic row's).

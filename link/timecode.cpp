@@ -170,3 +170,12 @@ DWORD positionConvert(const DeviceRecord* rec, DWORD dwValue) {
       return MCIERR_BAD_TIME_FORMAT;
   }
 }
+
+DWORD FramesPerDay(const DeviceRecord* rec) {
+  if (rec->Pal != 0) return 24 * 90000;
+  return rec->wTCFormat == MCI_FORMAT_SMPTE_30DROP ? 24 * kFramesPerHourDrop : 24 * 108000;
+}
+
+bool PositionInRange(const DeviceRecord* rec, DWORD dwValue) {
+  return positionConvert(rec, dwValue) < FramesPerDay(rec);
+}

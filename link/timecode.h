@@ -37,6 +37,14 @@ Hmsf dropFrameDecompose(DWORD frames);
 // A frame count at a fixed rate (24, 25 or 30 non-drop).
 Hmsf splitFrames(DWORD frames, DWORD rate);
 
+// Frames in the 24 hours after which the machine's timecode wraps: at 25 a
+// second on a PAL machine, else at 30, counted drop-frame on a drop-frame tape.
+DWORD FramesPerDay(const DeviceRecord* rec);
+// A position in the device's time format lies on the machine's clock: short
+// of 24 hours once converted to frames. A negative frame or millisecond
+// value (the word read as signed) converts to far more than that.
+bool PositionInRange(const DeviceRecord* rec, DWORD dwValue);
+
 void frame422tc(const DeviceRecord* rec, DWORD dwPosition, BYTE* lpTC, WORD wFormat,
                 DWORD fConvert);
 DWORD convertPosition(const DeviceRecord* rec, DWORD dwFormat, DWORD dwFrames, DWORD* lpResult);

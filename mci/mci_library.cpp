@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "mci/mci_text.h"
+#include "platform/serial_ports.h"
 #include "vtr_mci/core_resources.h"
 
 namespace vtr::mci {
@@ -35,21 +36,6 @@ std::size_t SlotOf(const CommandDef& def, std::string_view keyword) {
 }
 
 }  // namespace
-
-std::string_view NotifyCodeName(UINT code) {
-  switch (code) {
-    case MCI_NOTIFY_SUCCESSFUL:
-      return "successful";
-    case MCI_NOTIFY_SUPERSEDED:
-      return "superseded";
-    case MCI_NOTIFY_ABORTED:
-      return "aborted";
-    case MCI_NOTIFY_FAILURE:
-      return "failure";
-    default:
-      return "unknown";
-  }
-}
 
 // ---- registry ---------------------------------------------------------------
 
@@ -118,6 +104,17 @@ LRESULT MciLibrary::Proc(DWORD_PTR id, HDRVR h, UINT msg, LPARAM p1, LPARAM p2) 
   return driver_.driverProc != nullptr ? driver_.driverProc(id, h, msg, p1, p2) : 0;
 }
 
+LRESULT MciLibrary::ProcCommand(DWORD_PTR id, HDRVR h, UINT msg, LPARAM p1, LPARAM p2,
+                                std::string& detail) const {
+  // The driver exchanges with the deck on this thread, so its port's
+  // failures are noted here. One left from before is not this command's.
+  platform::TakePortFailure();
+  const LRESULT result = Proc(id, h, msg, p1, p2);
+  std::string why = platform::TakePortFailure();
+  if ((static_cast<DWORD>(result) & 0xFFFFu) != 0) detail = std::move(why);
+  return result;
+}
+
 MciLibrary::DevicePtr MciLibrary::FindDevice(std::string_view alias) const {
   std::string key = Lower(alias);
   std::lock_guard lock(mutex_);
@@ -139,7 +136,8 @@ void MciLibrary::Notify(CallbackHandle callback, UINT code, UINT deviceId) {
 
 // ---- the string interface ---------------------------------------------------
 
-CommandResult MciLibrary::SendString(std::string_view command, CallbackHandle callback) {
+CommandResult MciLibrary::SendString(std::string_view command, CallbackHandle callback,
+                                     DWORD addFlags) {
   std::vector<Token> tokens;
   if (DWORD err = Tokenize(command, tokens)) return {err, {}, 0};
   if (tokens.empty()) return {MCIERR_MISSING_COMMAND_STRING, {}, 0};
@@ -185,36 +183,112 @@ CommandResult MciLibrary::SendString(std::string_view command, CallbackHandle ca
     if (verb == "break") return Break(device, args, callback);
     return {MCIERR_UNRECOGNIZED_COMMAND, {}, device->id};
   }
-  return Driver(device, *def, args, callback);
+  return Driver(device, *def, args, callback, addFlags);
+}
+
+ParsedCommand MciLibrary::Parse(std::string_view command) const {
+  ParsedCommand out;
+  std::vector<Token> tokens;
+  if ((out.error = Tokenize(command, tokens)) != 0) return out;
+  if (tokens.empty()) return {MCIERR_MISSING_COMMAND_STRING};
+  if (tokens.size() < 2) return {MCIERR_MISSING_DEVICE_NAME};
+  const std::string verb = Lower(tokens[0].text);
+  const CommandDef* def = nullptr;
+  std::shared_ptr<const CommandTable> table;  // keeps `def` alive
+  if (verb == "open" || verb == "sysinfo") {
+    def = core_->Find(verb);
+  } else if (Lower(tokens[1].text) == "all" && !tokens[1].quoted) {
+    def = verb == "close" ? core_->Find(verb) : nullptr;
+    if (def == nullptr) {
+      bool known = core_->Find(verb) != nullptr;
+      {
+        std::lock_guard lock(mutex_);
+        for (const auto& [h, t] : tables_) known = known || t->Find(verb) != nullptr;
+      }
+      if (!known) out.rejected = tokens[0].text;
+      out.error = known ? MCIERR_CANNOT_USE_ALL : MCIERR_UNRECOGNIZED_COMMAND;
+      return out;
+    }
+  } else {
+    DevicePtr device = FindDevice(tokens[1].text);
+    if (!device) return {MCIERR_INVALID_DEVICE_NAME, 0, 0, 0, tokens[1].text};
+    out.deviceId = device->id;
+    table = Table(device->table);
+    def = table ? table->Find(verb) : nullptr;
+    if (def == nullptr && (verb == "close" || verb == "break")) def = core_->Find(verb);
+    if (def == nullptr) {
+      out.error = MCIERR_UNRECOGNIZED_COMMAND;
+      out.rejected = tokens[0].text;
+      return out;
+    }
+  }
+  out.message = def->message;
+  ParamBlock block;
+  std::span<const Token> args = std::span<const Token>(tokens).subspan(2);
+  std::size_t at = args.size();
+  out.error = ParseArguments(*def, args, out.flags, block, &at);
+  if (out.error != 0 && at < args.size()) out.rejected = args[at].text;
+  return out;
+}
+
+std::shared_ptr<const CommandTable> MciLibrary::DeviceTable(std::string_view name) {
+  if (DevicePtr device = FindDevice(name)) return Table(device->table);
+  const std::string install = Lower(name);
+  if (!registry_.Params(install)) return nullptr;
+  std::lock_guard life(lifecycle_);
+  {
+    std::lock_guard lock(mutex_);
+    for (const auto& [id, d] : devices_) {
+      if (d->installName == install) {
+        auto it = tables_.find(d->table);
+        return it == tables_.end() ? nullptr : it->second;
+      }
+    }
+  }
+  // The table the driver loads at DRV_LOAD, which its devices are given.
+  const bool loadedHere = !ModuleLoaded();
+  if (LoadModule() != 0) return nullptr;
+  std::shared_ptr<const CommandTable> table;
+  {
+    std::lock_guard lock(mutex_);
+    if (!tables_.empty()) table = tables_.begin()->second;
+  }
+  if (loadedHere) UnloadModule();
+  return table;
 }
 
 CommandResult MciLibrary::Driver(const DevicePtr& device, const CommandDef& def,
-                                 std::span<const Token> args, CallbackHandle callback) {
+                                 std::span<const Token> args, CallbackHandle callback,
+                                 DWORD addFlags) {
   DWORD flags = 0;
   ParamBlock block;
   if (DWORD err = ParseArguments(def, args, flags, block)) return {err, {}, device->id};
+  flags |= addFlags;
   block.PutPointer(0, callback.value);
-  Answer answer = CallDriver(*device, &def, def.message, flags, block);
-  return {answer.result & 0xFFFFu, std::move(answer.text), device->id};
+  Answer answer = CallDriver(*device, &def, def.message, flags, &block);
+  return {answer.result & 0xFFFFu, std::move(answer.text), device->id, std::move(answer.detail)};
 }
 
 MciLibrary::Answer MciLibrary::CallDriver(Device& device, const CommandDef* def, UINT message,
-                                          DWORD flags, ParamBlock& block) {
+                                          DWORD flags, ParamBlock* block) {
   // A caller's own text buffer is the caller's to read; only the library's is
   // turned into the return text.
-  const bool ownBuffer =
-      def != nullptr && def->returns == ReturnKind::kString && block.Pointer(def->returnSlot) == 0;
-  if (ownBuffer) block.PutReturnBuffer(def->returnSlot);
+  const bool ownBuffer = block != nullptr && def != nullptr &&
+                         def->returns == ReturnKind::kString &&
+                         block->Pointer(def->returnSlot) == 0;
+  if (ownBuffer) block->PutReturnBuffer(def->returnSlot);
   // Counted as running, the command sees a break request in its yields.
   ++device.running;
-  auto result = static_cast<DWORD>(
-      Proc(device.driverId, device.hDriver, message, static_cast<LPARAM>(flags), block.Bind()));
+  Answer out;
+  const auto result = static_cast<DWORD>(
+      ProcCommand(device.driverId, device.hDriver, message, static_cast<LPARAM>(flags),
+                  block != nullptr ? block->Bind() : 0, out.detail));
   if (--device.running == 0) device.breakRequests = 0;
-  Answer out{result, {}};
-  if ((result & 0xFFFFu) == 0 && def != nullptr &&
+  out.result = result;
+  if ((result & 0xFFFFu) == 0 && block != nullptr && def != nullptr &&
       (def->returns == ReturnKind::kInteger || ownBuffer)) {
     out.text =
-        FormatReturn(*def, result, block, [](UINT id) { return platform::LoadModuleString(id); });
+        FormatReturn(*def, result, *block, [](UINT id) { return platform::LoadModuleString(id); });
   }
   return out;
 }
@@ -222,7 +296,7 @@ MciLibrary::Answer MciLibrary::CallDriver(Device& device, const CommandDef* def,
 // ---- the raw message path ---------------------------------------------------
 
 MessageResult MciLibrary::SendCommand(UINT deviceId, UINT message, DWORD flags,
-                                      std::span<const DWORD_PTR> words) {
+                                      std::span<const DWORD_PTR> words, bool nullBlock) {
   DevicePtr device;
   {
     std::lock_guard lock(mutex_);
@@ -237,6 +311,11 @@ MessageResult MciLibrary::SendCommand(UINT deviceId, UINT message, DWORD flags,
   std::shared_ptr<const CommandTable> table = Table(device->table);
   const CommandDef* def = table ? table->FindMessage(message) : nullptr;
   if (def == nullptr) def = core_->FindMessage(message);
+  if (nullBlock) {
+    if (!words.empty() || message == MCI_CLOSE) return {MCIERR_FLAGS_NOT_COMPATIBLE, 0, {}, {}};
+    Answer answer = CallDriver(*device, def, message, flags, nullptr);
+    return {answer.result & 0xFFFFu, answer.result, {}, {}, std::move(answer.detail)};
+  }
   std::vector<BlockSlot> slots = BlockLayout(def);
   std::size_t end = slots.back().offset + slots.back().size;
   while (slots.size() < words.size() && end + kWordSlot <= ParamBlock::kBytes) {
@@ -257,10 +336,11 @@ MessageResult MciLibrary::SendCommand(UINT deviceId, UINT message, DWORD flags,
   }
   if (message == MCI_CLOSE) {
     CommandResult closed = Close({device}, flags, CallbackHandle{block.Pointer(0)});
-    return {closed.error, closed.error, {}, {}};
+    return {closed.error, closed.error, {}, {}, std::move(closed.detail)};
   }
-  Answer answer = CallDriver(*device, def, message, flags, block);
-  MessageResult out{answer.result & 0xFFFFu, answer.result, {}, std::move(answer.text)};
+  Answer answer = CallDriver(*device, def, message, flags, &block);
+  MessageResult out{
+      answer.result & 0xFFFFu, answer.result, {}, std::move(answer.text), std::move(answer.detail)};
   for (const BlockSlot& s : slots) {
     out.words.push_back(s.size == kPointerSlot ? block.Pointer(s.offset) : block.Word(s.offset));
   }
@@ -401,12 +481,12 @@ CommandResult MciLibrary::Open(std::span<const Token> tokens, CallbackHandle cal
 
   block.PutPointer(0, callback.value);
   block.PutWord(def.returnSlot, device->id);
-  const DWORD result = CallDriver(*device, nullptr, MCI_OPEN_DRIVER, flags, block).result;
-  if ((result & 0xFFFFu) != 0) {
+  Answer answer = CallDriver(*device, nullptr, MCI_OPEN_DRIVER, flags, &block);
+  if ((answer.result & 0xFFFFu) != 0) {
     Proc(driverId, device->hDriver, DRV_CLOSE, 0, 0);
     forget();
     unloadIfIdle();
-    return {result & 0xFFFFu, {}, 0};
+    return {answer.result & 0xFFFFu, {}, 0, std::move(answer.detail)};
   }
   return {0, std::to_string(device->id), device->id};
 }
@@ -415,6 +495,7 @@ CommandResult MciLibrary::Close(const std::vector<DevicePtr>& devices, DWORD fla
                                 CallbackHandle callback) {
   std::lock_guard life(lifecycle_);
   DWORD first = 0;
+  std::string firstDetail;
   for (const DevicePtr& d : devices) {
     {
       std::lock_guard lock(mutex_);
@@ -422,9 +503,13 @@ CommandResult MciLibrary::Close(const std::vector<DevicePtr>& devices, DWORD fla
     }
     ParamBlock block;
     block.PutPointer(0, callback.value);
-    auto result = static_cast<DWORD>(
-        Proc(d->driverId, d->hDriver, MCI_CLOSE_DRIVER, static_cast<LPARAM>(flags), block.Bind()));
-    if (first == 0) first = result & 0xFFFFu;
+    std::string detail;
+    auto result = static_cast<DWORD>(ProcCommand(d->driverId, d->hDriver, MCI_CLOSE_DRIVER,
+                                                 static_cast<LPARAM>(flags), block.Bind(), detail));
+    if (first == 0) {
+      first = result & 0xFFFFu;
+      firstDetail = std::move(detail);
+    }
     Proc(d->driverId, d->hDriver, DRV_CLOSE, 0, 0);
     bool idle;
     {
@@ -435,7 +520,7 @@ CommandResult MciLibrary::Close(const std::vector<DevicePtr>& devices, DWORD fla
     }
     if (idle) UnloadModule();
   }
-  return {first, {}, devices.size() == 1 ? devices[0]->id : 0};
+  return {first, {}, devices.size() == 1 ? devices[0]->id : 0, std::move(firstDetail)};
 }
 
 // ---- sysinfo and break ----------------------------------------------------------
@@ -501,9 +586,10 @@ CommandResult MciLibrary::Break(const DevicePtr& device, std::span<const Token> 
     return {0, {}, device->id};
   }
   block.PutPointer(0, callback.value);
-  auto result = static_cast<DWORD>(
-      Proc(device->driverId, device->hDriver, MCI_BREAK, static_cast<LPARAM>(flags), block.Bind()));
-  return {result & 0xFFFFu, {}, device->id};
+  std::string detail;
+  auto result = static_cast<DWORD>(ProcCommand(device->driverId, device->hDriver, MCI_BREAK,
+                                               static_cast<LPARAM>(flags), block.Bind(), detail));
+  return {result & 0xFFFFu, {}, device->id, std::move(detail)};
 }
 
 bool MciLibrary::RequestBreak(UINT deviceId) {

@@ -64,10 +64,19 @@ struct Notification {
 };
 using NotifyFn = std::function<void(const Notification&)>;
 
+// `detail` of a result: why the device's port failed during a command the
+// driver failed ("COM9 -> /dev/ttyUSB9: no such device", "COM5 ->
+// tcp://deckroom:2001: connection lost"), as the platform's TakePortFailure
+// tells it on the thread that sent the command, right after the driver
+// returned; empty when the command succeeded, failed for another reason
+// (the deck refused or did not answer, a bad argument), or was refused by
+// the library. It explains the error code and never replaces it.
 struct CommandResult {
-  DWORD error = 0;    // MCI error code (low 16 bits of the driver's result)
-  std::string text;   // the return string, when the command returns one
-  UINT deviceId = 0;  // the MCI device addressed, 0 when none
+  DWORD error = 0;       // MCI error code (low 16 bits of the driver's result)
+  std::string text;      // the return string, when the command returns one
+  UINT deviceId = 0;     // the MCI device addressed, 0 when none
+  std::string detail{};  // why the port failed; see above (the braces: short
+                         // initialisations of the other fields stay warning-free)
   bool ok() const { return error == 0; }
 };
 
@@ -77,10 +86,19 @@ struct MessageResult {
   DWORD result = 0;  // the driver's whole result (the high word types an integer return)
   std::vector<DWORD_PTR> words;  // the parameter block after the call, one value per slot
   std::string text;              // the return as "status" would print it; empty when none
+  std::string detail{};          // why the port failed, as CommandResult's
   bool ok() const { return error == 0; }
 };
 
-std::string_view NotifyCodeName(UINT code);
+// What SendString makes of a command string, found without sending it: the
+// same parser with the same command table.
+struct ParsedCommand {
+  DWORD error = 0;         // what SendString answers for a string that does not parse; else 0
+  DWORD flags = 0;         // the flags word the command goes with (MCI_NOTIFY, MCI_WAIT, ...)
+  UINT message = 0;        // MCI_OPEN, MCI_CLOSE, MCI_SYSINFO, MCI_BREAK for the library's own
+  UINT deviceId = 0;       // the open device addressed; 0 for open, sysinfo and "all"
+  std::string rejected{};  // the word parsing stopped at, when one is to blame
+};
 
 class MciLibrary final : public platform::MciHost {
  public:
@@ -95,7 +113,25 @@ class MciLibrary final : public platform::MciHost {
 
   // mciSendString: thread-safe; commands for one device may come from
   // several threads (the driver serialises them).
-  CommandResult SendString(std::string_view command, CallbackHandle callback = {});
+  //
+  // `addFlags` join the flags of a command the driver handles (not open,
+  // close, sysinfo or break): a host that watches a waiting command's own
+  // notification adds MCI_NOTIFY with its callback.
+  CommandResult SendString(std::string_view command, CallbackHandle callback = {},
+                           DWORD addFlags = 0);
+
+  // What SendString would answer for a string that does not parse, and the
+  // flags of one that does, without sending anything. Open and sysinfo are
+  // parsed only (the names they give are checked when they are sent).
+  ParsedCommand Parse(std::string_view command) const;
+
+  // The command table commands for `name` are parsed with: an open alias's
+  // device table; else the table of the driver an installed name ("vcr")
+  // leads to, the module loaded for the while when no device holds it; null
+  // when `name` is neither or its driver has no table.
+  std::shared_ptr<const CommandTable> DeviceTable(std::string_view name);
+  // The library's own commands: open, close, sysinfo, break.
+  const CommandTable& CoreTable() const { return *core_; }
 
   // mciSendCommand: sends `message` with `flags` and a parameter block built
   // from `words` to the open device `deviceId`, and answers the result and the
@@ -119,8 +155,12 @@ class MciLibrary final : public platform::MciHost {
   // an open, which only the library sends); MCIERR_PARAM_OVERFLOW (more
   // values than the block holds); MCIERR_OUTOFRANGE (a value above 32 bits in
   // a 32-bit slot). MCI_CLOSE closes the device as "close" does.
+  //
+  // `nullBlock`: the message goes with no parameter block at all (a null
+  // address), as mciSendCommand(id, msg, flags, 0) sends it; `words` must
+  // then be empty, and the answer has none.
   MessageResult SendCommand(UINT deviceId, UINT message, DWORD flags,
-                            std::span<const DWORD_PTR> words);
+                            std::span<const DWORD_PTR> words, bool nullBlock = false);
 
   // The break key was pressed while commands for `deviceId` may be waiting:
   // the driver's yields answer nonzero until those commands return.
@@ -172,21 +212,28 @@ class MciLibrary final : public platform::MciHost {
   CommandResult Break(const DevicePtr& device, std::span<const Token> args,
                       CallbackHandle callback);
   CommandResult Driver(const DevicePtr& device, const CommandDef& def, std::span<const Token> args,
-                       CallbackHandle callback);
-  // What the driver answered a command: its whole result and, for a
-  // successful command that returns something, the return as text.
+                       CallbackHandle callback, DWORD addFlags);
+  // What the driver answered a command: its whole result, for a successful
+  // command that returns something the return as text, for a failed one
+  // why its port failed.
   struct Answer {
     DWORD result = 0;
     std::string text;
+    std::string detail;
   };
   // Sends one command of `device` to the driver, for the string and the raw
   // message paths and the open alike. `def` (none for a message the table
   // lacks) decides the return buffer and the text.
+  // `block` null: the message goes without a parameter block.
   Answer CallDriver(Device& device, const CommandDef* def, UINT message, DWORD flags,
-                    ParamBlock& block);
+                    ParamBlock* block);
   DWORD LoadModule();   // lifecycle_ held
   void UnloadModule();  // lifecycle_ held
   LRESULT Proc(DWORD_PTR id, HDRVR h, UINT msg, LPARAM p1, LPARAM p2) const;
+  // Proc for an MCI command: what the port says about a failure goes to
+  // `detail`, and only this command's.
+  LRESULT ProcCommand(DWORD_PTR id, HDRVR h, UINT msg, LPARAM p1, LPARAM p2,
+                      std::string& detail) const;
   DevicePtr FindDevice(std::string_view alias) const;
   std::shared_ptr<const CommandTable> Table(UINT handle) const;
   void Notify(CallbackHandle callback, UINT code, UINT deviceId);

@@ -163,4 +163,19 @@ std::string FormatReturn(const CommandDef& command, DWORD result, const ParamBlo
   return std::to_string(static_cast<std::int32_t>(value));
 }
 
+std::string_view NotifyCodeName(UINT code) {
+  switch (code) {
+    case MCI_NOTIFY_SUCCESSFUL:
+      return "successful";
+    case MCI_NOTIFY_SUPERSEDED:
+      return "superseded";
+    case MCI_NOTIFY_ABORTED:
+      return "aborted";
+    case MCI_NOTIFY_FAILURE:
+      return "failure";
+    default:
+      return "unknown";
+  }
+}
+
 }  // namespace vtr::mci

@@ -17,6 +17,9 @@ namespace vtr::mci {
 // "Unknown MCI error N." when none.
 std::string ErrorText(DWORD error);
 
+// "successful", "superseded", "aborted", "failure"; "unknown" for another code.
+std::string_view NotifyCodeName(UINT code);
+
 // "not ready" .. "open" for MCI_MODE_NOT_READY .. MCI_MODE_OPEN.
 std::optional<std::string_view> ModeWord(UINT id);
 

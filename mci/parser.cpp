@@ -151,9 +151,14 @@ std::optional<std::pair<std::size_t, std::size_t>> MatchConstantWord(const Comma
 }  // namespace
 
 DWORD ParseArguments(const CommandDef& command, std::span<const Token> args, DWORD& flags,
-                     ParamBlock& block) {
+                     ParamBlock& block, std::size_t* rejected) {
   std::vector<bool> seen(command.items.size(), false);
   std::size_t pos = 0;
+  // The error, with the word to blame.
+  const auto fail = [rejected](DWORD error, std::size_t word) {
+    if (rejected != nullptr) *rejected = word;
+    return error;
+  };
   while (pos < args.size()) {
     bool matched = false;
     for (std::size_t i = 0; i < command.items.size() && !matched; ++i) {
@@ -171,11 +176,11 @@ DWORD ParseArguments(const CommandDef& command, std::span<const Token> args, DWO
             at += w->second;
           } else if (at < args.size() && !args[at].quoted) {
             auto v = ParseInteger(args[at].text);
-            if (!v) return MCIERR_BAD_CONSTANT;
+            if (!v) return fail(MCIERR_BAD_CONSTANT, at);
             slotValue = *v;
             ++at;
           } else {
-            return MCIERR_BAD_CONSTANT;
+            return fail(MCIERR_BAD_CONSTANT, at);
           }
         } else if (auto w = MatchConstantWord(item, args, at)) {
           slotValue = item.words[w->first].value;
@@ -191,7 +196,7 @@ DWORD ParseArguments(const CommandDef& command, std::span<const Token> args, DWO
       } else if (item.keyword.empty()) {
         // An unnamed string or integer takes the word itself.
         if (item.type == EntryType::kString) {
-          if (args[pos].text.empty()) return MCIERR_MISSING_STRING_ARGUMENT;
+          if (args[pos].text.empty()) return fail(MCIERR_MISSING_STRING_ARGUMENT, pos);
         } else if (item.type == EntryType::kInteger) {
           auto v = ParseInteger(args[pos].text);
           if (!v) continue;
@@ -205,18 +210,19 @@ DWORD ParseArguments(const CommandDef& command, std::span<const Token> args, DWO
         if (n == 0) continue;
         used = n;
         if (item.type == EntryType::kInteger) {
-          if (pos + n >= args.size() || args[pos + n].quoted) return MCIERR_BAD_INTEGER;
+          if (pos + n >= args.size() || args[pos + n].quoted)
+            return fail(MCIERR_BAD_INTEGER, pos + n);
           auto v = ParseInteger(args[pos + n].text);
-          if (!v) return MCIERR_BAD_INTEGER;
+          if (!v) return fail(MCIERR_BAD_INTEGER, pos + n);
           slotValue = *v;
           ++used;
         } else if (item.type == EntryType::kString) {
           if (pos + n >= args.size() || args[pos + n].text.empty())
-            return MCIERR_MISSING_STRING_ARGUMENT;
+            return fail(MCIERR_MISSING_STRING_ARGUMENT, pos + n);
           ++used;
         }
       }
-      if (seen[i]) return MCIERR_DUPLICATE_FLAGS;
+      if (seen[i]) return fail(MCIERR_DUPLICATE_FLAGS, pos);
       seen[i] = true;
       matched = true;
       flags |= item.value;
@@ -227,7 +233,7 @@ DWORD ParseArguments(const CommandDef& command, std::span<const Token> args, DWO
       }
       pos += used;
     }
-    if (!matched) return MCIERR_UNRECOGNIZED_KEYWORD;
+    if (!matched) return fail(MCIERR_UNRECOGNIZED_KEYWORD, pos);
   }
   return 0;
 }

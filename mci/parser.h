@@ -61,8 +61,10 @@ DWORD Tokenize(std::string_view command, std::vector<Token>& out);
 std::optional<DWORD> ParseInteger(std::string_view text);
 
 // Parses the argument words of one command; `flags` and `block` receive the
-// bits and slots. Returns 0 or an MCIERR_* code.
+// bits and slots. Returns 0 or an MCIERR_* code; on an error `rejected` (when
+// given) receives the index of the word to blame, or args.size() when a word
+// is missing.
 DWORD ParseArguments(const CommandDef& command, std::span<const Token> args, DWORD& flags,
-                     ParamBlock& block);
+                     ParamBlock& block, std::size_t* rejected = nullptr);
 
 }  // namespace vtr::mci

@@ -1,7 +1,4 @@
-// The console's form of the raw message path:
-//   .send ALIAS MSG [flags=F] [words=A,B,...]
-// Numbers are decimal (a minus sign gives the 32-bit two's complement) or
-// hexadecimal with 0x.
+// The console's ".send" (mci/send_request.h) against the MCI library.
 #pragma once
 
 #include <functional>
@@ -12,18 +9,9 @@
 #include <vector>
 
 #include "mci/mci_library.h"
+#include "mci/send_request.h"
 
 namespace vtr::mci {
-
-struct SendRequest {
-  std::string alias;
-  UINT message = 0;
-  DWORD flags = 0;
-  std::vector<DWORD_PTR> words;  // one value per slot, the callback first
-};
-
-// The arguments after ".send"; an error text when they are malformed.
-std::variant<SendRequest, std::string> ParseSendRequest(std::string_view args);
 
 struct SendOutcome {
   bool ok = false;

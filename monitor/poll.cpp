@@ -13,6 +13,11 @@ CRITICAL_SECTION csPoll;
 
 namespace {
 
+// A record-to is watched every 33 ms: its rest rule counts as many visits as
+// a watch at 133 ms would in the same time.
+constexpr int kRecordRestVisits =
+    kRestPeriodsBeforeGivingUp * (kPollPeriodNormal / kPollPeriodRecord);
+
 void setTimerPeriod(WORD wPeriod, WORD wSlowTicks) {
   std::atomic_ref<WORD>(drvTimerSt.wPeriod).store(wPeriod);
   drvTimerSt.wSlowTicks = wSlowTicks;
@@ -20,6 +25,10 @@ void setTimerPeriod(WORD wPeriod, WORD wSlowTicks) {
 }
 
 void finish(DeviceRecord* rec) { rec->dwPendingState = kStateNone; }
+
+void dropQueued(DeviceRecord* rec) {
+  rec->dwNextState = rec->dwNextDelay = rec->dwNextTo = rec->dwNextFrom = 0;
+}
 
 // The delay rule: true when this visit was spent counting the delay down.
 bool delaying(DeviceRecord* rec) {
@@ -43,7 +52,19 @@ bool convertingDelay(DeviceRecord* rec) {
   return false;
 }
 
+// The end of a play or record to a position in frames; states 64 and 96 keep
+// it in the time format until their delay's last visit converts it.
+DWORD framesTo(const DeviceRecord* rec) {
+  const bool starting =
+      rec->dwPendingState == kStatePlayTo || rec->dwPendingState == kStateRecordTo;
+  return starting && rec->dwPendingDelay >= 1 ? positionConvert(rec, rec->dwPendingTo)
+                                              : rec->dwPendingTo;
+}
+
 void sendCue(DeviceRecord* rec) {
+  PollTracking& t = rec->poll;
+  t.dwFromFrames = positionConvert(rec, rec->dwPendingFrom);
+  t.fCued = true;
   frame422tc(rec, rec->dwPendingFrom, &CUE_DATA_422[3], rec->wTCFormat, 1);
   kestrelSendCmd(rec, CUE_DATA_422, 1);
   rec->dwPendingFrom = 0;
@@ -56,7 +77,16 @@ void notifyFailure(DeviceRecord* rec) {
   DeliverOwed(rec, MCI_NOTIFY_FAILURE);
 }
 
-void abortPending(DeviceRecord* rec) {
+// Ends the command as failed now, with its queued step; `pause` holds the
+// picture where the deck is when the command had set it moving.
+void fail(DeviceRecord* rec, bool pause) {
+  if (pause) kestrelSendCmd(rec, PAUSE_422, 1);
+  dropQueued(rec);
+  notifyFailure(rec);
+  finish(rec);
+}
+
+void abortPending(DeviceRecord* rec, UINT uStatus) {
   rec->fCmdFailed = 1;
   rec->dwPendingState = rec->dwNextState = kStateNone;
   rec->dwPendingDelay = rec->dwNextDelay = 0;
@@ -64,7 +94,7 @@ void abortPending(DeviceRecord* rec) {
   rec->dwPendingFrom = rec->dwNextFrom = 0;
   if (NotifyIsOwed(rec)) {
     rec->fMotionDone = 1;
-    DeliverOwed(rec, MCI_NOTIFY_FAILURE);
+    DeliverOwed(rec, uStatus);
   }
 }
 
@@ -74,7 +104,77 @@ bool restedTooLong(DeviceRecord* rec, DWORD status) {
   return rec->poll.rest.Add((status & VTR_STAT_AT_REST) != 0, kRestPeriodsBeforeGivingUp);
 }
 
+bool isRecordTo(DWORD state) { return state == kStateRecordTo || state == kStateRecordToWatch; }
+
+// A record-to ends: still, and the poll back at its normal period.
+bool endRecording(DeviceRecord* rec) {
+  const bool paused = kestrelSendCmd(rec, PAUSE_422, 1) == 0;
+  rec->wPollPeriod = kPollPeriodNormal;
+  setTimerPeriod(kPollPeriodNormal, kSlowTicksNormal);
+  return paused;
+}
+
+// The play or record toward the end has passed it at `pos`: the deck holds
+// still there. It did what it was asked when it began short of the end, the
+// still was taken, it stopped within the overshoot, and a record was seen
+// recording. A record that ends before the deck shows its record bit has not
+// been seen to record: a machine starts recording its edit delay after the
+// command, about when the bit shows, so such a short one may hold nothing.
+void endTo(DeviceRecord* rec, DWORD pos, DWORD end) {
+  const PollTracking& t = rec->poll;
+  const bool record = isRecordTo(rec->dwPendingState);
+  const bool paused = record ? endRecording(rec) : kestrelSendCmd(rec, PAUSE_422, 1) == 0;
+  dropQueued(rec);
+  bool done = paused && !t.fRefused && pos - end <= kOvershootFrames;
+  if (record) {
+    done = done && t.dwStartPos <= t.dwAskedTo && t.fRecordSeen;
+    // A record's success is told by state 0, as its end without a failure.
+    if (!done) notifyFailure(rec);
+  } else {
+    done = done && t.dwStartPos <= end;
+    if (done) {
+      DeliverOwed(rec, MCI_NOTIFY_SUCCESSFUL);
+    } else {
+      notifyFailure(rec);
+    }
+  }
+  finish(rec);
+}
+
+// Every visit of a play or record toward its end, once the deck moves toward
+// it, looks for the end: true when this one found it passed and ended the
+// command.
+bool watchTo(DeviceRecord* rec, DWORD pos) {
+  const DWORD end = framesTo(rec);
+  if (pos <= end) return false;
+  endTo(rec, pos, end);
+  return true;
+}
+
+// States whose work the deck does under our control; a cue or seek is judged
+// by where the deck is, whoever moved it.
+bool isWorkState(DWORD state) {
+  return state != kStateNone && (state < kStateCue || state > kStateCueDone);
+}
+
+// What the deck shows at this visit, for the background command's verdict.
+void observe(DeviceRecord* rec, DWORD status) {
+  PollTracking& t = rec->poll;
+  if (rec->sense.fRecordBit) t.fRecordSeen = true;
+  if (rec->dwPendingState == kStateAutoEdit &&
+      ((status & VTR_STAT_EDIT) != 0 || rec->sense.fRecordBit)) {
+    t.fEditSeen = true;
+  }
+}
+
 void act(DeviceRecord* rec, DWORD pos, DWORD mode, DWORD status) {
+  PollTracking& t = rec->poll;
+  // A deck under its own front panel's control does none of our work.
+  if ((status & VTR_STAT_LOCAL) != 0 && isWorkState(rec->dwPendingState)) {
+    if (isRecordTo(rec->dwPendingState)) endRecording(rec);
+    fail(rec, false);
+    return;
+  }
   switch (rec->dwPendingState) {
     case kStateNone:
       if (rec->dwNextState != kStateNone) {
@@ -82,7 +182,9 @@ void act(DeviceRecord* rec, DWORD pos, DWORD mode, DWORD status) {
         rec->dwPendingDelay = rec->dwNextDelay;
         rec->dwPendingTo = rec->dwNextTo;
         rec->dwPendingFrom = rec->dwNextFrom;
-        rec->dwNextState = rec->dwNextDelay = rec->dwNextTo = rec->dwNextFrom = 0;
+        dropQueued(rec);
+        // The from step's play or record already runs toward the queued end.
+        if (t.fStarted && status != 0) watchTo(rec, pos);
         return;
       }
       rec->fMotionDone = 1;
@@ -113,7 +215,8 @@ void act(DeviceRecord* rec, DWORD pos, DWORD mode, DWORD status) {
     case kStateCalibrateEnd:
       if (delaying(rec)) return;
       if ((status & VTR_STAT_AT_REST) != 0 || mode == VTR_MODE_IDLE) {
-        kestrelSendCmd(rec, TIMER1PRE_422, 1);
+        // Done when the rewind was taken and the counter preset too.
+        if (kestrelSendCmd(rec, TIMER1PRE_422, 1) != 0 || t.fRefused) notifyFailure(rec);
         finish(rec);
       }
       return;
@@ -148,8 +251,8 @@ void act(DeviceRecord* rec, DWORD pos, DWORD mode, DWORD status) {
     case kStateCueDone:
       if (delaying(rec)) return;
       kestrelSendCmd(rec, PAUSE_422, 1);
-      // Arrival within one frame of an even target counts.
-      if (((rec->dwPendingTo ^ pos) & ~1u) == 0) {
+      // A refused cue fails, wherever the deck happens to be.
+      if (Arrived(rec->dwPendingTo, pos) && !t.fRefused) {
         DeliverOwed(rec, MCI_NOTIFY_SUCCESSFUL);
       } else {
         notifyFailure(rec);
@@ -158,11 +261,18 @@ void act(DeviceRecord* rec, DWORD pos, DWORD mode, DWORD status) {
       return;
 
     case kStatePlayFrom:
+    case kStateRecordFrom:
       if (rec->dwPendingFrom != 0) sendCue(rec);
       if (delaying(rec)) return;
       if ((status & VTR_STAT_CUE_ARRIVED) != 0) {
-        rec->dwPendingDelay = 1;
-        rec->dwPendingState = kStatePlayFromStart;
+        // The play or record starts only where it was asked to.
+        if (t.fCued && !Arrived(t.dwFromFrames, pos)) {
+          fail(rec, false);
+          return;
+        }
+        const bool play = rec->dwPendingState == kStatePlayFrom;
+        rec->dwPendingDelay = play ? 1 : 2;
+        rec->dwPendingState = play ? kStatePlayFromStart : kStateRecordFromStart;
       }
       return;
 
@@ -172,73 +282,94 @@ void act(DeviceRecord* rec, DWORD pos, DWORD mode, DWORD status) {
         --rec->dwPendingDelay;
         return;
       }
-      kestrelSendCmd(rec, PLAY_422, 1);
+      t.dwStartPos = pos;
+      t.fStarted = true;
+      if (kestrelSendCmd(rec, PLAY_422, 1) != 0) {
+        fail(rec, false);
+        return;
+      }
       finish(rec);
       return;
 
     case kStatePlayTo:
+    case kStateRecordTo: {
+      const bool play = rec->dwPendingState == kStatePlayTo;
+      if (t.fStarted && watchTo(rec, pos)) return;
       if (convertingDelay(rec)) return;
-      kestrelSendCmd(rec, PLAY_422, 1);
-      rec->dwPendingDelay = 8;
-      rec->dwPendingState = kStatePlayToWatch;
-      return;
-
-    case kStatePlayToWatch:
-      if (delaying(rec)) return;
-      if (pos > rec->dwPendingTo) {
-        // A refused still, or an end that earlier visits saw short of it and
-        // this one sees far past (the readings in between were lost), leaves
-        // the deck away from where it was asked to stop.
-        const bool stopped = kestrelSendCmd(rec, PAUSE_422, 1) == 0;
-        const bool blind = rec->poll.fWatched && pos - rec->dwPendingTo > kOvershootFrames;
-        if (stopped && !blind) {
-          DeliverOwed(rec, MCI_NOTIFY_SUCCESSFUL);
-        } else {
-          notifyFailure(rec);
+      const bool moving = t.fStarted;
+      if (!moving) {
+        // A play or record that begins past its end cannot do what it was asked.
+        t.dwStartPos = pos;
+        if (pos > (play ? rec->dwPendingTo : t.dwAskedTo)) {
+          fail(rec, false);
+          return;
         }
-        finish(rec);
-      } else if ((status & VTR_STAT_PLAY_ENDED) != 0 || restedTooLong(rec, status)) {
-        // The play ended early: stopped, wound, recording, no tape, a fault,
-        // or left play (paused) and stayed out of it.
-        kestrelSendCmd(rec, PAUSE_422, 1);
-        notifyFailure(rec);
-        finish(rec);
+      }
+      t.fStarted = true;
+      if (kestrelSendCmd(rec, play ? PLAY_422 : REC_422, 1) != 0) {
+        fail(rec, moving);
+        return;
+      }
+      if (play) {
+        rec->dwPendingDelay = 8;
+        rec->dwPendingState = kStatePlayToWatch;
       } else {
-        rec->poll.fWatched = true;
+        rec->wPollPeriod = kPollPeriodRecord;
+        setTimerPeriod(kPollPeriodRecord, kSlowTicksRecord);
+        rec->dwPendingDelay = 4;
+        rec->dwPendingState = kStateRecordToWatch;
       }
       return;
+    }
 
-    case kStateRecordFrom:
-      if (rec->dwPendingFrom != 0) sendCue(rec);
+    case kStatePlayToWatch:
+      // Every visit looks for the end, the delay's too; only the early-end
+      // statuses wait for the delay, since a play shows a few frames late.
+      if (watchTo(rec, pos)) return;
       if (delaying(rec)) return;
-      if ((status & VTR_STAT_CUE_ARRIVED) != 0) {
-        rec->dwPendingDelay = 2;
-        rec->dwPendingState = kStateRecordFromStart;
+      if ((status & VTR_STAT_PLAY_ENDED) != 0 || restedTooLong(rec, status)) {
+        // The play ended early: stopped, wound, recording, no tape, a fault,
+        // or left play (paused) and stayed out of it.
+        fail(rec, true);
       }
       return;
 
     case kStateRecordFromStart:
-      if (delaying(rec)) return;
-      kestrelSendCmd(rec, REC_422, 1);
-      finish(rec);
-      return;
-
-    case kStateRecordTo:
-      if (convertingDelay(rec)) return;
-      kestrelSendCmd(rec, REC_422, 1);
-      rec->wPollPeriod = kPollPeriodRecord;
-      setTimerPeriod(kPollPeriodRecord, kSlowTicksRecord);
-      rec->dwPendingDelay = 4;
-      rec->dwPendingState = kStateRecordToWatch;
+      if (!t.fStarted) {
+        if (delaying(rec)) return;
+        t.dwStartPos = pos;
+        t.fStarted = true;
+        if (kestrelSendCmd(rec, REC_422, 1) != 0) {
+          fail(rec, false);
+        } else if (rec->dwNextState != kStateNone) {
+          finish(rec);  // the queued record-to watches it from here
+        }
+        return;
+      }
+      // A record from a position alone is done once the deck shows it records;
+      // one that does not within the rest rule's time (record inhibited), or
+      // loses its tape, is not.
+      if (t.fRecordSeen) {
+        finish(rec);
+      } else if ((status & (VTR_STAT_NO_TAPE | VTR_STAT_HARD_ERROR)) != 0 ||
+                 t.rest.Add(true, kRestPeriodsBeforeGivingUp)) {
+        fail(rec, false);
+      }
       return;
 
     case kStateRecordToWatch:
+      if (watchTo(rec, pos)) return;
       if (delaying(rec)) return;
-      if ((status & VTR_STAT_PLAY) != 0 && !(pos > rec->dwPendingTo)) return;
-      kestrelSendCmd(rec, PAUSE_422, 1);
-      rec->wPollPeriod = kPollPeriodNormal;
-      setTimerPeriod(kPollPeriodNormal, kSlowTicksNormal);
-      finish(rec);
+      if ((status & VTR_STAT_PLAY) != 0) return;  // a recording deck shows play
+      // Not recording: a deck that has not begun yet gets the rest rule's time
+      // (in this period's visits) to show it; one that has, ended short of its end.
+      if (!t.fRecordSeen && pos <= t.dwStartPos &&
+          (status & (VTR_STAT_NO_TAPE | VTR_STAT_HARD_ERROR)) == 0 &&
+          !t.rest.Add(true, kRecordRestVisits)) {
+        return;
+      }
+      endRecording(rec);
+      fail(rec, false);
       return;
 
     case kStateStripeRewind:
@@ -246,7 +377,7 @@ void act(DeviceRecord* rec, DWORD pos, DWORD mode, DWORD status) {
       if ((status & VTR_STAT_REWIND) != 0 && mode != VTR_MODE_IDLE) return;
       rec->dwPendingDelay = 10;
       rec->dwPendingState = kStateStripeRecord;
-      kestrelSendCmd(rec, REC_422, 1);
+      if (kestrelSendCmd(rec, REC_422, 1) != 0) t.fRefused = true;
       return;
 
     case kStateStripeRecord: {
@@ -256,6 +387,7 @@ void act(DeviceRecord* rec, DWORD pos, DWORD mode, DWORD status) {
       // A stripe given an end stops recording there.
       if (rec->dwPendingTo != 0 && recording && pos > positionConvert(rec, rec->dwPendingTo)) {
         kestrelSendCmd(rec, STOP_422, 1);
+        t.fReached = true;
       }
       if (delaying(rec)) return;
       if (recording && mode != VTR_MODE_IDLE) return;
@@ -269,12 +401,19 @@ void act(DeviceRecord* rec, DWORD pos, DWORD mode, DWORD status) {
     case kStateStripeEnd:
       if (delaying(rec)) return;
       if ((status & VTR_STAT_REWIND) != 0 && mode != VTR_MODE_IDLE) return;
+      // Striped when the deck was seen recording, to its end position when it
+      // was given one.
+      if (t.fRefused || !t.fRecordSeen || (rec->dwPendingTo != 0 && !t.fReached)) {
+        notifyFailure(rec);
+      }
       finish(rec);
       return;
 
     case kStateAutoEdit:
       if (delaying(rec)) return;
       if ((status & VTR_STAT_EDIT_RUNNING) != 0 && mode != VTR_MODE_IDLE) return;
+      // Edited when the deck was seen editing and ran through the out point.
+      if (t.fRefused || !t.fEditSeen || pos < t.dwAskedTo) notifyFailure(rec);
       finish(rec);
       return;
 
@@ -314,18 +453,18 @@ void visit(DeviceRecord* rec) {
   const bool gone = mode == MCI_MODE_NOT_READY || mode == MCI_MODE_OPEN;
   if (t.gone.Add(rec->dwPendingState != kStateNone && gone, kCmdRetryLimit)) {
     t.gone.Reset();
-    abortPending(rec);
+    abortPending(rec, MCI_NOTIFY_FAILURE);
     LeaveCriticalSection(&csLink);
     return;
   }
   if (rec->dwPendingState != t.dwRestState) {
     t.dwRestState = rec->dwPendingState;
     t.rest.Reset();
-    t.fWatched = false;
   }
   // A visit without a reading (no answer, or one that failed its checksum)
   // moves no state: several states would read the missing bits as the end of
   // a motion. It only counts toward the abort above.
+  if (status != 0) observe(rec, status);
   if (status != 0 || rec->dwPendingState == kStateNone) act(rec, pos, mode, status);
   LeaveCriticalSection(&csLink);
 }
@@ -334,8 +473,18 @@ void visit(DeviceRecord* rec) {
 
 void ResetPollState() { nTimerCheck = 10; }
 
-void AbandonCommand(DeviceRecord* rec) {
-  abortPending(rec);
+void TrackCommand(DeviceRecord* rec) {
+  PollTracking& t = rec->poll;
+  const DWORD generation = t.dwGeneration;
+  const BYTE waitEnd = t.bWaitEnd;
+  t = PollTracking{};
+  t.dwGeneration = generation;
+  t.dwCmdGeneration = generation;
+  t.bWaitEnd = waitEnd;
+}
+
+void AbandonCommand(DeviceRecord* rec, UINT uStatus) {
+  abortPending(rec, uStatus);
   rec->fMotionDone = 1;
 }
 

@@ -52,10 +52,12 @@ using detail::ParseComPortName;
 // or a number outside 1..98.
 std::string ResolvePortPath(int comNumber);
 
-// Why the last port open on this thread failed, or the network connection a
-// call on this thread used went away, when there is more to say than the
-// failed call (name, refusal, protocol, lost connection); empty otherwise.
-// Reading it clears it.
+// Why the last port call on this thread that failed (CreateFileA of a COM
+// port, a read, write, purge, line settings, ClearCommError) did: the port,
+// where it leads and what went wrong, as "COM9 -> /dev/ttyUSB9: no such
+// device", "COM2 -> /dev/ttyS1: in use by another program (process 4242)" or
+// "COM5 -> rfc2217://deckroom:2001: connection lost". Empty when no port call
+// failed on this thread since the last reading. Reading it clears it.
 std::string TakePortFailure();
 
 // Wall or virtual time one empty read attempt is paced to on a port whose

@@ -11,13 +11,44 @@ inline constexpr int kZDKRReplyBytes = 39;
 // A profile section name: "videotape" and up to two digits.
 inline constexpr int kSectionChars = 16;
 
-// The poll's own tracking of a record's background command; only the poll
-// writes it.
+// The poll's own tracking of a record's background command. The poll writes
+// it, except the generation (each command that supersedes counts it up) and
+// how the latest wait ended (the waits). What the poll observed belongs to
+// the command of `dwCmdGeneration`; a handler that starts a background
+// command begins it afresh.
 struct PollTracking {
   Streak gone;        // visits that found the machine not ready, or without tape
-  Streak rest;        // visits that found it at rest short of its work (states 16, 79)
-  DWORD dwRestState;  // the state `rest` and `fWatched` were counted in
-  bool fWatched;      // a watching play-to visit has seen the position short of its end
+  Streak rest;        // visits that found it at rest short of its work
+  DWORD dwRestState;  // the state `rest` was counted in
+
+  DWORD dwGeneration;     // counts the commands that superseded (chkEntry)
+  DWORD dwCmdGeneration;  // the generation of the command the background work belongs to
+  BYTE bWaitEnd;          // how the latest wait ended (kWaitEnd...), for its notification
+
+  // What the deck was seen doing for the background command.
+  bool fRefused;       // its first command was not acknowledged
+  bool fCued;          // the from step cued, to dwFromFrames
+  bool fStarted;       // the play or record toward the end has been sent
+  bool fRecordSeen;    // the deck showed record (status byte 1 bit 1)
+  bool fEditSeen;      // it showed edit or record during an automatic edit
+  bool fReached;       // a stripe's recording reached its end position
+  DWORD dwFromFrames;  // the from position, in frames
+  DWORD dwStartPos;    // the position when the play or record toward the end began
+  DWORD dwAskedTo;     // the end the caller asked for, in frames (play or record to, the
+                       // out point of an automatic edit)
+};
+
+// How a wait ended, beside its MCI answer.
+inline constexpr BYTE kWaitEndAsAsked = 0;
+inline constexpr BYTE kWaitEndBroken = 1;      // the application broke it
+inline constexpr BYTE kWaitEndSuperseded = 2;  // a later command took the device
+
+// What the sense queries last heard from the machine, beside the fields they
+// keep as designed.
+struct SenseReadings {
+  bool fNoAnswer;   // the record's latest query got no answer, or one that failed its checks
+  bool fRecordBit;  // status byte 1 bit 1 of the latest status reply that passed (the status
+                    // word shows play instead when both are set)
 };
 
 // One opened device ("videotape", "videotape1" ... "videotape99"). Profile
@@ -158,6 +189,7 @@ struct DeviceRecord {
 
   // Kept beside the fields above, which stay as they are laid out.
   PollTracking poll;
+  SenseReadings sense;
   // The profile section the record was loaded from, set at driver open;
   // model detection saves there.
   char szSection[kSectionChars];

@@ -23,7 +23,6 @@
 #include <io.h>
 
 #include <algorithm>
-#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
@@ -39,6 +38,7 @@
 #include "mci/command_table.h"
 #include "mci/mci_text.h"
 #include "mci/parser.h"
+#include "mci/send_request.h"
 #include "vtr_mci/core_resources.h"
 
 // The host's tables and blocks keep their text as UTF-16 in char16_t, which
@@ -113,102 +113,11 @@ std::vector<std::string> Words(const std::string& s) {
   return out;
 }
 
-bool MentionsNotify(const std::string& line) {
-  const std::vector<std::string> w = Words(line);
-  return std::find(w.begin(), w.end(), "notify") != w.end();
-}
-
 std::string ErrorText(MCIERROR err) {
   wchar_t text[256] = {};
   if (!mciGetErrorStringW(err, text, static_cast<UINT>(std::size(text))))
     return "Unknown MCI error " + std::to_string(err & 0xFFFF) + ".";
   return Utf8(text);
-}
-
-const char* NotifyWord(WPARAM status) {
-  switch (status) {
-    case MCI_NOTIFY_SUCCESSFUL:
-      return "successful";
-    case MCI_NOTIFY_SUPERSEDED:
-      return "superseded";
-    case MCI_NOTIFY_ABORTED:
-      return "aborted";
-    case MCI_NOTIFY_FAILURE:
-      return "failure";
-    default:
-      return "unknown";
-  }
-}
-
-// ---- .send: the request, as vtrctl reads it ---------------------------------------
-
-struct SendRequest {
-  std::string alias;
-  UINT message = 0;
-  DWORD flags = 0;
-  std::vector<DWORD> words;  // one value per slot, the callback first
-  bool nullBlock = false;
-};
-
-// Decimal (a minus sign gives the 32-bit two's complement) or 0x hex.
-std::optional<DWORD> ParseWord(std::string_view text) {
-  const bool negative = !text.empty() && text.front() == '-';
-  if (negative) text.remove_prefix(1);
-  int base = 10;
-  if (!negative && text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-    text.remove_prefix(2);
-    base = 16;
-  }
-  unsigned long long v = 0;
-  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v, base);
-  if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  if (negative ? v > 0x80000000u : v > 0xFFFFFFFFu) return std::nullopt;
-  return static_cast<DWORD>(negative ? 0u - v : v);
-}
-
-std::variant<SendRequest, std::string> ParseSendRequest(const std::string& args) {
-  std::vector<std::string> fields;
-  std::size_t i = 0;
-  while ((i = args.find_first_not_of(" \t", i)) != std::string::npos) {
-    const std::size_t end = std::min(args.find_first_of(" \t", i), args.size());
-    fields.push_back(args.substr(i, end - i));
-    i = end;
-  }
-  if (fields.size() < 2)
-    return std::string("usage: .send ALIAS MSG [flags=F] [words=A,B,...] [block=null]");
-  SendRequest r;
-  r.alias = fields[0];
-  const auto message = ParseWord(fields[1]);
-  if (!message) return "message '" + fields[1] + "' is not a number";
-  r.message = *message;
-  bool haveFlags = false;
-  bool haveWords = false;
-  for (std::size_t f = 2; f < fields.size(); ++f) {
-    const std::string& field = fields[f];
-    if (field.starts_with("flags=") && !haveFlags) {
-      const auto flags = ParseWord(std::string_view(field).substr(6));
-      if (!flags) return "flags '" + field.substr(6) + "' is not a 32-bit number";
-      r.flags = *flags;
-      haveFlags = true;
-    } else if (field.starts_with("words=") && !haveWords && !r.nullBlock) {
-      std::string_view list = std::string_view(field).substr(6);
-      while (true) {
-        const std::size_t comma = std::min(list.find(','), list.size());
-        const auto word = ParseWord(list.substr(0, comma));
-        if (!word)
-          return "word '" + std::string(list.substr(0, comma)) + "' is not a 32-bit number";
-        r.words.push_back(*word);
-        if (comma == list.size()) break;
-        list.remove_prefix(comma + 1);
-      }
-      haveWords = true;
-    } else if (field == "block=null" && !haveWords && !r.nullBlock) {
-      r.nullBlock = true;
-    } else {
-      return "unexpected '" + field + "' (flags= and words= or block=null once each)";
-    }
-  }
-  return r;
 }
 
 // The command table entry that lays out a message's block: the driver's own
@@ -217,6 +126,31 @@ class Tables {
  public:
   Tables() : core_(CommandTable::Load(vtr::mci::core::kCoreCommandTable)) {}
   const CommandDef* Find(UINT message) {
+    LoadDriverTable();
+    const CommandDef* def = driverTable_ != nullptr ? driverTable_->FindMessage(message) : nullptr;
+    const auto* core = std::get_if<CommandTable>(&core_);
+    if (def == nullptr && core != nullptr) def = core->FindMessage(message);
+    return def;
+  }
+  // The entry a command string's verb names, as winmm finds it: the driver's
+  // table first (once the module is loaded), else the library's.
+  const CommandDef* FindVerb(std::string_view verb) {
+    LoadDriverTable();
+    const CommandDef* def = driverTable_ != nullptr ? driverTable_->Find(verb) : nullptr;
+    const auto* core = std::get_if<CommandTable>(&core_);
+    if (def == nullptr && core != nullptr) def = core->Find(verb);
+    return def;
+  }
+  std::optional<std::string> DriverString(UINT id) const {
+    wchar_t text[256] = {};
+    if (module_ == nullptr ||
+        LoadStringW(module_, id, text, static_cast<int>(std::size(text))) <= 0)
+      return std::nullopt;
+    return Utf8(text);
+  }
+
+ private:
+  void LoadDriverTable() {
     driver_.reset();
     driverTable_ = nullptr;
     module_ = GetModuleHandleW(L"mcivtr.drv");
@@ -230,20 +164,8 @@ class Tables {
         driverTable_ = std::get_if<CommandTable>(&*driver_);
       }
     }
-    const CommandDef* def = driverTable_ != nullptr ? driverTable_->FindMessage(message) : nullptr;
-    const auto* core = std::get_if<CommandTable>(&core_);
-    if (def == nullptr && core != nullptr) def = core->FindMessage(message);
-    return def;
-  }
-  std::optional<std::string> DriverString(UINT id) const {
-    wchar_t text[256] = {};
-    if (module_ == nullptr ||
-        LoadStringW(module_, id, text, static_cast<int>(std::size(text))) <= 0)
-      return std::nullopt;
-    return Utf8(text);
   }
 
- private:
   std::variant<CommandTable, vtr::mci::TableError> core_;
   std::optional<std::variant<CommandTable, vtr::mci::TableError>> driver_;
   const CommandTable* driverTable_ = nullptr;
@@ -330,9 +252,22 @@ class Console {
     return false;
   }
 
+  // Whether the command string asks for a notification: its parsed flags, as
+  // winmm parses it with the same table (quoted text never counts).
+  bool AsksNotify(const std::string& line) {
+    std::vector<vtr::mci::Token> tokens;
+    if (vtr::mci::Tokenize(line, tokens) != 0 || tokens.size() < 2) return false;
+    const CommandDef* def = tables_.FindVerb(tokens[0].text);
+    if (def == nullptr) return false;
+    DWORD flags = 0;
+    ParamBlock block;
+    const auto args = std::span<const vtr::mci::Token>(tokens).subspan(2);
+    return vtr::mci::ParseArguments(*def, args, flags, block) == 0 && (flags & MCI_NOTIFY) != 0;
+  }
+
   bool Command(const std::string& line) {
     const std::vector<std::string> words = Words(line);
-    const bool notify = MentionsNotify(line);
+    const bool notify = AsksNotify(line);
     wchar_t ret[512] = {};
     const std::wstring cmd = Wide(line);
     const MCIERROR err = mciSendStringW(cmd.c_str(), ret, static_cast<UINT>(std::size(ret)),
@@ -383,12 +318,12 @@ class Console {
   }
 
   bool Send(const std::string& line, const std::string& args) {
-    auto parsed = ParseSendRequest(args);
+    auto parsed = vtr::mci::ParseSendRequest(args);
     if (auto* error = std::get_if<std::string>(&parsed)) {
       PrintLine(line + " -> error: " + *error);
       return false;
     }
-    SendRequest& request = std::get<SendRequest>(parsed);
+    vtr::mci::SendRequest& request = std::get<vtr::mci::SendRequest>(parsed);
     const MCIDEVICEID id = mciGetDeviceIDW(Wide(request.alias).c_str());
     if (id == 0) {
       PrintLine(line + " -> error: no open device '" + request.alias + "'");
@@ -415,8 +350,7 @@ class Console {
     const CommandDef* def = tables_.Find(request.message);
     std::vector<BlockSlot> slots = vtr::mci::BlockLayout(def);
     std::size_t end = slots.back().offset + slots.back().size;
-    while (slots.size() < request.words.size() &&
-           end + vtr::mci::kWordSlot <= ParamBlock::kBytes) {
+    while (slots.size() < request.words.size() && end + vtr::mci::kWordSlot <= ParamBlock::kBytes) {
       slots.push_back({end, vtr::mci::kWordSlot});
       end += vtr::mci::kWordSlot;
     }
@@ -429,7 +363,7 @@ class Console {
       if (slots[i].size == vtr::mci::kPointerSlot) {
         block.PutPointer(slots[i].offset, request.words[i]);
       } else {
-        block.PutWord(slots[i].offset, request.words[i]);
+        block.PutWord(slots[i].offset, static_cast<DWORD>(request.words[i]));
       }
     }
     if (notify && block.Pointer(0) == 0) block.PutPointer(0, reinterpret_cast<DWORD_PTR>(hwnd_));
@@ -451,7 +385,7 @@ class Console {
     for (std::size_t i = 0; i < slots.size(); ++i) {
       if (i > 0) out += ',';
       const DWORD_PTR v = slots[i].size == vtr::mci::kPointerSlot ? block.Pointer(slots[i].offset)
-                                                                   : block.Word(slots[i].offset);
+                                                                  : block.Word(slots[i].offset);
       out += std::to_string(v);
     }
     PrintLine(line + " -> " + out);
@@ -462,7 +396,9 @@ class Console {
   void OnNotify(WPARAM status, LPARAM device) {
     auto it = pending_.find(static_cast<MCIDEVICEID>(device));
     if (it == pending_.end() || it->second.empty()) return;  // nobody asked for it
-    PrintLine(std::string("notify ") + NotifyWord(status) + ": " + it->second.front().line);
+    PrintLine(std::string("notify ") +
+              std::string(vtr::mci::NotifyCodeName(static_cast<UINT>(status))) + ": " +
+              it->second.front().line);
     it->second.pop_front();
     ++unconsumed_;
   }
@@ -517,7 +453,7 @@ void Usage(std::FILE* out) {
                "\n"
                "Script lines: a command string, \"# comment\", \".wait MS\" (let MS\n"
                "milliseconds pass), \".notify [TIMEOUT_MS]\" (wait for the next notification,\n"
-               "default %ld ms; fails on timeout), \".send ALIAS MSG [flags=F] [words=A,B,...]\n"
+               "default %ld ms; fails on timeout), \".send ALIAS MSG [flags=F] [words=A,B,...] [block=null]\n"
                "[block=null]\" (send command message MSG with flags F and a parameter block of\n"
                "one value per slot, the callback first, or with no block at all; numbers\n"
                "decimal or 0x hex; with the notify flag 0x1 and callback 0 vtrctl supplies the\n"

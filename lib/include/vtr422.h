@@ -11,9 +11,12 @@
  *   vtr_close_library(lib);
  *
  * Every call answers an MCI error code: 0 for success, 256 and up for errors
- * (vtr_error_text gives the text). All calls are thread-safe; commands for
- * one device from several threads run one at a time, commands that wait
- * ("wait") can be ended from another thread with vtr_break.
+ * (vtr_error_text gives the text, vtr_last_detail why a port failed). A
+ * command that waits ("wait") and does not end as asked answers one of the
+ * library's own codes above the MCI range instead: VTR_ERR_INTERRUPTED when
+ * vtr_break ended it, VTR_ERR_SUPERSEDED when a later command for the device
+ * replaced it. All calls are thread-safe; commands for one device from several
+ * threads run one at a time.
  *
  * Devices "vcr" and "vcr1".."vcr99" are installed with the parameters
  * "videotape" .. "videotape99"; their settings live in VTR.INI in
@@ -55,6 +58,12 @@ extern "C" {
 #define VTR_ERR_BAD_CONSTANT 290u
 #define VTR_ERR_NULL_PARAMETER_BLOCK 297u
 
+/* The library's own answers for a command that waited ("wait", or
+ * VTR_MCI_WAIT) and did not end as asked; above 0xFFFF, so never an MCI code.
+ * The deck is wherever the command left it; ask "status ALIAS position". */
+#define VTR_ERR_INTERRUPTED 0x10001u /* vtr_break ended the wait; the deck stops */
+#define VTR_ERR_SUPERSEDED 0x10002u  /* a later command for the device replaced it */
+
 typedef struct vtr_library vtr_library;
 
 /* Called once per command sent with "notify": `code` is one of
@@ -77,7 +86,9 @@ VTR_API void vtr_close_library(vtr_library* lib);
 /* mciSendString. The return string goes to `ret` (`ret_len` bytes with the
  * terminating zero; `ret` may be NULL to ignore it); a return that does not
  * fit is cut and answers VTR_ERR_PARAM_OVERFLOW. `notify_fn` (may be NULL) is
- * called when a command sent with "notify" ends. */
+ * called when a command that asks for a notification ends: one whose flags
+ * hold VTR_MCI_NOTIFY as vtr_command_flags parses them (a quoted "notify" is
+ * text, not the flag). */
 VTR_API unsigned vtr_send_string(vtr_library* lib, const char* command, char* ret, size_t ret_len,
                                  vtr_notify_fn notify_fn, void* user);
 
@@ -92,16 +103,32 @@ VTR_API unsigned vtr_send_command(vtr_library* lib, unsigned device_id, unsigned
                                   uint32_t flags, uintptr_t* words, size_t n,
                                   vtr_notify_fn notify_fn, void* user);
 
+/* The flags word `command` parses to (VTR_MCI_NOTIFY, VTR_MCI_WAIT and the
+ * command's own), with the parser and command table vtr_send_string uses,
+ * without sending it. Answers 0, or the error vtr_send_string would answer
+ * for a string that does not parse (`*flags` is then 0). */
+VTR_API unsigned vtr_command_flags(vtr_library* lib, const char* command, uint32_t* flags);
+
 /* The MCI device ID of an open alias; 0 when none is open under it. */
 VTR_API unsigned vtr_device_id(vtr_library* lib, const char* alias);
 
-/* Ends the waiting command of a device (its yields answer "break") and
- * sends it "break", which stops the machine. Answers the break's result. */
+/* Ends the waiting command of a device (its yields answer "break"; the command
+ * answers VTR_ERR_INTERRUPTED) and sends the device "break", which stops the
+ * machine. Answers the break's result. */
 VTR_API unsigned vtr_break(vtr_library* lib, unsigned device_id);
 
-/* The library's text for an MCI error code: at most `len` bytes with the
- * terminating zero go to `buf`. Answers the full text's length. */
+/* The library's text for an MCI error code or one of its own (VTR_ERR_*): at
+ * most `len` bytes with the terminating zero go to `buf`. Answers the full
+ * text's length. */
 VTR_API size_t vtr_error_text(unsigned code, char* buf, size_t len);
+
+/* Why the port failed in this thread's latest vtr_send_string or
+ * vtr_send_command ("COM9 -> /dev/ttyUSB9: no such device"): at most `len`
+ * bytes with the terminating zero go to `buf`; empty when that call succeeded
+ * or failed for another reason. Each thread has its own (a call on another
+ * thread never changes it), kept until its next send. Answers the full text's
+ * length. */
+VTR_API size_t vtr_last_detail(char* buf, size_t len);
 
 /* Binds a port ("COM1".."COM98") to a device path (a tty, a USB adapter). */
 VTR_API unsigned vtr_bind_port(vtr_library* lib, const char* port, const char* path);

@@ -51,8 +51,6 @@ constexpr std::uint8_t kNotifyLineState = 6, kNotifyModemState = 7, kSuspend = 8
 // Line-state bits reported: overrun, parity, framing errors and break.
 constexpr std::uint8_t kLineErrors = 0x02 | 0x04 | 0x08 | 0x10;
 
-thread_local std::string tFailure;
-
 std::mutex gOpenMutex;
 std::set<std::string>& OpenTargets() {
   static std::set<std::string> targets;
@@ -107,7 +105,7 @@ bool Resolve(const Target& t, addrinfo*& result, std::string& why) {
                          std::to_string(kResolveMs / 1000) + " s");
   }
   if (shared->rc != 0) {
-    return Fail(why, "cannot resolve '" + t.host + "': " + ::gai_strerror(shared->rc));
+    return Fail(why, "cannot resolve host '" + t.host + "': " + ::gai_strerror(shared->rc));
   }
   result = shared->list;
   return true;
@@ -146,7 +144,9 @@ int Connect(const Target& t, std::string& why) {
   }
   ::freeaddrinfo(list);
   if (fd < 0) {
-    Fail(why, "cannot connect to " + t.host + ":" + t.port + ": " + std::strerror(err));
+    Fail(why, err == ECONNREFUSED ? std::string("connection refused")
+              : err == ETIMEDOUT  ? "no answer within " + std::to_string(kConnectMs / 1000) + " s"
+                                  : std::string("cannot connect: ") + std::strerror(err));
     return -1;
   }
   // Every byte leaves at once: a command's bytes must not wait for an
@@ -347,22 +347,22 @@ void TelnetComPort::Subnegotiation() {
 std::unique_ptr<NetLine> NetLine::Open(std::string_view path) {
   std::string why;
   auto line = Connected(path, why);
-  if (!line) tFailure = std::move(why);
+  if (!line) port::NoteFailure(std::move(why));
   return line;
 }
 
 std::unique_ptr<NetLine> NetLine::Connected(std::string_view path, std::string& why) {
   const auto target = ParseTarget(path);
   if (!target) {
-    Fail(why, "'" + std::string(path) + "' is not tcp://HOST:PORT or rfc2217://HOST:PORT");
+    Fail(why, "not tcp://HOST:PORT or rfc2217://HOST:PORT");
     return nullptr;
   }
-  const std::string where = target->host + ":" + target->port;
-  std::string key = std::string(target->telnet ? "rfc2217://" : "tcp://") + where;
+  std::string key =
+      std::string(target->telnet ? "rfc2217://" : "tcp://") + target->host + ":" + target->port;
   {
     std::lock_guard lock(gOpenMutex);
     if (!OpenTargets().insert(key).second) {
-      Fail(why, where + " is already open in this process");
+      Fail(why, "already open in this process");
       return nullptr;
     }
   }
@@ -383,14 +383,14 @@ std::unique_ptr<NetLine> NetLine::Connected(std::string_view path, std::string& 
   }
   if (line->dead_) {
     const std::string said = Printable(line->telnet_->data);
-    Fail(why, where + " closed the connection" + (said.empty() ? "" : ": " + said));
+    Fail(why, "the server closed the connection" + (said.empty() ? "" : ": " + said));
   } else if (line->telnet_->comPort == TelnetComPort::ComPort::kRefused) {
-    Fail(why, where + " does not speak RFC 2217 (it refused the Com Port Control option)");
+    Fail(why, "the server does not speak RFC 2217 (it refused the Com Port Control option)");
   } else if (!answered) {
-    Fail(why, where + " does not speak RFC 2217 (no answer to the Com Port Control option in " +
+    Fail(why, "the server does not speak RFC 2217 (no answer to the Com Port Control option in " +
                   std::to_string(kNegotiateMs / 1000) + " s; tcp:// reaches a raw port)");
   } else {
-    Fail(why, where + " takes no more bytes");
+    Fail(why, "the server takes no more bytes");
   }
   return nullptr;
 }
@@ -406,7 +406,7 @@ NetLine::~NetLine() {
 }
 
 bool NetLine::Pump() {
-  if (dead_) tFailure = gone_;  // each failed call on any thread says why
+  if (dead_) port::NoteFailure(gone_);  // each failed call on any thread says why
   while (!dead_) {
     std::uint8_t buf[512];
     const auto got = ::recv(fd_, buf, sizeof buf, MSG_DONTWAIT);
@@ -429,8 +429,8 @@ bool NetLine::Pump() {
 void NetLine::Died() {
   dead_ = true;
   const std::string said = Printable(Data());
-  gone_ = "the connection to " + key_ + " is gone" + (said.empty() ? "" : ": " + said);
-  tFailure = gone_;
+  gone_ = "connection lost" + (said.empty() ? "" : ": " + said);
+  port::NoteFailure(gone_);
 }
 
 bool NetLine::SendOwed() {
@@ -469,7 +469,10 @@ bool NetLine::SendAll(std::span<const std::uint8_t> bytes, std::size_t* sent) {
     }
     pollfd p{fd_, POLLOUT, 0};
     const int left = MsLeft(deadline);
-    if (left == 0 || ::poll(&p, 1, left) == 0) break;
+    if (left == 0 || ::poll(&p, 1, left) == 0) {
+      port::NoteFailure("the server took no byte for " + std::to_string(kWriteMs / 1000) + " s");
+      break;
+    }
   }
   if (sent != nullptr) *sent = done;
   return done == bytes.size();
@@ -485,7 +488,15 @@ std::optional<std::size_t> NetLine::ReadNow(std::span<std::uint8_t> buf, bool /*
 }
 
 std::optional<Micros> NetLine::WaitForBytes(Micros seenEmpty, Micros until) {
-  return port::WaitOnDescriptor(fd_, seenEmpty, until);
+  const auto emptyUntil = port::WaitOnDescriptor(fd_, seenEmpty, until);
+  if (!emptyUntil) {
+    if (dead_) {
+      port::NoteFailure(gone_);
+    } else {
+      Died();
+    }
+  }
+  return emptyUntil;
 }
 
 bool NetLine::Write(std::span<const std::uint8_t> bytes, std::size_t& done) {
@@ -495,6 +506,10 @@ bool NetLine::Write(std::span<const std::uint8_t> bytes, std::size_t& done) {
   // The server asked us to hold our data: wait for it to resume, within the
   // same budget as a full transmit queue.
   if (telnet_->suspended && !PumpUntil(kWriteMs, [&] { return !telnet_->suspended; })) {
+    if (!dead_) {
+      port::NoteFailure("the server held our output (flow control) for " +
+                        std::to_string(kWriteMs / 1000) + " s");
+    }
     return false;
   }
   std::vector<std::uint8_t> escaped;
@@ -511,13 +526,14 @@ bool NetLine::Write(std::span<const std::uint8_t> bytes, std::size_t& done) {
 
 bool NetLine::Purge(DWORD flags) {
   if (!Pump()) return false;
-  if ((flags & PURGE_RXCLEAR) != 0) Data().clear();
-  if (!telnet_) return true;  // a raw port's sent bytes are beyond recall
-  // 1: the server's buffer towards us, 2: towards the line, 3: both.
-  std::uint8_t which = 0;
-  if ((flags & PURGE_RXCLEAR) != 0) which |= 1;
-  if ((flags & PURGE_TXCLEAR) != 0) which |= 2;
-  if (which == 0) return true;
+  // A transmit purge leaves the server's buffer towards the line alone: what
+  // is there was written, and the server may still be sending it (the
+  // previous command) to its slower line. A raw port's sent bytes are beyond
+  // recall anyway.
+  if ((flags & PURGE_RXCLEAR) == 0) return true;
+  Data().clear();
+  if (!telnet_) return true;
+  const std::uint8_t which = 1;  // the server's buffer towards us
   telnet_->Command(kPurgeData, std::span(&which, 1));
   if (!purgeAnswered_) return SendOwed();
   // The server purges in its own time: wait for its answer, so that the
@@ -527,7 +543,7 @@ bool NetLine::Purge(DWORD flags) {
   answer.clear();
   if (!SendOwed()) return false;
   purgeAnswered_ = PumpUntil(kAnswerMs, [&] { return !answer.empty(); });
-  if ((flags & PURGE_RXCLEAR) != 0) Data().clear();
+  Data().clear();
   return !dead_;
 }
 
@@ -549,10 +565,16 @@ bool NetLine::Apply(const DCB& dcb) {
   telnet_->Command(kSetParity, std::span(&parity, 1));
   telnet_->Command(kSetStopSize, std::span(&stop, 1));
   telnet_->Command(kSetControl, std::span(&flow, 1));
-  return SendOwed() && PumpUntil(kAnswerMs, [&] {
-           return std::all_of(&telnet_->answers[kSetBaud], &telnet_->answers[kSetControl] + 1,
-                              [](const auto& a) { return !a.empty(); });
-         });
+  const bool answered =
+      SendOwed() && PumpUntil(kAnswerMs, [&] {
+        return std::all_of(&telnet_->answers[kSetBaud], &telnet_->answers[kSetControl] + 1,
+                           [](const auto& a) { return !a.empty(); });
+      });
+  if (!answered && !dead_) {
+    port::NoteFailure("the server did not confirm the line settings within " +
+                      std::to_string(kAnswerMs / 1000) + " s");
+  }
+  return answered;
 }
 
 bool NetLine::CheckErrors(LPDWORD errors, LPCOMSTAT stat) {
@@ -574,17 +596,9 @@ bool NetLine::CheckErrors(LPDWORD errors, LPCOMSTAT stat) {
   return true;
 }
 
-void ForgetFailure() { tFailure.clear(); }
-
 }  // namespace vtr::platform::net
 
 std::unique_ptr<vtr::platform::port::Backend> vtr::platform::port::OpenNetwork(
     const std::string& path) {
   return net::NetLine::Open(path);
-}
-
-std::string vtr::platform::TakePortFailure() {
-  std::string why;
-  why.swap(net::tFailure);
-  return why;
 }

@@ -75,7 +75,7 @@ class TelnetComPort {
 class NetLine final : public port::Backend {
  public:
   // Connects (and for rfc2217:// negotiates), each step bounded in time;
-  // null on failure, with the reason for TakePortFailure (serial_ports.h).
+  // null on failure, with port::NoteFailure.
   // One connection per target in the process, as a tty opens once.
   static std::unique_ptr<NetLine> Open(std::string_view path);
   ~NetLine() override;
@@ -88,6 +88,8 @@ class NetLine final : public port::Backend {
   std::optional<Micros> WaitForBytes(Micros seenEmpty, Micros until) override;
   // Returns when every byte is handed to the kernel, or the budget ran out.
   bool Write(std::span<const std::uint8_t> bytes, std::size_t& done) override;
+  // The receive side only: what has arrived, and over rfc2217:// the
+  // server's buffer towards us (waiting for its answer).
   bool Purge(DWORD flags) override;
   // Line errors since the last call (rfc2217:// only) and the queues.
   bool CheckErrors(LPDWORD errors, LPCOMSTAT stat) override;
@@ -101,8 +103,7 @@ class NetLine final : public port::Backend {
   static std::unique_ptr<NetLine> Connected(std::string_view path, std::string& why);
   // Takes in what the socket holds without waiting; false when it is gone.
   bool Pump();
-  // The connection is gone: every later call fails; the reason is kept for
-  // TakePortFailure.
+  // The connection is gone: every later call fails, saying so.
   void Died();
   bool SendOwed();
   bool SendAll(std::span<const std::uint8_t> bytes, std::size_t* sent);
@@ -120,8 +121,5 @@ class NetLine final : public port::Backend {
   // False once a purge went unanswered: later ones are not waited for.
   bool purgeAnswered_ = true;
 };
-
-// Clears the reason TakePortFailure (serial_ports.h) would give.
-void ForgetFailure();
 
 }  // namespace vtr::platform::net

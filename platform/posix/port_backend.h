@@ -1,8 +1,9 @@
 // What one kind of serial line (a tty device, a network port, an in-process
 // endpoint) does behind the Win32 communications calls. serial.cpp chooses
 // the kind once at open and does the common work itself: handle lookup,
-// locking, the pacing of empty read attempts and parameter checks. A backend
-// is used by one call at a time and is destroyed by CloseHandle.
+// locking, the pacing of empty read attempts, parameter checks and saying
+// which port failed. A backend is used by one call at a time and is destroyed
+// by CloseHandle.
 #pragma once
 
 #include <cstddef>
@@ -34,10 +35,12 @@ class Backend {
   // empty at `seenEmpty`. Returns the time up to which the line is known to
   // have been empty (`until` when nothing came), nullopt when it is gone.
   virtual std::optional<Micros> WaitForBytes(Micros seenEmpty, Micros until) = 0;
-  // Returns once the bytes have left for the line, or its budget ran out;
-  // `done` counts the bytes handed over.
+  // Returns once the bytes are handed to the line (they may still be on
+  // their way), or its budget ran out; `done` counts the bytes handed over.
   virtual bool Write(std::span<const std::uint8_t> bytes, std::size_t& done) = 0;
-  // PURGE_RXCLEAR and PURGE_TXCLEAR of `flags`; the other bits do nothing.
+  // PURGE_RXCLEAR and PURGE_TXCLEAR of `flags`; the other bits do nothing. A
+  // transmit purge never cuts what a write handed over: that is a command
+  // on its way to the deck.
   virtual bool Purge(DWORD flags) = 0;
   // Line errors since the last call (CE_ flags) and the queues, into those
   // given (both cleared by the caller); false when the line is gone.
@@ -48,17 +51,22 @@ class Backend {
   virtual bool ReadBack(DCB& dcb) = 0;
 };
 
+// Why the open or call of a backend on this thread failed, in a few words
+// ("no such device", "connection lost"); serial.cpp reports it for
+// TakePortFailure with the port's name and where it leads.
+void NoteFailure(std::string why);
+
 // Settings any kind of line can take: a known baud rate, 5 to 8 data bits,
 // a known parity and stop size (1.5 only with 5 data bits).
 bool LineSettingsValid(const DCB& dcb);
 
+// Each open answers null on failure, with NoteFailure.
 // A tty device (real port, USB adapter, pseudo-terminal), exclusively
-// locked; null when it cannot be opened.
+// locked.
 std::unique_ptr<Backend> OpenTty(const std::string& path);
-// An in-process endpoint; null while another port holds it.
+// An in-process endpoint, which one port holds at a time.
 std::unique_ptr<Backend> OpenEndpoint(std::shared_ptr<SerialEndpoint> endpoint);
-// A tcp:// or rfc2217:// port (net_port.cpp); null on failure, with the
-// reason for TakePortFailure.
+// A tcp:// or rfc2217:// port (net_port.cpp).
 std::unique_ptr<Backend> OpenNetwork(const std::string& path);
 
 // The wait of a line that is a descriptor (a tty, a socket): readable means

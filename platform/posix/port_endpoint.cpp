@@ -21,6 +21,12 @@ std::set<const SerialEndpoint*>& Held() {
   return held;
 }
 
+// The far end went away (a vanished port).
+bool Gone() {
+  NoteFailure("disconnected");
+  return false;
+}
+
 class Endpoint final : public Backend {
  public:
   explicit Endpoint(std::shared_ptr<SerialEndpoint> far) : far_(std::move(far)) {}
@@ -32,7 +38,10 @@ class Endpoint final : public Backend {
   Endpoint& operator=(const Endpoint&) = delete;
 
   std::optional<std::size_t> ReadNow(std::span<std::uint8_t> buf, bool /*askGone*/) override {
-    if (!far_->Connected()) return std::nullopt;
+    if (!far_->Connected()) {
+      Gone();
+      return std::nullopt;
+    }
     return far_->Transmit(buf);
   }
 
@@ -47,7 +56,7 @@ class Endpoint final : public Backend {
 
   bool Write(std::span<const std::uint8_t> bytes, std::size_t& done) override {
     done = 0;
-    if (!far_->Connected()) return false;
+    if (!far_->Connected()) return Gone();
     // The endpoint takes the bytes as they are written: once written they
     // have left, as after a drained write to a tty.
     far_->Receive(bytes);
@@ -56,12 +65,14 @@ class Endpoint final : public Backend {
   }
 
   bool Purge(DWORD flags) override {
-    if (!far_->Connected()) return false;
+    if (!far_->Connected()) return Gone();
     if ((flags & PURGE_RXCLEAR) != 0) far_->DiscardArrived();
     return true;
   }
 
-  bool CheckErrors(LPDWORD /*errors*/, LPCOMSTAT /*stat*/) override { return far_->Connected(); }
+  bool CheckErrors(LPDWORD /*errors*/, LPCOMSTAT /*stat*/) override {
+    return far_->Connected() || Gone();
+  }
   bool Apply(const DCB& /*dcb*/) override { return true; }
   bool ReadBack(DCB& /*dcb*/) override { return true; }
 
@@ -74,7 +85,10 @@ class Endpoint final : public Backend {
 std::unique_ptr<Backend> OpenEndpoint(std::shared_ptr<SerialEndpoint> endpoint) {
   {
     std::lock_guard lock(gHeldMutex);
-    if (!Held().insert(endpoint.get()).second) return nullptr;
+    if (!Held().insert(endpoint.get()).second) {
+      NoteFailure("already open in this process");
+      return nullptr;
+    }
   }
   return std::make_unique<Endpoint>(std::move(endpoint));
 }

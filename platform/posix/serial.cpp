@@ -1,8 +1,9 @@
 // Serial ports behind the Win32 communications calls: "COMn" leads to a tty
 // (real port, USB adapter, pseudo-terminal), to a network port or to an
 // in-process endpoint, each a backend of its own (port_backend.h). The calls
-// here find the port, hold its lock, check their arguments and pace empty
-// reads; the backend does what depends on the kind of line.
+// here find the port, hold its lock, check their arguments, pace empty reads
+// and say which port failed and why; the backend does what depends on the
+// kind of line.
 //
 // The driver's exchange polls with reads that return at once and counts
 // attempts instead of measuring time. A bare non-blocking read costs well
@@ -50,6 +51,7 @@ using namespace std::chrono_literals;
 constexpr Micros kRunGap = 1ms;
 
 struct Port {
+  std::string name;  // "COM9 -> /dev/ttyUSB0", for what a failure says
   std::mutex mutex;
   std::unique_ptr<port::Backend> line;  // null once closed
   DCB dcb{};
@@ -69,6 +71,24 @@ struct Registry {
   std::map<int, std::string> paths;
   std::map<int, std::shared_ptr<SerialEndpoint>> endpoints;
 };
+
+// Why a call failed: the backend's few words (tNote), then the whole account
+// that TakePortFailure hands out (tFailure). Only failures write them.
+thread_local std::string tNote;
+thread_local std::string tFailure;
+
+// Fails the call, saying why: the backend's words, or `otherwise`.
+BOOL Failed(const std::string& name, std::string_view otherwise) {
+  tFailure = name + ": " + (tNote.empty() ? std::string(otherwise) : std::move(tNote));
+  tNote.clear();
+  return FALSE;
+}
+
+// A handle that is no open port.
+BOOL NotOpen() {
+  tFailure = "the port is not open";
+  return FALSE;
+}
 
 Registry& Reg() {
   static Registry r;
@@ -236,6 +256,13 @@ std::string ResolvePortPath(int comNumber) {
   return ResolveLocked(reg, comNumber);
 }
 
+std::string TakePortFailure() {
+  tNote.clear();
+  return std::exchange(tFailure, {});
+}
+
+void port::NoteFailure(std::string why) { tNote = std::move(why); }
+
 }  // namespace vtr::platform
 
 using namespace vtr::platform;
@@ -245,8 +272,11 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD /*dwDesiredAccess*/, DWORD /*dwShare
                    DWORD /*dwFlagsAndAttributes*/, HANDLE /*hTemplateFile*/) {
   if (lpFileName == nullptr) return INVALID_HANDLE_VALUE;
   const int n = ParseComPortName(lpFileName);
-  if (n == 0) return INVALID_HANDLE_VALUE;
-  net::ForgetFailure();
+  if (n == 0) {
+    tFailure = "'" + std::string(lpFileName) + "' is not a port name (COM1 to COM98)";
+    return INVALID_HANDLE_VALUE;
+  }
+  tNote.clear();
 
   std::shared_ptr<SerialEndpoint> endpoint;
   std::string path;
@@ -260,6 +290,7 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD /*dwDesiredAccess*/, DWORD /*dwShare
     }
   }
   auto port = std::make_shared<Port>();
+  port->name = "COM" + std::to_string(n) + " -> " + (endpoint ? "in-process deck" : path);
   port->dcb = DefaultDcb();
   if (endpoint) {
     port->line = port::OpenEndpoint(std::move(endpoint));
@@ -268,7 +299,10 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD /*dwDesiredAccess*/, DWORD /*dwShare
   } else {
     port->line = port::OpenTty(path);
   }
-  if (!port->line) return INVALID_HANDLE_VALUE;
+  if (!port->line) {
+    Failed(port->name, "cannot open");
+    return INVALID_HANDLE_VALUE;
+  }
   auto* h = static_cast<HANDLE>(port.get());
   auto& reg = Reg();
   std::lock_guard lock(reg.mutex);
@@ -282,13 +316,14 @@ BOOL CloseHandle(HANDLE hObject) {
     auto& reg = Reg();
     std::lock_guard lock(reg.mutex);
     auto it = reg.live.find(hObject);
-    if (it == reg.live.end()) return FALSE;
+    if (it == reg.live.end()) return NotOpen();
     port = std::move(it->second);
     reg.live.erase(it);
     gClosings.fetch_add(1, std::memory_order_release);
   }
   // Waits for a call in progress on another thread. The line goes now (a
-  // thread's read cache may keep the port object a while longer).
+  // thread's read cache may keep the port object a while longer), once
+  // what was written has left.
   std::lock_guard portLock(port->mutex);
   port->line.reset();
   return TRUE;
@@ -298,9 +333,10 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
               LPDWORD lpNumberOfBytesRead, LPOVERLAPPED /*lpOverlapped*/) {
   if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = 0;
   Port* const port = FindForRead(hFile);
-  if (!port || (nNumberOfBytesToRead > 0 && lpBuffer == nullptr)) return FALSE;
+  if (!port) return NotOpen();
+  if (nNumberOfBytesToRead > 0 && lpBuffer == nullptr) return FALSE;
   std::lock_guard lock(port->mutex);
-  if (!port->line) return FALSE;
+  if (!port->line) return NotOpen();
   if (nNumberOfBytesToRead == 0) return TRUE;
   const std::span buf(static_cast<std::uint8_t*>(lpBuffer), nNumberOfBytesToRead);
   const bool paced = ReturnsAtOnce(port->timeouts);
@@ -309,7 +345,7 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
   port->lastReturn = Now();
   if (!got) {
     port->inRun = false;
-    return FALSE;
+    return Failed(port->name, "read failed");
   }
   if (*got > 0) port->inRun = false;
   if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = static_cast<DWORD>(*got);
@@ -320,69 +356,74 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED /*lpOverlapped*/) {
   if (lpNumberOfBytesWritten != nullptr) *lpNumberOfBytesWritten = 0;
   const auto port = Find(hFile);
-  if (!port || (nNumberOfBytesToWrite > 0 && lpBuffer == nullptr)) return FALSE;
+  if (!port) return NotOpen();
+  if (nNumberOfBytesToWrite > 0 && lpBuffer == nullptr) return FALSE;
   std::lock_guard lock(port->mutex);
-  if (!port->line) return FALSE;
+  if (!port->line) return NotOpen();
   port->inRun = false;  // a write starts a new exchange, and a new schedule
   std::size_t done = 0;
   const bool ok = port->line->Write(
       std::span(static_cast<const std::uint8_t*>(lpBuffer), nNumberOfBytesToWrite), done);
   if (lpNumberOfBytesWritten != nullptr) *lpNumberOfBytesWritten = static_cast<DWORD>(done);
-  return ok ? TRUE : FALSE;
+  return ok ? TRUE : Failed(port->name, "write failed");
 }
 
 BOOL PurgeComm(HANDLE hFile, DWORD dwFlags) {
   const auto port = Find(hFile);
-  if (!port) return FALSE;
+  if (!port) return NotOpen();
   std::lock_guard lock(port->mutex);
-  if (!port->line) return FALSE;
+  if (!port->line) return NotOpen();
   port->inRun = false;
-  return port->line->Purge(dwFlags) ? TRUE : FALSE;
+  return port->line->Purge(dwFlags) ? TRUE : Failed(port->name, "purge failed");
 }
 
 BOOL ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat) {
   if (lpErrors != nullptr) *lpErrors = 0;
   if (lpStat != nullptr) *lpStat = COMSTAT{};
   const auto port = Find(hFile);
-  if (!port) return FALSE;
+  if (!port) return NotOpen();
   std::lock_guard lock(port->mutex);
-  if (!port->line) return FALSE;
-  return port->line->CheckErrors(lpErrors, lpStat) ? TRUE : FALSE;
+  if (!port->line) return NotOpen();
+  return port->line->CheckErrors(lpErrors, lpStat) ? TRUE
+                                                   : Failed(port->name, "line state unknown");
 }
 
 BOOL SetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts) {
   const auto port = Find(hFile);
-  if (!port || lpCommTimeouts == nullptr) return FALSE;
+  if (!port) return NotOpen();
+  if (lpCommTimeouts == nullptr) return FALSE;
   std::lock_guard lock(port->mutex);
-  if (!port->line) return FALSE;
+  if (!port->line) return NotOpen();
   port->timeouts = *lpCommTimeouts;
   return TRUE;
 }
 
 BOOL SetupComm(HANDLE hFile, DWORD /*dwInQueue*/, DWORD /*dwOutQueue*/) {
   // The kernel sizes its own queues; the request is accepted as a hint.
-  const auto port = Find(hFile);
-  return port ? TRUE : FALSE;
+  return Find(hFile) ? TRUE : NotOpen();
 }
 
 BOOL GetCommState(HANDLE hFile, LPDCB lpDCB) {
   const auto port = Find(hFile);
-  if (!port || lpDCB == nullptr) return FALSE;
+  if (!port) return NotOpen();
+  if (lpDCB == nullptr) return FALSE;
   std::lock_guard lock(port->mutex);
-  if (!port->line) return FALSE;
+  if (!port->line) return NotOpen();
   DCB d = port->dcb;
-  if (!port->line->ReadBack(d)) return FALSE;
+  if (!port->line->ReadBack(d)) return Failed(port->name, "line settings unknown");
   *lpDCB = d;
   return TRUE;
 }
 
 BOOL SetCommState(HANDLE hFile, LPDCB lpDCB) {
   const auto port = Find(hFile);
-  if (!port || lpDCB == nullptr) return FALSE;
+  if (!port) return NotOpen();
+  if (lpDCB == nullptr) return FALSE;
   std::lock_guard lock(port->mutex);
-  if (!port->line) return FALSE;
+  if (!port->line) return NotOpen();
   // Checked the same way for every kind, so a bad DCB fails on any port.
-  if (!port::LineSettingsValid(*lpDCB) || !port->line->Apply(*lpDCB)) return FALSE;
+  if (!port::LineSettingsValid(*lpDCB)) return Failed(port->name, "line settings not supported");
+  if (!port->line->Apply(*lpDCB)) return Failed(port->name, "line settings not applied");
   port->dcb = *lpDCB;
   port->dcb.fBinary = 1;
   return TRUE;

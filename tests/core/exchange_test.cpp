@@ -4,30 +4,28 @@
 
 #include <optional>
 #include <set>
-#include <sstream>
 #include <string>
 
 #include "link/frames.h"
 #include "link/serial.h"
 #include "platform/clock.h"
 #include "sim/names.h"
-#include "tests/core/scripted_port.h"
 #include "tests/support/driver_fixture.h"
+#include "tests/support/fake_line.h"
 
+namespace vtr::test {
 namespace {
 
 using vtr::platform::Micros;
 using vtr::platform::Now;
 using vtr::sim::Fault;
 using vtr::sim::FaultKind;
-using vtr::test::Bytes;
-using vtr::test::WithSum;
 
 constexpr WORD kUnset = 0xBEEF;
 // The acknowledgement's budget of empty reads, each paced 5 us.
 constexpr Micros kAckBudgetTime{9499 * 5};
 
-class Exchange : public vtr::test::DriverFixture {
+class Exchange : public DriverFixture {
  protected:
   void SetUp() override {
     DriverFixture::SetUp();
@@ -57,6 +55,7 @@ TEST_F(Exchange, AcknowledgementIsExactlyTenOneElevenWithinTheBudget) {
   const Row rows[] = {
       {"accepted", std::nullopt, 0, false, std::nullopt},
       {"refused", Fault{.kind = FaultKind::kNak}, 262, false, std::nullopt},
+      {"accepted: the refusal's fourth byte was purged", std::nullopt, 0, false, std::nullopt},
       {"wrong checksum", Fault{.kind = FaultKind::kCorruptChecksum}, 262, false, std::nullopt},
       {"noise first", Fault{.kind = FaultKind::kNoise}, 262, false, std::nullopt},
       {"third byte lost", Fault{.kind = kDrop, .byte_index = 2}, 262, true, kAckBudgetTime},
@@ -85,39 +84,8 @@ TEST_F(Exchange, AcknowledgementIsExactlyTenOneElevenWithinTheBudget) {
   }
 }
 
-TEST_F(Exchange, RefusalLeavesItsFourthByteForTheNextPurge) {
-  deck_->InjectFault({.kind = FaultKind::kNak});
-  EXPECT_EQ(kestrelSendCmd(rec_, STOP_422, 1), 262u);
-  BYTE left = 0;
-  EXPECT_EQ(ReadComm(rec_->hComm, &left, 1), 1);
-  EXPECT_EQ(left, 0x24);  // checksum of 11 12 01
-
-  deck_->InjectFault({.kind = FaultKind::kNak});
-  EXPECT_EQ(kestrelSendCmd(rec_, STOP_422, 1), 262u);
-  EXPECT_EQ(kestrelSendCmd(rec_, STOP_422, 1), 0u);
-  EXPECT_EQ(SentNames(), (std::vector<std::string>{"STOP_422", "STOP_422", "STOP_422"}));
-}
-
-TEST_F(Exchange, OneWaySendsDoNotNeedAMachine) {
-  deck_->InjectFault({.kind = FaultKind::kSilence, .times = Fault::kAlways});
-  for (DWORD flag : {0u, 1u}) {
-    fComInUse = flag;
-    const Micros t0 = Now();
-    EXPECT_EQ(kestrelSendCmd(rec_, STOP_422, 0), 0u);
-    EXPECT_EQ(Now(), t0);  // no read at all
-    EXPECT_EQ(fComInUse, flag);
-  }
-  // A line that is gone fails the first write.
-  fComInUse = 0;
-  deck_->SetConnected(false);
-  wLastComErr = kUnset;
-  EXPECT_EQ(kestrelSendCmd(rec_, STOP_422, 0), 262u);
-  EXPECT_NE(wLastComErr, kUnset);
-  EXPECT_EQ(fComInUse, 0u);
-  deck_->SetConnected(true);
-}
-
-// Writes on a line that breaks after a number of bytes; STOP_422 is 20 00 + 20.
+// Writes on a line that breaks after a number of bytes (STOP_422 is 20 00 +
+// 20) and nobody answers: a one-way send reads nothing and needs no machine.
 TEST(ExchangeWrites, FailedByteStopsTheBlockFailedChecksumDoesNot) {
   struct Row {
     std::size_t limit;
@@ -131,34 +99,38 @@ TEST(ExchangeWrites, FailedByteStopsTheBlockFailedChecksumDoesNot) {
       {3, 0, 0, {0x20, 0x00, 0x20}},
       {SIZE_MAX, 1, 262, {0x20, 0x00, 0x20}},  // nobody answers
   };
-  vtr::test::ScriptedPort port;
+  const auto line = std::make_shared<FakeLine>();
+  LinkedRecord port(line);
   for (const auto& row : rows) {
     for (DWORD flag : {0u, 1u}) {
-      port.line->Reset();
-      port.line->BreakAfter(row.limit);
+      line->Script({});
+      line->breakAfter = row.limit;
       fComInUse = flag;
       wLastComErr = kUnset;
       EXPECT_EQ(kestrelSendCmd(&port.rec, STOP_422, row.waitAck), row.result) << row.limit;
-      EXPECT_EQ(port.line->Received(), row.wire) << row.limit;
+      EXPECT_EQ(line->received, row.wire) << row.limit;
+      EXPECT_EQ(line->reads == 0, row.waitAck == 0) << row.limit;
       EXPECT_EQ(wLastComErr != kUnset, row.result != 0) << row.limit;
       EXPECT_EQ(fComInUse, flag) << row.limit;
     }
   }
   fComInUse = 0;
   // A count byte of 0 sends the checksum alone.
-  port.line->Reset();
+  line->Script({});
+  line->breakAfter = SIZE_MAX;
   BYTE empty[] = {0};
   EXPECT_EQ(kestrelSendCmd(&port.rec, empty, 0), 0u);
-  EXPECT_EQ(port.line->Received(), Bytes{0x00});
+  EXPECT_EQ(line->received, Bytes{0x00});
 }
 
 TEST(ExchangeWrites, AnEntrySentUnfilledCarriesItsLastData) {
-  vtr::test::ScriptedPort port;
+  const auto line = std::make_shared<FakeLine>();
+  LinkedRecord port(line);
   ResetCommandTable();
   auto sendShuttle = [&] {
-    port.line->Reset();
+    line->Script({});
     kestrelSendCmd(&port.rec, SHTL_FWD_422, 0);
-    return port.line->Received();
+    return line->received;
   };
   EXPECT_EQ(sendShuttle(), WithSum({0x21, 0x13, 0x60}));
   SHTL_FWD_422[3] = 0x20;
@@ -169,20 +141,13 @@ TEST(ExchangeWrites, AnEntrySentUnfilledCarriesItsLastData) {
   EXPECT_EQ(sendShuttle(), WithSum({0x21, 0x13, 0x60}));
 }
 
-Bytes Hex(const std::string& s) {
-  Bytes b;
-  std::istringstream in(s);
-  unsigned v = 0;
-  while (in >> std::hex >> v) b.push_back(static_cast<std::uint8_t>(v));
-  return b;
-}
-
 // Every entry: a unique name, a count byte that matches its command code, a
 // frame that starts as the initial data, those bytes on the wire, and command
 // bytes the virtual deck (which keeps its own list) knows by the same name.
 TEST(CommandTable, EveryEntryIsWellFormedAndGoesOutAsItsFrame) {
   ResetCommandTable();
-  vtr::test::ScriptedPort port;
+  const auto line = std::make_shared<FakeLine>();
+  LinkedRecord port(line);
   std::set<std::string> names;
   for (const CommandEntry& e : CommandTable()) {
     const Bytes initial(e.lpInitial + 1, e.lpInitial + 1 + e.lpInitial[0]);
@@ -190,26 +155,11 @@ TEST(CommandTable, EveryEntryIsWellFormedAndGoesOutAsItsFrame) {
     EXPECT_EQ(Bytes(e.lpFrame + 1, e.lpFrame + 1 + e.lpFrame[0]), initial) << e.szName;
     EXPECT_EQ(e.lpInitial[0], 2 + (e.lpInitial[1] & 0x0F)) << e.szName;
     EXPECT_EQ(vtr::sim::CommandName(initial), e.szName);
-    port.line->Reset();
+    line->Script({});
     EXPECT_EQ(kestrelSendCmd(&port.rec, e.lpFrame, 0), 0u);
-    EXPECT_EQ(port.line->Received(), WithSum(initial)) << e.szName;
+    EXPECT_EQ(line->received, WithSum(initial)) << e.szName;
   }
 }
 
-TEST(CommandTable, BlocksAreNamedByCodeOrByTheirNamingDataByte) {
-  // clang-format off
-  const std::pair<const char*, const char*> rows[] = {
-      {"21 13 00", "PAUSE_422"},       {"21 13 60", "SHTL_FWD_422"},
-      {"21 13 20", "SHTL_FWD_422"},    {"21 13", "SHTL_FWD_422"},
-      {"61 0C 30", "CURUBSENSE_422"},  {"61 0C 03", "CURTCSENSE_422"},
-      {"61 0C 04", "CURTCSENSE_422"},  {"20 01", "PLAY_422"},
-      {"24 31 01 02 03 04", "CUE_DATA_422"}, {"C1 54 12", "SETZDKR_HUE"},
-      {"C0 55", "GETZDKR_HUE"},        {"40 41", "VDR_AUTOMODE_ON"},
-      {"20", nullptr},                 {"7F 7F", nullptr},
-  };
-  // clang-format on
-
-  for (const auto& [hex, name] : rows) EXPECT_STREQ(CommandName(Hex(hex)), name) << hex;
-}
-
 }  // namespace
+}  // namespace vtr::test

@@ -34,21 +34,15 @@ TEST(Timecode, Frame422tcWritesBcdAtEveryRate) {
     DWORD frames;
     Tc tc;
   } rows[] = {
-      {7, 1799, {0x29, 0x59, 0x00, 0x00}},  // last frame of minute 0
-      {7, 1800, {0x02, 0x00, 0x01, 0x00}},  // ;00 and ;01 skipped, no flag bit
-      {7, 3598, {0x02, 0x00, 0x02, 0x00}},
+      {7, 1799, {0x29, 0x59, 0x00, 0x00}},   // last frame of minute 0
+      {7, 1800, {0x02, 0x00, 0x01, 0x00}},   // ;00 and ;01 skipped, no flag bit
       {7, 17982, {0x00, 0x00, 0x10, 0x00}},  // tenth minute keeps ;00
-      {7, 19782, {0x02, 0x00, 0x11, 0x00}},
-      {7, 107891, {0x29, 0x59, 0x59, 0x00}},
       {7, 107892, {0x00, 0x00, 0x00, 0x01}},
-      {7, kDayDrop - 1, {0x29, 0x59, 0x59, 0x23}},
-      {6, 107999, {0x29, 0x59, 0x59, 0x00}},
       {6, 108000, {0x00, 0x00, 0x00, 0x01}},
       {6, kDay30 - 1, {0x29, 0x59, 0x59, 0x23}},
       {6, 108000 * 123 + 1, {0x01, 0x00, 0x00, 0x23}},    // 123 h keeps its two low digits
       {3, 108000 + 1800 + 31, {0x01, 0x01, 0x01, 0x01}},  // any other format counts at 30
       {0, 59, {0x29, 0x01, 0x00, 0x00}},
-      {5, 89999, {0x24, 0x59, 0x59, 0x00}},
       {5, 90000, {0x00, 0x00, 0x00, 0x01}},
       {5, 90000 + 1500 + 26, {0x01, 0x01, 0x01, 0x01}},
       {4, 86399, {0x23, 0x59, 0x59, 0x00}},
@@ -61,29 +55,6 @@ TEST(Timecode, Frame422tcWritesBcdAtEveryRate) {
   EXPECT_EQ(Written(0x02000100, 7, 0, MCI_FORMAT_SMPTE_30DROP, 1), (Tc{0x02, 0x00, 0x01, 0x00}));
   EXPECT_EQ(Written(1001, 6, 0, MCI_FORMAT_MILLISECONDS, 1), (Tc{0x29, 0x00, 0x00, 0x00}));
   EXPECT_EQ(Written(1000, 5, 1, MCI_FORMAT_MILLISECONDS, 1), (Tc{0x00, 0x01, 0x00, 0x00}));
-}
-
-TEST(Timecode, ReadTimecodeUsesOnlyTheDropFlagAndOnlyAt30) {
-  struct Row {
-    Tc tc;
-    DWORD pal, frames;
-    WORD format;
-  } rows[] = {
-      {{0x15, 0x30, 0x59, 0x09}, 0, 1079115, 6},
-      {{0x55, 0x30, 0x59, 0x09}, 0, 1078035, 7},
-      {{0x55, 0x30, 0x59, 0x09}, 1, 899265, 5},
-      {{0x95, 0xB0, 0xD9, 0xC9}, 0, 1079115, 6},  // colour-frame and other flag bits ignored
-      {{0x00, 0x00, 0x00, 0x00}, 0, 0, 6},
-      {{0x69, 0x59, 0x59, 0x23}, 0, kDayDrop - 1, 7},
-      {{0x24, 0x59, 0x59, 0x23}, 1, 90000 * 24 - 1, 5},
-      {{0x3F, 0x00, 0x00, 0x00}, 0, 45, 6},  // digits above 9 count with their value
-      {{0x00, 0x7A, 0x00, 0x00}, 0, 80 * 30, 6},
-  };
-  for (const auto& row : rows) {
-    WORD format = 0;
-    EXPECT_EQ(readTimecode(row.tc.data(), row.pal, &format), row.frames) << row.frames;
-    EXPECT_EQ(format, row.format) << row.frames;
-  }
 }
 
 TEST(Timecode, ConvertPositionPacksEveryFormat) {
@@ -110,12 +81,9 @@ TEST(Timecode, ConvertPositionPacksEveryFormat) {
       {1, 6, 108000 + 1800 + 31, 0x01010101, 0x40000},
       {0, 7, 1800, 0x02000100, 0x40000},
       {0, 7, 17982, 0x00000A00, 0x40000},
-      {0, 7, 107892, 0x00000001, 0x40000},
-      {0, 7, kDayDrop - 1, 0x1D3B3B17, 0x40000},
       {0, 10, 486000 + 157, 0x07050E01, 0x40000},
       {1, 10, 405000 + 132, 0x07050E01, 0x40000},
       {0, 8, 100, kUntouched, 293},
-      {0, 11, 100, kUntouched, 293},
       {1, 0xFFFF, 100, kUntouched, 293},
   };
   for (const auto& row : rows) {
@@ -131,8 +99,7 @@ TEST(Timecode, PositionConvertReadsEveryFormat) {
   struct Row {
     DWORD pal, format, value, frames;
   } rows[] = {
-      {0, 0, 1001, 29},  // truncated
-      {0, 0, 1002, 30},
+      {0, 0, 1001, 29},           // truncated
       {0, 0, 42949672, 1287074},  // the last value whose product fits 32 bits
       {0, 0, 42949673, 1287074},
       {0, 0, 0xFFFFFFFF, 128707440},
@@ -143,7 +110,6 @@ TEST(Timecode, PositionConvertReadsEveryFormat) {
       {0, 2, 0x07050E, 25357},
       {1, 2, 0x07050E, 21132},
       {0, 3, 0xFFFFFFFF, 0xFFFFFFFF},
-      {0, 9, 77, 77},
       {0, 4, 0x01010101, 87865},
       {0, 5, 0x01010101, 91526},
       {1, 6, 0x01010101, 109831},
@@ -152,7 +118,6 @@ TEST(Timecode, PositionConvertReadsEveryFormat) {
       {0, 10, 0x07050E05, 25357},  // track ignored
       {1, 10, 0x07050E01, 21132},
       {0, 8, 5, 293},
-      {0, 12, 5, 293},
   };
   for (const auto& row : rows) {
     Rec rec(row.pal, row.format);

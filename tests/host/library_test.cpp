@@ -8,9 +8,11 @@
 #include <thread>
 #include <tuple>
 
+#include "host/command_runner.h"
 #include "mci/mci_library.h"
 #include "mci/mci_text.h"
 #include "mci/raw_message.h"
+#include "platform/serial_ports.h"
 #include "tests/host/fake_driver.h"
 
 namespace vtr::mci {
@@ -21,6 +23,15 @@ using testing::FakeDriver;
 
 constexpr UINT kStripe = 0x0C85;  // a message the "VCR" table lacks
 constexpr std::size_t P = sizeof(DWORD_PTR);
+
+// What a driver meets when its device's port leads nowhere, and what the
+// port says about it.
+constexpr const char* kMissingPort = "COM9 -> /nonexistent/ttyUSB9: no such device";
+void OpenMissingPort() {
+  platform::BindPortPath(9, "/nonexistent/ttyUSB9");
+  EXPECT_EQ(CreateFileA("COM9", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+  platform::UnbindPort(9);
+}
 
 class LibraryTest : public ::testing::Test {
  protected:
@@ -70,16 +81,20 @@ TEST_F(LibraryTest, LifeCycle) {
 }
 
 TEST_F(LibraryTest, DriverFailuresUndoTheOpen) {
-  // DRV_LOAD fails; DRV_OPEN fails; MCI_OPEN_DRIVER answers an error.
-  using Row = std::tuple<bool, bool, LRESULT, DWORD>;
-  for (const Row& row : {Row{true, false, 0, MCIERR_CANNOT_LOAD_DRIVER},
-                         Row{false, true, 0, MCIERR_CANNOT_LOAD_DRIVER},
-                         Row{false, false, MCIERR_HARDWARE, MCIERR_HARDWARE}}) {
-    std::tie(fake.failLoad, fake.failOpen, std::ignore, std::ignore) = row;
+  // DRV_LOAD fails; DRV_OPEN fails; MCI_OPEN_DRIVER answers an error, its port
+  // missing, which the answer's detail says.
+  using Row = std::tuple<bool, bool, LRESULT, DWORD, std::string>;
+  for (const Row& row : {Row{true, false, 0, MCIERR_CANNOT_LOAD_DRIVER, ""},
+                         Row{false, true, 0, MCIERR_CANNOT_LOAD_DRIVER, ""},
+                         Row{false, false, MCIERR_HARDWARE, MCIERR_HARDWARE, kMissingPort}}) {
+    std::tie(fake.failLoad, fake.failOpen, std::ignore, std::ignore, std::ignore) = row;
     fake.onCommand = [answer = std::get<2>(row)](const DriverCall&, std::uint8_t*) {
+      OpenMissingPort();
       return answer;
     };
-    EXPECT_EQ(Send("open vcr alias tape").error, std::get<3>(row));
+    const CommandResult r = Send("open vcr alias tape");
+    EXPECT_EQ(r.error, std::get<3>(row));
+    EXPECT_EQ(r.detail, std::get<4>(row));
     EXPECT_FALSE(lib.ModuleLoaded());
     EXPECT_FALSE(lib.DeviceIdOf("tape"));
   }
@@ -96,6 +111,8 @@ TEST_F(LibraryTest, StringAnswers) {
     const char* text = "";
     DWORD value = 0;
     LRESULT result = 0;
+    bool portFails = false;  // the driver meets a missing port
+    const char* detail = "";
   };
   // clang-format off
   const Row rows[] = {
@@ -126,11 +143,15 @@ TEST_F(LibraryTest, StringAnswers) {
       {"list tape video source number 1", 0, "line", 1296, MCI_RESOURCE_RETURNED},
       {"status tape media type", 0, "vhs", 1283, MCI_RESOURCE_RETURNED},
       {"index tape on", MCIERR_UNSUPPORTED_FUNCTION, "", 0, 0x00050000 | 274},  // the low word
+      {"play tape", MCIERR_HARDWARE, "", 0, MCIERR_HARDWARE, true, kMissingPort},
+      {"stop tape", 0, "", 0, 0, true},  // a port failure the command got past says nothing,
+      {"pause tape", MCIERR_HARDWARE, "", 0, MCIERR_HARDWARE},  // nor later
   };
   // clang-format on
   const Row* row = nullptr;
   fake.onCommand = [&row](const DriverCall&, std::uint8_t* block) {
     std::memcpy(block + P, &row->value, sizeof row->value);
+    if (row->portFails) OpenMissingPort();
     return row->result;
   };
   for (const Row& r : rows) {
@@ -138,6 +159,7 @@ TEST_F(LibraryTest, StringAnswers) {
     CommandResult out = Send(r.cmd);
     EXPECT_EQ(out.error, r.error) << r.cmd;
     EXPECT_EQ(out.text, r.text) << r.cmd;
+    EXPECT_EQ(out.detail, r.detail) << r.cmd;
   }
   fake.onCommand = nullptr;  // the closing library must not call back into the rows
 }
@@ -202,6 +224,11 @@ TEST_F(LibraryTest, SendCommandLaysTheBlockOutByTheTable) {
     return 0;
   };
   EXPECT_EQ(lib.SendCommand(1, MCI_INFO, MCI_INFO_PRODUCT, {}).text, "deck");
+  fake.onCommand = [](const DriverCall&, std::uint8_t*) -> LRESULT {
+    OpenMissingPort();
+    return MCIERR_HARDWARE;
+  };
+  EXPECT_EQ(lib.SendCommand(1, MCI_PLAY, 0, {}).detail, kMissingPort);
   fake.onCommand = nullptr;
   // A close through the raw path closes the device.
   EXPECT_EQ(lib.SendCommand(1, MCI_CLOSE, 0, {}).error, 0u);
@@ -223,12 +250,12 @@ TEST_F(LibraryTest, SendDirective) {
   const std::pair<const char*, const char*> rows[] = {
       {"TAPE 3204 flags=1 words=0,-1", "ok words=20481,4294967295"},  // callback supplied
       {"tape 3204 flags=4", "error 262: There is a problem with your media device."},
-      {"tape", "error: usage: .send ALIAS MSG [flags=F] [words=A,B,...]"},
+      {"tape", "error: usage: .send ALIAS MSG [flags=F] [words=A,B,...] [block=null]"},
       {"disc 3204", "error: no open device 'disc'"},
       {"tape play", "error: message 'play' is not a number"},
       {"tape 3204 words=1,,2", "error: word '' is not a 32-bit number"},
       {"tape 3204 words=0x100000000", "error: word '0x100000000' is not a 32-bit number"},
-      {"tape 3204 flags=1 flags=2", "error: unexpected 'flags=2' (flags= and words= once each)"},
+      {"tape 3204 flags=1 flags=2", "error: unexpected 'flags=2' (flags= once, and words= or block=null once)"},
       {"tape 3204 words=0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0",
        "error: too many words for the parameter block"},
   };
@@ -296,6 +323,101 @@ TEST_F(LibraryTest, BreakGoesToTheDriverAndTheKeyReachesItsYield) {
   EXPECT_TRUE(lib.BreakableDevices().empty());
   ASSERT_EQ(Send("break tape on 3").error, 0u);
   EXPECT_EQ(lib.BreakableDevices(), std::vector<UINT>{1});
+}
+
+// What SendString would answer, found without sending: the flags (a quoted
+// word is text) and the word an error blames.
+TEST_F(LibraryTest, ParseAgreesWithSend) {
+  ASSERT_EQ(Send("open vcr alias tape").error, 0u);
+  struct Row {
+    const char* cmd;
+    DWORD error;
+    DWORD flags;
+    const char* word = "";
+  };
+  // clang-format off
+  const Row rows[] = {
+      {"status tape position notify wait", 0, MCI_NOTIFY | MCI_WAIT | MCI_STATUS_ITEM},
+      {"escape tape \"a notify b\"", 0, 0x100},
+      {"status tape mdoe", MCIERR_UNRECOGNIZED_KEYWORD, 0, "mdoe"},
+      {"seek tape to x", MCIERR_BAD_INTEGER, 0, "x"},
+      {"spin tape", MCIERR_UNRECOGNIZED_COMMAND, 0, "spin"},
+      {"status nowhere mode", MCIERR_INVALID_DEVICE_NAME, 0, "nowhere"},
+      {"frobnicate all", MCIERR_UNRECOGNIZED_COMMAND, 0, "frobnicate"},
+      {"play all", MCIERR_CANNOT_USE_ALL, 0},
+      {"break tape on 3", 0, 0x100},
+      {"sysinfo all quantity wait", 0, MCI_WAIT | 0x100},
+      {"close all notify", 0, MCI_NOTIFY},
+  };
+  // clang-format on
+  for (const Row& r : rows) {
+    ParsedCommand p = lib.Parse(r.cmd);
+    EXPECT_EQ(p.error, r.error) << r.cmd;
+    EXPECT_EQ(p.flags, r.flags) << r.cmd;
+    EXPECT_EQ(p.rejected, r.word) << r.cmd;
+    EXPECT_EQ(Send(r.cmd).error, r.error) << r.cmd;
+  }
+}
+
+// The programs' runner: the parsed flags decide whether the caller's receiver
+// is registered; a waiting command goes with a notify of the runner's own, so
+// that a wait a break or a later command cut short is told from an answer.
+TEST_F(LibraryTest, RunnerDecidesNotifyAndTellsHowAWaitEnded) {
+  ASSERT_EQ(Send("open vcr alias tape").error, 0u);
+  host::CommandRunner runner(lib);
+  UINT code = 0;        // what the driver notifies the command's callback
+  bool broken = false;  // the user breaks while the command runs
+  fake.onCommand = [&](const DriverCall& c, std::uint8_t* block) -> LRESULT {
+    DWORD_PTR cb;
+    std::memcpy(&cb, block, sizeof cb);
+    if (broken) runner.NoteBreak(1);
+    if ((c.flags & MCI_NOTIFY) && code != 0) mciDriverNotify(reinterpret_cast<HANDLE>(cb), 1, code);
+    return 0;
+  };
+  using host::Ending;
+  struct Row {
+    const char* cmd;
+    UINT code;
+    bool broken;
+    bool notifySent;  // the driver got MCI_NOTIFY
+    int heard;        // times the caller's receiver was called
+    Ending ending;
+  };
+  // clang-format off
+  const Row rows[] = {
+      {"play tape notify", MCI_NOTIFY_SUCCESSFUL, false, true, 1, Ending::kAnswered},
+      {"escape tape \"a notify b\"", MCI_NOTIFY_SUCCESSFUL, false, false, 0, Ending::kAnswered},
+      {"status tape mode", MCI_NOTIFY_SUCCESSFUL, false, false, 0, Ending::kAnswered},
+      {"play tape wait", MCI_NOTIFY_SUCCESSFUL, false, true, 0, Ending::kAnswered},
+      {"play tape wait", MCI_NOTIFY_SUPERSEDED, false, true, 0, Ending::kSuperseded},
+      {"play tape wait", MCI_NOTIFY_ABORTED, false, true, 0, Ending::kInterrupted},
+      {"play tape wait notify", MCI_NOTIFY_SUPERSEDED, false, true, 1, Ending::kSuperseded},
+      {"play tape wait", 0, true, true, 0, Ending::kInterrupted},  // this host's break
+      {"play tape", 0, true, false, 0, Ending::kAnswered},         // nothing waited
+      // A waiting query asks nothing: notify would answer an owed one "superseded".
+      {"status tape mode wait", 0, false, false, 0, Ending::kAnswered},
+  };
+  // clang-format on
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.cmd);
+    std::tie(code, broken) = std::tie(r.code, r.broken);
+    int heard = 0;
+    host::RunResult out = runner.Run(r.cmd, [&](const Notification&) { ++heard; });
+    EXPECT_EQ(out.result.error, 0u);
+    EXPECT_EQ((fake.Calls().back().flags & MCI_NOTIFY) != 0, r.notifySent);
+    EXPECT_EQ(heard, r.heard);
+    EXPECT_EQ(out.ending, r.ending);
+    // Every receiver went with its notification or its command.
+    DWORD_PTR cb;
+    std::memcpy(&cb, fake.Calls().back().block.data(), sizeof cb);
+    EXPECT_FALSE(cb != 0 && mciDriverNotify(reinterpret_cast<HANDLE>(cb), 1, 1));
+  }
+  // The raw path: a watched wait leaves the caller's callback slot as given.
+  std::tie(code, broken) = std::tuple{MCI_NOTIFY_SUPERSEDED, false};
+  host::RunResult raw = runner.RunMessage(1, MCI_PLAY, MCI_WAIT, {7});
+  EXPECT_EQ(raw.ending, Ending::kSuperseded);
+  EXPECT_EQ(raw.message.words.at(0), 7u);
+  fake.onCommand = nullptr;
 }
 
 TEST(MciText, ErrorTextsForEveryCode) {

@@ -24,6 +24,7 @@ struct Parsed {
   DWORD error = 0;
   DWORD flags = 0;
   ParamBlock block;
+  std::string rejected;  // the word an error blames
 };
 
 void Parse(std::string_view verb, std::string_view args, Parsed& out) {
@@ -32,7 +33,9 @@ void Parse(std::string_view verb, std::string_view args, Parsed& out) {
   if (out.error != 0) return;
   const CommandDef* def = Vcr().Find(verb);
   ASSERT_NE(def, nullptr) << verb;
-  out.error = ParseArguments(*def, tokens, out.flags, out.block);
+  std::size_t at = tokens.size();
+  out.error = ParseArguments(*def, tokens, out.flags, out.block, &at);
+  if (out.error != 0 && at < tokens.size()) out.rejected = tokens[at].text;
 }
 
 TEST(ParseInteger, DecimalSignedAndColonFields) {
@@ -124,24 +127,28 @@ TEST(ParseArguments, StringItemsPointAtUtf16Text) {
   EXPECT_EQ(std::u16string(text), u"AB c");
 }
 
+// Errors, and the word each blames (none when a word is missing).
 TEST(ParseArguments, Errors) {
   struct Row {
     const char* verb;
     const char* args;
     DWORD error;
+    const char* word = "";
   };
   const std::vector<Row> rows{
-      {"play", "from to 5", MCIERR_BAD_INTEGER},
-      {"play", "from 99999999999", MCIERR_BAD_INTEGER},
-      {"play", "from \"12\"", MCIERR_BAD_INTEGER},
-      {"play", "from 1 from 2", MCIERR_DUPLICATE_FLAGS},
-      {"play", "notify notify", MCIERR_DUPLICATE_FLAGS},
-      {"status", "mode position", MCIERR_DUPLICATE_FLAGS},
+      {"play", "from to 5", MCIERR_BAD_INTEGER, "to"},
+      {"play", "from 99999999999", MCIERR_BAD_INTEGER, "99999999999"},
+      {"play", "from \"12\"", MCIERR_BAD_INTEGER, "12"},
+      {"play", "from", MCIERR_BAD_INTEGER},
+      {"play", "from 1 from 2", MCIERR_DUPLICATE_FLAGS, "from"},
+      {"play", "notify notify", MCIERR_DUPLICATE_FLAGS, "notify"},
+      {"status", "mode position", MCIERR_DUPLICATE_FLAGS, "position"},
+      {"status", "mdoe", MCIERR_UNRECOGNIZED_KEYWORD, "mdoe"},
       {"set", "time format", MCIERR_BAD_CONSTANT},
-      {"set", "time format fortnights", MCIERR_BAD_CONSTANT},
-      {"set", "frames", MCIERR_UNRECOGNIZED_KEYWORD},
+      {"set", "time format fortnights", MCIERR_BAD_CONSTANT, "fortnights"},
+      {"set", "frames", MCIERR_UNRECOGNIZED_KEYWORD, "frames"},
       {"escape", "\"\"", MCIERR_MISSING_STRING_ARGUMENT},
-      {"status", "\"mode\"", MCIERR_UNRECOGNIZED_KEYWORD},
+      {"status", "\"mode\"", MCIERR_UNRECOGNIZED_KEYWORD, "mode"},
       {"escape", "\"abc\"def", MCIERR_EXTRA_CHARACTERS},
   };
   for (const Row& r : rows) {
@@ -149,6 +156,7 @@ TEST(ParseArguments, Errors) {
     Parsed p;
     Parse(r.verb, r.args, p);
     EXPECT_EQ(p.error, r.error);
+    EXPECT_EQ(p.rejected, r.word);
   }
 }
 

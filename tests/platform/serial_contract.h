@@ -1,18 +1,16 @@
 // The serial contract of the Win32 calls, the same on every kind of line, as a
 // typed suite over "lines". A line binds a COM number to its far end and plays
 // the far end; its constants say what differs between kinds (virtual time, a
-// hang-up noticed at once, what TakePortFailure adds). The unit tests run it on
-// an in-process endpoint in virtual time, the integration tests on a
-// pseudo-terminal, a network port and an endpoint in real time.
+// hang-up noticed at once, what TakePortFailure says, bytes that take their
+// time on the line). The unit tests run it on an in-process endpoint in
+// virtual time, the integration tests on a pseudo-terminal, one that takes
+// its bytes like a UART, a network port and an endpoint in real time.
 #pragma once
 
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
-#include <deque>
 #include <memory>
-#include <optional>
-#include <span>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -23,45 +21,22 @@
 #include "platform/clock.h"
 #include "platform/serial_ports.h"
 #include "platform/win32.h"
+#include "tests/support/fake_line.h"
 
 namespace vtr::test {
 
-using Bytes = std::vector<std::uint8_t>;
 using vtr::platform::Micros;
 using vtr::platform::Now;
 using namespace std::chrono_literals;
 
-// TakePortFailure contains `part`, or is empty when `part` is.
-inline void ExpectPortFailure(const std::string& part) {
+// TakePortFailure starts with `start` and contains `part`, or is empty when
+// `part` is.
+inline void ExpectPortFailure(const std::string& part, const std::string& start = {}) {
   const std::string why = vtr::platform::TakePortFailure();
-  EXPECT_TRUE(part.empty() ? why.empty() : why.find(part) != std::string::npos) << why;
+  EXPECT_TRUE(part.empty() ? why.empty()
+                           : why.starts_with(start) && why.find(part) != std::string::npos)
+      << why;
 }
-
-// A far end in this process whose bytes arrive at given clock times.
-class FakeEndpoint : public vtr::platform::SerialEndpoint {
- public:
-  void Receive(std::span<const std::uint8_t> bytes) override {
-    received.insert(received.end(), bytes.begin(), bytes.end());
-  }
-  std::size_t Transmit(std::span<std::uint8_t> out) override {
-    std::size_t n = 0;
-    for (; n < out.size() && !queue.empty() && queue.front().first <= Now(); queue.pop_front()) {
-      out[n++] = queue.front().second;
-    }
-    return n;
-  }
-  std::optional<Micros> NextArrival() const override {
-    return queue.empty() ? std::nullopt : std::optional(queue.front().first);
-  }
-  void DiscardArrived() override {
-    while (!queue.empty() && queue.front().first <= Now()) queue.pop_front();
-  }
-  bool Connected() const override { return connected; }
-
-  Bytes received;
-  std::deque<std::pair<Micros, std::uint8_t>> queue;
-  bool connected = true;
-};
 
 // The far end in this process, as the virtual deck is.
 template <bool kVirtualTime>
@@ -70,8 +45,9 @@ class EndpointLine {
   static constexpr const char* kName = kVirtualTime ? "Endpoint" : "EndpointRealTime";
   static constexpr bool kVirtual = kVirtualTime;
   static constexpr bool kGoneAtOnce = true;
-  static constexpr const char* kBusyWhy = "";
-  static constexpr const char* kGoneWhy = "";
+  static constexpr bool kLineTime = false;  // bytes arrive as written
+  static constexpr const char* kBusyWhy = "in-process deck: already open in this process";
+  static constexpr const char* kGoneWhy = "in-process deck: disconnected";
 
   EndpointLine() {
     if (kVirtual) vtr::platform::UseVirtualClock(Micros{1000000});
@@ -89,7 +65,7 @@ class EndpointLine {
   void Vanish() { far_->connected = false; }
 
  private:
-  std::shared_ptr<FakeEndpoint> far_ = std::make_shared<FakeEndpoint>();
+  std::shared_ptr<FakeLine> far_ = std::make_shared<FakeLine>();
 };
 
 // Names the instantiations after their kinds.
@@ -145,17 +121,30 @@ class SerialContract : public ::testing::Test {
 TYPED_TEST_SUITE_P(SerialContract);
 
 // Bytes that terminals, Telnet and line disciplines treat specially pass
-// unchanged both ways. A write has left when it returns, so a transmit purge
-// after it cuts nothing. Only a receive purge drops what has arrived.
+// unchanged both ways. A write returns once its bytes are handed over, as the
+// exchange writes a block, one byte at a time: it does not wait for each
+// byte to leave. A transmit purge after it waits until they have, so it cuts
+// nothing. Only a receive purge drops what has arrived.
 TYPED_TEST_P(SerialContract, MovesRawBytesAndPurgesOnlyWhatIsAsked) {
   const Bytes raw{0x10, 0x01, 0x11, 0x13, 0x00, 0xFF, 0x0A, 0x0D, 0x03, 0x04, 0x7F, 0xFF};
   HANDLE h = this->Open();
   ASSERT_NE(h, INVALID_HANDLE_VALUE) << vtr::platform::TakePortFailure();
-  DWORD put = 0;
-  ASSERT_EQ(WriteFile(h, raw.data(), static_cast<DWORD>(raw.size()), &put, nullptr), TRUE);
-  EXPECT_EQ(put, raw.size());
+  Bytes block;  // 10 ms on the line
+  for (int i = 0; i < 3; ++i) block.insert(block.end(), raw.begin(), raw.end());
+  const Micros start = Now();
+  for (const std::uint8_t b : block) {
+    DWORD put = 0;
+    ASSERT_EQ(WriteFile(h, &b, 1, &put, nullptr), TRUE);
+    EXPECT_EQ(put, 1u);
+  }
+  const Micros writing = Now() - start;
   EXPECT_EQ(PurgeComm(h, PURGE_TXCLEAR), TRUE);
-  EXPECT_EQ(this->line_.Received(raw.size()), raw);
+  if constexpr (TypeParam::kLineTime) {
+    EXPECT_LT(writing, Micros{286} * static_cast<long>(block.size()) / 2)
+        << "each write waited for its byte";
+    EXPECT_EQ(this->line_.ArrivedCount(), block.size()) << "the purge did not wait";
+  }
+  EXPECT_EQ(this->line_.Received(block.size()), block);
 
   this->line_.Send(raw);
   this->line_.AwaitArrival(h, raw.size());
@@ -246,7 +235,7 @@ TYPED_TEST_P(SerialContract, HeldUntilClosedAndFailsOnceGone) {
   for (const char* name : {"COM7", "COM8"}) {
     EXPECT_EQ(CreateFileA(name, 0, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE)
         << name;
-    ExpectPortFailure(TypeParam::kBusyWhy);
+    ExpectPortFailure(TypeParam::kBusyWhy, std::string(name) + " -> ");
   }
   ASSERT_EQ(CloseHandle(h), TRUE);
   h = this->Open();
@@ -264,7 +253,7 @@ TYPED_TEST_P(SerialContract, HeldUntilClosedAndFailsOnceGone) {
   EXPECT_EQ(count, 0u);
   EXPECT_TRUE(!TypeParam::kGoneAtOnce || reads == 0) << reads;
   EXPECT_TRUE(!TypeParam::kVirtual || Now() == start);
-  ExpectPortFailure(TypeParam::kGoneWhy);
+  ExpectPortFailure(TypeParam::kGoneWhy, "COM7 -> ");
   count = 99;
   EXPECT_EQ(WriteFile(h, &b, 1, &count, nullptr), FALSE);
   EXPECT_EQ(count, 0u);

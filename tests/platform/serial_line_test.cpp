@@ -1,14 +1,24 @@
 // Serial ports on real lines, in real time: the contract on a pseudo-terminal,
-// on a network port and on an in-process endpoint; what only a network port
-// does (its open failures, RFC 2217) against a scripted server on 127.0.0.1.
+// on one that takes its bytes like a UART, on a network port and on an
+// in-process endpoint; what each open failure says; what only a network port
+// does (RFC 2217) against scripted servers on 127.0.0.1.
 #include <netinet/in.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <deque>
+#include <fstream>
+#include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,6 +30,8 @@
 #include "platform/win32.h"
 #include "tests/platform/pty_pair.h"
 #include "tests/platform/serial_contract.h"
+#include "tests/platform/temp_dir.h"
+#include "tests/platform/uart_pty.h"
 
 namespace {
 
@@ -58,35 +70,42 @@ class Listener {
   int port_ = 0;
 };
 
-// A far end that is a descriptor: a pseudo-terminal's master, or the
-// accepted socket of a raw tcp:// port (each open a new connection).
-template <bool kNet>
+enum class Kind { kPty, kUart, kNet };
+
+// A far end that is a descriptor: a pseudo-terminal's master (of one that
+// takes its bytes like a UART, or not), or the accepted socket of a raw tcp://
+// port (each open a new connection).
+template <Kind kKind>
 class FdLine {
+  static constexpr bool kNet = kKind == Kind::kNet;
+
  public:
-  static constexpr const char* kName = kNet ? "Network" : "Pty";
+  static constexpr const char* kName = kNet ? "Network" : kKind == Kind::kUart ? "Uart" : "Pty";
   static constexpr bool kVirtual = false;
   static constexpr bool kGoneAtOnce = !kNet;  // a hang-up crosses the network a moment later
-  static constexpr const char* kBusyWhy = kNet ? "already open" : "";
-  static constexpr const char* kGoneWhy = kNet ? "is gone" : "";
+  static constexpr bool kLineTime = kKind == Kind::kUart;
+  static constexpr const char* kBusyWhy = "already open in this process";
+  static constexpr const char* kGoneWhy = kNet ? "connection lost" : "hung up";
 
   FdLine() { vtr::platform::UseRealClock(); }
   ~FdLine() { Vanish(); }
   const char* Unavailable() const {
-    return (kNet ? listener_.ok() : pty_.ok()) ? nullptr : "no pseudo-terminal, or no listener";
+    return (kNet ? listener_.ok() : pty_->ok()) ? nullptr : "no pseudo-terminal, or no listener";
   }
   void Bind(int com) {
-    vtr::platform::BindPortPath(com, kNet ? listener_.Url("tcp") : pty_.slave());
+    vtr::platform::BindPortPath(com, kNet ? listener_.Url("tcp") : pty_->slave());
   }
   void Opened() {
     if (kNet) Vanish();
-    far_ = kNet ? listener_.Accept() : pty_.master();
+    far_ = kNet ? listener_.Accept() : pty_->master();
   }
   void Vanish() {
     Join();
     if (kNet && far_ >= 0) ::close(far_);
-    if (!kNet) pty_.CloseMaster();
+    if (!kNet) pty_->HangUp();
     far_ = -1;
   }
+  std::size_t ArrivedCount() const { return pty_->TakenCount(); }
   void AwaitArrival(HANDLE h, std::size_t n) {
     COMSTAT stat{};
     DWORD errors = 0;
@@ -109,6 +128,12 @@ class FdLine {
     sendAt_ = Clock::now() + delay;
   }
   Bytes Received(std::size_t n) {
+    if (kKind == Kind::kUart) {
+      for (const auto giveUp = Clock::now() + 2s; ArrivedCount() < n && Clock::now() < giveUp;) {
+        std::this_thread::sleep_for(1ms);
+      }
+      return pty_->Take();
+    }
     Bytes seen;
     pollfd pfd{far_, POLLIN, 0};
     std::uint8_t buf[64];
@@ -124,7 +149,21 @@ class FdLine {
   void Join() {
     if (sender_.joinable()) sender_.join();
   }
-  vtr::test::PtyPair pty_;
+  // A pseudo-terminal as it is, or one that takes its bytes like a UART.
+  struct Pty {
+    vtr::test::PtyPair plain;
+    std::optional<vtr::test::UartPty> uart;
+    Pty() {
+      if (kKind == Kind::kUart) uart.emplace();
+    }
+    bool ok() const { return uart ? uart->ok() : plain.ok(); }
+    const std::string& slave() const { return uart ? uart->slave() : plain.slave(); }
+    int master() const { return uart ? uart->master() : plain.master(); }
+    void HangUp() { uart ? uart->HangUp() : plain.CloseMaster(); }
+    std::size_t TakenCount() const { return uart ? uart->TakenCount() : 0; }
+    Bytes Take() { return uart ? uart->Take() : Bytes{}; }
+  };
+  std::unique_ptr<Pty> pty_ = kNet ? nullptr : std::make_unique<Pty>();
   Listener listener_;
   int far_ = -1;
   std::thread sender_;
@@ -134,7 +173,8 @@ class FdLine {
 }  // namespace
 
 namespace vtr::test {
-using RealLines = ::testing::Types<FdLine<false>, FdLine<true>, EndpointLine<false>>;
+using RealLines = ::testing::Types<FdLine<Kind::kPty>, FdLine<Kind::kUart>, FdLine<Kind::kNet>,
+                                   EndpointLine<false>>;
 INSTANTIATE_TYPED_TEST_SUITE_P(Lines, SerialContract, RealLines, LineName);
 }  // namespace vtr::test
 
@@ -222,41 +262,96 @@ HANDLE OpenCom9(const std::string& path) {
   return h;
 }
 
+// Another process, holding `path` with flock until it is destroyed.
+class FlockHolder {
+ public:
+  explicit FlockHolder(const std::string& path) {
+    int ready[2];
+    if (::pipe(ready) != 0) return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY);
+      const char held = fd >= 0 && ::flock(fd, LOCK_EX) == 0 ? '1' : '0';
+      if (::write(ready[1], &held, 1) == 1) ::pause();
+      ::_exit(0);
+    }
+    char held = '0';
+    ::close(ready[1]);
+    if (pid_ > 0 && (::read(ready[0], &held, 1) != 1 || held != '1')) Stop();
+    ::close(ready[0]);
+  }
+  ~FlockHolder() { Stop(); }
+  pid_t pid() const { return pid_; }
+
+ private:
+  void Stop() {
+    if (pid_ > 0 && ::kill(pid_, SIGKILL) == 0) ::waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+  pid_t pid_ = -1;
+};
+
 // A line that cannot be opened fails within its bound, and TakePortFailure
-// says why when there is more to say than the failed call.
+// names the port, where it leads and why.
 TEST(SerialOpenTest, FailuresSayWhyWithinTheirBound) {
   vtr::platform::UseRealClock();
+  vtr::test::PtyPair flocked, uucp;
+  vtr::test::TempDir dir;
+  ASSERT_TRUE(flocked.ok() && uucp.ok() && !dir.path().empty());
+  const FlockHolder holder(flocked.slave());
+  ASSERT_GT(holder.pid(), 0);
+  // A UUCP lock file naming process 1, which always lives.
+  const std::string lockFile =
+      dir.path() + "/LCK.." + uucp.slave().substr(uucp.slave().rfind('/') + 1);
+  std::ofstream(lockFile) << "         1\n";
+  ::setenv("VTR422_LOCK_DIR", dir.path().c_str(), 1);
+  const std::string file = dir.path() + "/file";
+  std::ofstream(file) << "not a line";
+  ::chmod(file.c_str(), 0);
+
   const struct {
-    const char* path;  // null: rfc2217:// to a server playing `script`
+    std::string path;  // empty: rfc2217:// to a server playing `script`
     std::vector<Step> script;
-    const char* why;
+    std::string why;
   } rows[] = {
-      {"/nonexistent/tty", {}, ""},
-      {"/dev/null", {}, ""},  // no terminal
-      {"tcp://127.0.0.1", {}, "is not tcp://HOST:PORT or rfc2217://HOST:PORT"},
-      {"tcp://127.0.0.1:1", {}, "cannot connect to 127.0.0.1:1"},
+      {"/nonexistent/ttyUSB9", {}, "no such device"},
+      {"/dev/null", {}, "not a serial device (a character device that is no terminal)"},
+      {file, {}, ::geteuid() == 0 ? "not a serial device (a regular file)" : "permission denied"},
+      {flocked.slave(),
+       {},
+       "in use by another program (process " + std::to_string(holder.pid()) + ")"},
+      {uucp.slave(), {}, "in use by another program (process 1, lock file " + lockFile + ")"},
+      {"tcp://127.0.0.1", {}, "not tcp://HOST:PORT or rfc2217://HOST:PORT"},
+      {"tcp://127.0.0.1:1", {}, "connection refused"},
       {"rfc2217://no-such-host.invalid:7000", {}, "'no-such-host.invalid'"},
-      {nullptr,
+      {{},
        {{Step::kExpect, kClientHello}, {Step::kSend, {IAC, DONT, 44}}},
-       "refused the Com Port Control option"},
-      {nullptr, {{Step::kExpect, kClientHello}}, "no answer to the Com Port Control option in 2 s"},
-      {nullptr,
+       "the server does not speak RFC 2217 (it refused the Com Port Control option)"},
+      {{}, {{Step::kExpect, kClientHello}}, "no answer to the Com Port Control option in 2 s"},
+      {{},
        {{Step::kSend, {'P', 'o', 'r', 't', ' ', 'i', 'n', ' ', 'u', 's', 'e', '\r', '\n'}},
         {Step::kClose, {}}},
-       "closed the connection: Port in use"},
+       "the server closed the connection: Port in use"},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.why);
     std::optional<ScriptedServer> server;
-    if (r.path == nullptr) server.emplace(r.script);
+    if (r.path.empty()) server.emplace(r.script);
+    const std::string path = r.path.empty() ? server->Url("rfc2217") : r.path;
     const auto start = Clock::now();
-    EXPECT_EQ(OpenCom9(r.path != nullptr ? r.path : server->Url("rfc2217")), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(OpenCom9(path), INVALID_HANDLE_VALUE);
     EXPECT_LT(Clock::now() - start, 3s);
-    ExpectPortFailure(r.why);
+    ExpectPortFailure(r.why, "COM9 -> " + path + ": ");
     if (server) {
       EXPECT_EQ(server->Failure(), "");
     }
   }
+  // A lock file whose process is gone holds nothing (no process has pid_max).
+  std::ofstream(lockFile) << vtr::test::ReadAll("/proc/sys/kernel/pid_max");
+  HANDLE h = OpenCom9(uucp.slave());
+  EXPECT_NE(h, INVALID_HANDLE_VALUE) << vtr::platform::TakePortFailure();
+  EXPECT_EQ(CloseHandle(h), TRUE);
+  ::unsetenv("VTR422_LOCK_DIR");
 }
 
 // Line settings, purges, data both ways and line errors, byte for byte.
@@ -280,9 +375,7 @@ TEST(SerialNetTest, Rfc2217CarriesSettingsPurgesAndData) {
       {Step::kExpect, Sb(4, {1})},
       {Step::kExpect, Sb(5, {1})},
       {Step::kSend, answers},
-      {Step::kExpect, Sb(12, {2})},
-      {Step::kSend, Sb(112, {2})},
-      {Step::kExpect, Sb(12, {1})},
+      {Step::kExpect, Sb(12, {1})},  // the transmit purge sends nothing
       {Step::kSend, Sb(112, {1})},
       {Step::kExpect, {0x20, 0xFF, 0xFF, 0x20}},
       {Step::kSend, {0x10, IAC, IAC}},
@@ -312,6 +405,100 @@ TEST(SerialNetTest, Rfc2217CarriesSettingsPurgesAndData) {
   EXPECT_EQ(errors, static_cast<DWORD>(CE_RXPARITY));
   EXPECT_EQ(CloseHandle(h), TRUE);
   EXPECT_EQ(server.Failure(), "");
+}
+
+// An RFC 2217 server with a slow line: it forwards the data it receives at a
+// byte a millisecond, carries out PURGE-DATA when it reads it (2: what its
+// line has not sent yet is dropped) and answers it.
+class SlowLineServer : public Listener {
+ public:
+  SlowLineServer() : thread_([this] { Serve(); }) {}
+  ~SlowLineServer() { Line(); }
+  // What went out on the line, once the client has hung up.
+  Bytes Line() {
+    if (thread_.joinable()) thread_.join();
+    return line_;
+  }
+
+ private:
+  void Serve() {
+    const int fd = Accept();
+    if (fd < 0) return;
+    const Bytes accept{IAC, DO, 44};
+    ::send(fd, accept.data(), accept.size(), MSG_NOSIGNAL);
+    std::deque<std::uint8_t> queue;
+    Bytes sb;
+    enum { kData, kIac, kVerb, kSb, kSbIac } state = kData;
+    auto next = Clock::now();
+    for (bool open = true; open || !queue.empty();) {
+      pollfd p{fd, POLLIN, 0};
+      std::uint8_t in[64];
+      const auto got = open && ::poll(&p, 1, 1) == 1 ? ::recv(fd, in, sizeof in, 0) : 0;
+      open = open && (got > 0 || p.revents == 0);
+      for (const std::uint8_t b :
+           std::span(in, static_cast<std::size_t>(std::max<ssize_t>(got, 0)))) {
+        if (state == kData && b != IAC) {
+          queue.push_back(b);
+        } else if (state == kData) {
+          state = kIac;
+        } else if (state == kIac) {
+          if (b == IAC) queue.push_back(b);
+          state = b == SB ? kSb : b >= WILL && b != IAC ? kVerb : kData;
+          sb.clear();
+        } else if (state == kVerb) {
+          state = kData;
+        } else if (state == kSb && b == IAC) {
+          state = kSbIac;
+        } else if (state == kSb) {
+          sb.push_back(b);
+        } else if (b != SE) {
+          sb.push_back(b);
+          state = kSb;
+        } else {
+          if (sb.size() == 3 && sb[0] == 44 && sb[1] == 12) {
+            if ((sb[2] & 2) != 0) queue.clear();
+            const Bytes answer = Sb(112, {sb[2]});
+            ::send(fd, answer.data(), answer.size(), MSG_NOSIGNAL);
+          }
+          state = kData;
+        }
+      }
+      if (!queue.empty() && Clock::now() >= next) {
+        line_.push_back(queue.front());
+        queue.pop_front();
+        next = Clock::now() + 1ms;
+      } else if (!open) {
+        std::this_thread::sleep_for(1ms);
+      }
+    }
+    ::close(fd);
+  }
+
+  Bytes line_;
+  std::thread thread_;  // last: starts once the rest is there
+};
+
+// The exchange purges both ways before each block, while a terminal server
+// may still be sending the previous block to its slower line: no purge cuts
+// a block that was written.
+TEST(SerialNetTest, Rfc2217PurgesCutNoBlockStillOnTheServersLine) {
+  vtr::platform::UseRealClock();
+  SlowLineServer server;
+  HANDLE h = OpenCom9(server.Url("rfc2217"));
+  ASSERT_NE(h, INVALID_HANDLE_VALUE) << vtr::platform::TakePortFailure();
+  Bytes all;
+  for (const Bytes& block :
+       {Bytes{0x20, 0x00, 0x20}, Bytes{0x61, 0x20, 0x08, 0x89}, Bytes{0x61, 0x0C, 0x03, 0x70}}) {
+    EXPECT_EQ(PurgeComm(h, PURGE_TXCLEAR), TRUE);
+    EXPECT_EQ(PurgeComm(h, PURGE_RXCLEAR), TRUE);
+    for (const std::uint8_t b : block) {
+      DWORD n = 0;
+      EXPECT_EQ(WriteFile(h, &b, 1, &n, nullptr), TRUE);
+    }
+    all.insert(all.end(), block.begin(), block.end());
+  }
+  EXPECT_EQ(CloseHandle(h), TRUE);
+  EXPECT_EQ(server.Line(), all);
 }
 
 }  // namespace

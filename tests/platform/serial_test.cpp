@@ -73,6 +73,7 @@ TEST_F(SerialVirtualTest, PortNamesOutsideCom1To98FailToOpen) {
                            "", "\\\\.\\", "/dev/ttyS0"}) {
     EXPECT_FALSE(opens(name)) << name;
   }
+  vtr::test::ExpectPortFailure("'/dev/ttyS0' is not a port name (COM1 to COM98)");
   EXPECT_EQ(CreateFileA(nullptr, 0, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
 }
 
@@ -96,7 +97,7 @@ TEST(SerialPortPathTest, ResolutionOrder) {
   EXPECT_EQ(vtr::platform::ResolvePortPath(12), "/dev/ttyACM0");
   vtr::platform::BindPortPath(12, "/tmp/bound");
   EXPECT_EQ(vtr::platform::ResolvePortPath(12), "/tmp/bound");
-  vtr::platform::BindVirtualPort(12, std::make_shared<vtr::test::FakeEndpoint>());
+  vtr::platform::BindVirtualPort(12, std::make_shared<vtr::test::FakeLine>());
   EXPECT_EQ(vtr::platform::ResolvePortPath(12), "");
   vtr::platform::UnbindPort(12);
   EXPECT_EQ(vtr::platform::ResolvePortPath(12), "/dev/ttyACM0");

@@ -1,5 +1,6 @@
 #include "tests/support/driver_fixture.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -85,6 +86,36 @@ DWORD DriverFixture::Send(UINT msg, DWORD flags, void* parms, UINT deviceId) {
 
 void DriverFixture::Run(int milliseconds) {
   vtr::platform::Advance(vtr::platform::Micros{static_cast<std::int64_t>(milliseconds) * 1000});
+}
+
+int DriverFixture::RunUntil(const std::function<bool()>& done, int limitMs) {
+  int spent = 0;
+  for (; !done() && spent < limitMs; spent += 133) Run(133);
+  return spent;
+}
+
+std::vector<std::string> DriverFixture::Commands(bool bytes) const {
+  std::vector<std::string> out;
+  for (const auto& e : deck_->Trace()) {
+    if (e.direction != vtr::sim::Direction::kToDeck || e.name == "CURTCSENSE_422" ||
+        e.name == "STATSENSE_422" || e.name == "TMODESENSE_422") {
+      continue;
+    }
+    std::string line = e.name;
+    for (std::size_t i = 0; bytes && i + 1 < e.bytes.size(); ++i) {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, " %02X", e.bytes[i]);
+      line += hex;
+    }
+    out.push_back(line);
+  }
+  return out;
+}
+
+std::vector<UINT> DriverFixture::Statuses() const {
+  std::vector<UINT> codes;
+  for (const auto& n : host_.Notifications()) codes.push_back(n.status);
+  return codes;
 }
 
 std::vector<std::string> DriverFixture::SentNames() const {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -65,9 +66,17 @@ class DriverFixture : public ::testing::Test {
   DeviceRecord* Record(UINT deviceId = 1) const { return GetDevState(deviceId); }
   // Lets virtual time pass with the poll timer running.
   void Run(int milliseconds);
+  // Runs poll period by poll period until `done` or `limitMs`; returns the ms spent.
+  int RunUntil(const std::function<bool()>& done, int limitMs);
   // Names of the blocks sent to the deck since the last ClearTrace.
   std::vector<std::string> SentNames() const;
   std::vector<std::vector<std::uint8_t>> SentBlocks(const std::string& name) const;
+  int Count(const std::string& name) const { return static_cast<int>(SentBlocks(name).size()); }
+  // The blocks sent, without the sense queries of the waits and the poll; with
+  // `bytes`, each as "NAME 20 01" (without its checksum).
+  std::vector<std::string> Commands(bool bytes = false) const;
+  // The codes of the notifications so far.
+  std::vector<UINT> Statuses() const;
 
   TempProfileDir profile_;
   RecordingHost host_;
