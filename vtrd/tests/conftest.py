@@ -4,9 +4,11 @@ of vtrsim on pseudo-terminals, for the API and browser tests."""
 import json
 import os
 import pathlib
+import shutil
 import signal
 import subprocess
 import sys
+import tempfile
 import time
 import urllib.request
 
@@ -112,12 +114,13 @@ def rig(tmp_path_factory):
     """A service with three virtual decks and one vtrsim deck ("vtr4") on a
     pseudo-terminal; lease 30 s."""
     directory = tmp_path_factory.mktemp("vtrd")
-    sim = Sim(directory / "vtr4-line")
+    lines = pathlib.Path(tempfile.mkdtemp(prefix="vtrd-"))  # a short path: the panel shows it
+    sim = Sim(lines / "ttyVTR4")
     (directory / "vtrd.ini").write_text(
         "[vtrd]\nlease = 30\n\n"
         "[deck1]\nsim = BVW-75\n\n[deck2]\nsim = DVW-500\nstandard = pal\n\n"
         "[deck3]\nsim = BVW-75\n\n"
-        f"[vtr4]\nport = {directory / 'vtr4-line'}\n")
+        f"[vtr4]\nport = {lines / 'ttyVTR4'}\n")
     service = Service(directory, [])
     service.sim = sim
     for deck in ("deck1", "deck2", "deck3", "vtr4"):
@@ -125,4 +128,5 @@ def rig(tmp_path_factory):
     yield service
     rc = service.stop()
     sim.stop()
+    shutil.rmtree(lines, ignore_errors=True)
     assert rc == 0, "".join(service.lines)

@@ -303,3 +303,16 @@ def test_the_token_is_made_once_and_kept_private(tmp_path):
         assert first.token not in "".join(second.lines)
     finally:
         assert second.stop() == 0
+
+
+def test_a_deck_that_cannot_open_says_why(tmp_path):
+    (tmp_path / "vtrd.ini").write_text("[ghost]\nport = /nonexistent/ttyX\n")
+    service = Service(tmp_path, [])
+    try:
+        snap = service.wait_for("ghost", lambda s: s["detail"].startswith("open: error 262"))
+        assert (snap["open"], snap["online"]) == (False, False)
+        status, answer = post(service, "/api/decks/ghost/open")
+        assert (status, answer["ok"], answer["error"]) == (200, False, 262)
+        assert "/nonexistent/ttyX" in answer["detail"]
+    finally:
+        assert service.stop() == 0
