@@ -104,6 +104,14 @@ def test_play_advances_the_counter_and_cue_arrives(panel, rig):
     first = panel.text("deck1", ".timecode")
     wait(panel.d, lambda: panel.text("deck1", ".timecode") > first, what="the counter advancing")
     assert "successful: play deck1 notify" in panel.text("deck1", ".last-notify")
+    panel.d.execute_script(  # a drag of the shuttle to -5
+        "const s = arguments[0]; s.value = -5; s.dispatchEvent(new Event('input'));",
+        panel.card("deck1").find_element(By.CSS_SELECTOR, ".shuttle-slider"))
+    wait(panel.d, lambda: "successful: shuttle deck1 factor -5 notify"
+         in panel.text("deck1", ".last-notify"), what="the shuttle")
+    panel.click("deck1", "[data-cmd='step notify']")
+    wait(panel.d, lambda: "successful: step deck1 notify" in panel.text("deck1", ".last-notify"),
+         what="the jog")
 
     cue = panel.card("deck1").find_element(By.CSS_SELECTOR, ".cue-input")
     cue.send_keys("00:00:30:45")  # no frame 45 at 30 frames a second

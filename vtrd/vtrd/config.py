@@ -124,7 +124,7 @@ def load(directory: pathlib.Path) -> Config:
     return parse(text, directory)
 
 
-def simulated(directory: pathlib.Path, count: int, model: str = "BVW-75") -> List[DeckConfig]:
+def simulated(count: int, model: str = "BVW-75") -> List[DeckConfig]:
     """`count` virtual decks named deck1, deck2 ..."""
     return [DeckConfig(name=f"deck{i}", sim=model) for i in range(1, count + 1)]
 

@@ -53,7 +53,7 @@ def configure(args) -> cfgmod.Config:
     if args.sim is not None:
         if not 1 <= args.sim <= 10:
             raise cfgmod.ConfigError("--sim takes 1 to 10 (the driver opens ten devices)")
-        cfg.decks = cfgmod.simulated(directory, args.sim, args.sim_model)
+        cfg.decks = cfgmod.simulated(args.sim, args.sim_model)
         if not os.environ.get("VTR422_PROFILE_DIR"):
             cfg.profile_dir = pathlib.Path(tempfile.mkdtemp(prefix="vtrd-profile-"))
     cfg.host = args.host or cfg.host
