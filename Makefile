@@ -2,7 +2,7 @@
 PRESET ?= default
 JOBS ?= $(shell nproc)
 
-.PHONY: all build install package demo test test-asan test-tsan test-all bench bench-plot fuzz tidy format clean
+.PHONY: all build install package demo vtrd-demo test test-asan test-tsan test-all bench bench-plot fuzz tidy format clean
 
 all: build
 
@@ -46,6 +46,15 @@ demo:
 	@echo "Next: build/$(PRESET)/host/vtrctl --sim   # the same deck at a prompt: open vcr alias tape, .watch tape"
 	@echo "      man -l man/vtrctl.1                # every option and directive (man -l man/vtr422.3: the C library)"
 	@echo "      make test                          # build everything and run the tests"
+
+# vtrd, the deck service, on four virtual decks: prints the URL of its panel.
+vtrd-demo:
+	@.ci/deps vtrd
+	cmake --preset $(PRESET) >/dev/null
+	cmake --build --preset $(PRESET) --target vtr422 -j $(JOBS)
+	@echo "The panel asks for the control token: printed below at the first start, kept in ~/.config/vtrd/token"
+	VTR422_LIBRARY=$(CURDIR)/build/$(PRESET)/lib/libvtr422.so.0 PYTHONPATH=$(CURDIR)/vtrd:$(CURDIR)/python \
+	  /usr/bin/python3 -m vtrd --sim 4
 
 test: build
 	-@.ci/deps test  # the tests that need these skip without them
