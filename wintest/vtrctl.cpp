@@ -40,6 +40,7 @@
 #include "mci/parser.h"
 #include "mci/send_request.h"
 #include "vtr_mci/core_resources.h"
+#include "vtr_resource/vcr_resources.h"
 
 // The host's tables and blocks keep their text as UTF-16 in char16_t, which
 // is wchar_t's size and encoding here.
@@ -124,10 +125,12 @@ std::string ErrorText(MCIERROR err) {
 // table (the "VCR" resource of the loaded mcivtr.drv), else the library's.
 class Tables {
  public:
-  Tables() : core_(CommandTable::Load(vtr::mci::core::kCoreCommandTable)) {}
+  Tables()
+      : core_(CommandTable::Load(vtr::mci::core::kCoreCommandTable)),
+        vcr_(CommandTable::Load(vtr::resource::kVcrCommandTable)) {}
   const CommandDef* Find(UINT message) {
     LoadDriverTable();
-    const CommandDef* def = driverTable_ != nullptr ? driverTable_->FindMessage(message) : nullptr;
+    const CommandDef* def = Driver() != nullptr ? Driver()->FindMessage(message) : nullptr;
     const auto* core = std::get_if<CommandTable>(&core_);
     if (def == nullptr && core != nullptr) def = core->FindMessage(message);
     return def;
@@ -136,7 +139,7 @@ class Tables {
   // table first (once the module is loaded), else the library's.
   const CommandDef* FindVerb(std::string_view verb) {
     LoadDriverTable();
-    const CommandDef* def = driverTable_ != nullptr ? driverTable_->Find(verb) : nullptr;
+    const CommandDef* def = Driver() != nullptr ? Driver()->Find(verb) : nullptr;
     const auto* core = std::get_if<CommandTable>(&core_);
     if (def == nullptr && core != nullptr) def = core->Find(verb);
     return def;
@@ -150,6 +153,12 @@ class Tables {
   }
 
  private:
+  // The loaded module's table; else the console's own copy of the same
+  // table (a driver that carries it under another module name, as the Wine
+  // tier's probe does).
+  const CommandTable* Driver() const {
+    return driverTable_ != nullptr ? driverTable_ : std::get_if<CommandTable>(&vcr_);
+  }
   void LoadDriverTable() {
     driver_.reset();
     driverTable_ = nullptr;
@@ -167,6 +176,7 @@ class Tables {
   }
 
   std::variant<CommandTable, vtr::mci::TableError> core_;
+  std::variant<CommandTable, vtr::mci::TableError> vcr_;
   std::optional<std::variant<CommandTable, vtr::mci::TableError>> driver_;
   const CommandTable* driverTable_ = nullptr;
   HMODULE module_ = nullptr;
