@@ -280,7 +280,7 @@ void InitialUpdate(HWND hDlg, BOOL fFillLists) {
   if (fFillLists) {
     std::size_t nFound = 0;
     auto probe = [&nFound](WORD wPort) {
-      char szPort[8];
+      char szPort[16];
       std::snprintf(szPort, sizeof(szPort), "COM%u", static_cast<unsigned>(wPort));
       HANDLE h = OpenComm(szPort, 1024, 1024);
       if (h == nullptr || h == INVALID_HANDLE_VALUE) return;
