@@ -51,10 +51,12 @@ constexpr std::uint8_t kNotifyLineState = 6, kNotifyModemState = 7, kSuspend = 8
 // Line-state bits reported: overrun, parity, framing errors and break.
 constexpr std::uint8_t kLineErrors = 0x02 | 0x04 | 0x08 | 0x10;
 
+// Never destroyed, for the same reason as the endpoints' set: a port still
+// open at exit closes from the port registry's destructor.
 std::mutex gOpenMutex;
 std::set<std::string>& OpenTargets() {
-  static std::set<std::string> targets;
-  return targets;
+  static auto* targets = new std::set<std::string>;
+  return *targets;
 }
 
 bool Fail(std::string& why, std::string text) {

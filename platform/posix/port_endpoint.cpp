@@ -14,11 +14,12 @@ namespace vtr::platform::port {
 namespace {
 
 // The endpoints held by an open port: one holder at a time, as with a device
-// opened with share mode 0.
+// opened with share mode 0. Never destroyed: ports still open at exit close
+// from the port registry's destructor, which may run after this one's would.
 std::mutex gHeldMutex;
 std::set<const SerialEndpoint*>& Held() {
-  static std::set<const SerialEndpoint*> held;
-  return held;
+  static auto* held = new std::set<const SerialEndpoint*>;
+  return *held;
 }
 
 // The far end went away (a vanished port).
