@@ -14,11 +14,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <deque>
 #include <fstream>
-#include <memory>
 #include <optional>
-#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -90,22 +87,22 @@ class FdLine {
   FdLine() { vtr::platform::UseRealClock(); }
   ~FdLine() { Vanish(); }
   const char* Unavailable() const {
-    return (kNet ? listener_.ok() : pty_->ok()) ? nullptr : "no pseudo-terminal, or no listener";
+    return (kNet ? listener_.ok() : pty_.ok()) ? nullptr : "no pseudo-terminal, or no listener";
   }
   void Bind(int com) {
-    vtr::platform::BindPortPath(com, kNet ? listener_.Url("tcp") : pty_->slave());
+    vtr::platform::BindPortPath(com, kNet ? listener_.Url("tcp") : pty_.slave());
   }
   void Opened() {
     if (kNet) Vanish();
-    far_ = kNet ? listener_.Accept() : pty_->master();
+    far_ = kNet ? listener_.Accept() : pty_.master();
   }
   void Vanish() {
     Join();
     if (kNet && far_ >= 0) ::close(far_);
-    if (!kNet) pty_->HangUp();
+    if (!kNet) pty_.HangUp();
     far_ = -1;
   }
-  std::size_t ArrivedCount() const { return pty_->TakenCount(); }
+  std::size_t ArrivedCount() const { return pty_.TakenCount(); }
   void AwaitArrival(HANDLE h, std::size_t n) {
     COMSTAT stat{};
     DWORD errors = 0;
@@ -132,7 +129,7 @@ class FdLine {
       for (const auto giveUp = Clock::now() + 2s; ArrivedCount() < n && Clock::now() < giveUp;) {
         std::this_thread::sleep_for(1ms);
       }
-      return pty_->Take();
+      return pty_.Take();
     }
     Bytes seen;
     pollfd pfd{far_, POLLIN, 0};
@@ -149,21 +146,7 @@ class FdLine {
   void Join() {
     if (sender_.joinable()) sender_.join();
   }
-  // A pseudo-terminal as it is, or one that takes its bytes like a UART.
-  struct Pty {
-    vtr::test::PtyPair plain;
-    std::optional<vtr::test::UartPty> uart;
-    Pty() {
-      if (kKind == Kind::kUart) uart.emplace();
-    }
-    bool ok() const { return uart ? uart->ok() : plain.ok(); }
-    const std::string& slave() const { return uart ? uart->slave() : plain.slave(); }
-    int master() const { return uart ? uart->master() : plain.master(); }
-    void HangUp() { uart ? uart->HangUp() : plain.CloseMaster(); }
-    std::size_t TakenCount() const { return uart ? uart->TakenCount() : 0; }
-    Bytes Take() { return uart ? uart->Take() : Bytes{}; }
-  };
-  std::unique_ptr<Pty> pty_ = kNet ? nullptr : std::make_unique<Pty>();
+  vtr::test::UartPty pty_{kKind == Kind::kUart};  // unused by a network port
   Listener listener_;
   int far_ = -1;
   std::thread sender_;
@@ -426,46 +409,38 @@ class SlowLineServer : public Listener {
     if (fd < 0) return;
     const Bytes accept{IAC, DO, 44};
     ::send(fd, accept.data(), accept.size(), MSG_NOSIGNAL);
-    std::deque<std::uint8_t> queue;
-    Bytes sb;
-    enum { kData, kIac, kVerb, kSb, kSbIac } state = kData;
+    Bytes queue, sb;  // data for the line; a subnegotiation's bytes
+    bool iac = false, verb = false, inSb = false;
     auto next = Clock::now();
     for (bool open = true; open || !queue.empty();) {
       pollfd p{fd, POLLIN, 0};
       std::uint8_t in[64];
       const auto got = open && ::poll(&p, 1, 1) == 1 ? ::recv(fd, in, sizeof in, 0) : 0;
       open = open && (got > 0 || p.revents == 0);
-      for (const std::uint8_t b :
-           std::span(in, static_cast<std::size_t>(std::max<ssize_t>(got, 0)))) {
-        if (state == kData && b != IAC) {
-          queue.push_back(b);
-        } else if (state == kData) {
-          state = kIac;
-        } else if (state == kIac) {
-          if (b == IAC) queue.push_back(b);
-          state = b == SB ? kSb : b >= WILL && b != IAC ? kVerb : kData;
-          sb.clear();
-        } else if (state == kVerb) {
-          state = kData;
-        } else if (state == kSb && b == IAC) {
-          state = kSbIac;
-        } else if (state == kSb) {
-          sb.push_back(b);
-        } else if (b != SE) {
-          sb.push_back(b);
-          state = kSb;
-        } else {
-          if (sb.size() == 3 && sb[0] == 44 && sb[1] == 12) {
+      for (ssize_t i = 0; i < got; ++i) {
+        const std::uint8_t b = in[i];
+        if (verb) {  // the option of a WILL, WONT, DO or DONT
+          verb = false;
+        } else if (iac) {
+          iac = false;
+          verb = b >= WILL && b != IAC;
+          if (b == IAC) (inSb ? sb : queue).push_back(b);
+          if (b == SB) sb.clear();
+          if (b == SB || b == SE) inSb = b == SB;
+          if (b == SE && sb.size() == 3 && sb[0] == 44 && sb[1] == 12) {
             if ((sb[2] & 2) != 0) queue.clear();
             const Bytes answer = Sb(112, {sb[2]});
             ::send(fd, answer.data(), answer.size(), MSG_NOSIGNAL);
           }
-          state = kData;
+        } else if (b == IAC) {
+          iac = true;
+        } else {
+          (inSb ? sb : queue).push_back(b);
         }
       }
       if (!queue.empty() && Clock::now() >= next) {
         line_.push_back(queue.front());
-        queue.pop_front();
+        queue.erase(queue.begin());
         next = Clock::now() + 1ms;
       } else if (!open) {
         std::this_thread::sleep_for(1ms);

@@ -44,10 +44,11 @@ class UartModel {
 };
 
 // A pseudo-terminal whose far end is such a line, taking the bytes one at a
-// time, a byte time after each is written.
+// time, a byte time after each is written; unpaced, a plain one whose far end
+// is read through master().
 class UartPty {
  public:
-  UartPty();
+  explicit UartPty(bool paced = true);
   ~UartPty();  // hangs up
   UartPty(const UartPty&) = delete;
   UartPty& operator=(const UartPty&) = delete;
