@@ -154,17 +154,11 @@ TEST_F(ProfileTest, BareNamesLiveInTheProfileDirectory) {
 
   // Without it, $XDG_CONFIG_HOME/vtr422.
   unsetenv("VTR422_PROFILE_DIR");
-  const char* oldXdg = std::getenv("XDG_CONFIG_HOME");
-  const std::string savedXdg = oldXdg != nullptr ? oldXdg : "";
   setenv("XDG_CONFIG_HOME", dir_.path().c_str(), 1);
   ASSERT_EQ(WritePrivateProfileStringA("a", "k", "2", "VTR.INI"), TRUE);
   EXPECT_EQ(GetPrivateProfileIntA("a", "k", 0, "VTR.INI"), 2u);
   EXPECT_TRUE(std::filesystem::exists(dir_.path() + "/vtr422/VTR.INI"));
-  if (oldXdg != nullptr) {
-    setenv("XDG_CONFIG_HOME", savedXdg.c_str(), 1);
-  } else {
-    unsetenv("XDG_CONFIG_HOME");
-  }
+  unsetenv("XDG_CONFIG_HOME");
 
   // A name with a slash is a path.
   const std::string explicitPath = dir_.path() + "/elsewhere.ini";
