@@ -14,7 +14,6 @@
 #include <fstream>
 #include <future>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <thread>
 
@@ -42,13 +41,9 @@ using namespace std::chrono_literals;
 constexpr int kCom = 5;
 
 std::string FindSer2net() {
-  std::string dirs = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
-  std::istringstream in(dirs + ":/usr/sbin:/sbin");
-  for (std::string dir; std::getline(in, dir, ':');) {
-    const std::string path = dir + "/ser2net";
-    if (!dir.empty() && access(path.c_str(), X_OK) == 0) return path;
-  }
-  return {};
+  std::string path = vtr::test::Shell("PATH=\"$PATH:/usr/sbin:/sbin\" command -v ser2net");
+  if (!path.empty()) path.pop_back();  // the newline
+  return path;
 }
 
 sockaddr_in Loopback(int port) {
@@ -145,16 +140,8 @@ class NetTierTest : public ::testing::Test {
 std::string Transcript(const std::string& port) {
   vtr::test::TempProfileDir profile;
   std::filesystem::copy_file(std::string(E2E_DIR) + "/vtr.ini", profile.IniPath());
-  const std::string command = "VTR422_PROFILE_DIR='" + profile.Path().string() + "' '" +
-                              VTRCTL_PATH + "' --port 'COM2=" + port + "' < '" + E2E_DIR +
-                              "/e2e_commands.txt' 2>&1";
-  std::string out;
-  if (FILE* p = popen(command.c_str(), "r")) {
-    char buf[256];
-    while (std::fgets(buf, sizeof buf, p) != nullptr) out += buf;
-    pclose(p);
-  }
-  return out;
+  return vtr::test::Shell("VTR422_PROFILE_DIR='" + profile.Path().string() + "' '" + VTRCTL_PATH +
+                          "' --port 'COM2=" + port + "' < '" + E2E_DIR + "/e2e_commands.txt' 2>&1");
 }
 
 TEST_F(NetTierTest, TranscriptsThroughSer2netEqualTheDirectOne) {
