@@ -377,12 +377,7 @@ TEST(SerialNetTest, Rfc2217CarriesSettingsPurgesAndData) {
   DWORD n = 0;
   EXPECT_EQ(WriteFile(h, out, sizeof out, &n, nullptr), TRUE);
   EXPECT_EQ(n, sizeof out);
-  Bytes in;
-  for (const auto end = Clock::now() + 3s; in.size() < 3 && Clock::now() < end;) {
-    std::uint8_t b = 0;
-    if (ReadFile(h, &b, 1, &n, nullptr) == TRUE && n == 1) in.push_back(b);
-  }
-  EXPECT_EQ(in, (Bytes{0x10, 0xFF, 0x11}));
+  EXPECT_EQ(vtr::test::ReadBytes(h, 3), (Bytes{0x10, 0xFF, 0x11}));
   DWORD errors = 0;
   EXPECT_EQ(ClearCommError(h, &errors, nullptr), TRUE);
   EXPECT_EQ(errors, static_cast<DWORD>(CE_RXPARITY));
