@@ -9,7 +9,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -23,16 +22,6 @@
 #include "platform/serial_ports.h"
 #include "tests/integration/child_process.h"
 #include "tests/support/driver_fixture.h"
-
-#ifndef VTRSIM_PATH
-#define VTRSIM_PATH ""
-#endif
-#ifndef VTRCTL_PATH
-#define VTRCTL_PATH ""
-#endif
-#ifndef E2E_DIR
-#define E2E_DIR ""
-#endif
 
 namespace {
 

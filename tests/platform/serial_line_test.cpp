@@ -67,6 +67,15 @@ class Listener {
   int port_ = 0;
 };
 
+// Up to `n` bytes from `fd`, each within `ms` of the one before.
+Bytes ReadFd(int fd, std::size_t n, int ms) {
+  Bytes got;
+  pollfd p{fd, POLLIN, 0};
+  std::uint8_t b = 0;
+  while (got.size() < n && ::poll(&p, 1, ms) == 1 && ::read(fd, &b, 1) == 1) got.push_back(b);
+  return got;
+}
+
 enum class Kind { kPty, kUart, kNet };
 
 // A far end that is a descriptor: a pseudo-terminal's master (of one that
@@ -131,15 +140,7 @@ class FdLine {
       }
       return pty_.Take();
     }
-    Bytes seen;
-    pollfd pfd{far_, POLLIN, 0};
-    std::uint8_t buf[64];
-    ssize_t got = 0;
-    while (seen.size() < n && ::poll(&pfd, 1, 2000) == 1 &&
-           (got = ::read(far_, buf, std::min(sizeof buf, n - seen.size()))) > 0) {
-      seen.insert(seen.end(), buf, buf + got);
-    }
-    return seen;
+    return ReadFd(far_, n, 2000);
   }
 
  private:
@@ -206,13 +207,7 @@ class ScriptedServer : public Listener {
         ::close(fd);
         return;
       } else {
-        Bytes got;
-        pollfd q{fd, POLLIN, 0};
-        std::uint8_t b;
-        while (got.size() < s.bytes.size() && ::poll(&q, 1, 3000) == 1 &&
-               ::recv(fd, &b, 1, 0) == 1) {
-          got.push_back(b);
-        }
+        const Bytes got = ReadFd(fd, s.bytes.size(), 3000);
         if (got != s.bytes) {
           failure_ = "step " + std::to_string(&s - script.data()) + " got";
           for (auto x : got) failure_ += " " + std::to_string(x);
@@ -222,10 +217,7 @@ class ScriptedServer : public Listener {
     }
     // Keep the connection until the client hangs up, or longer than any
     // wait of the client's.
-    pollfd q{fd, POLLIN, 0};
-    std::uint8_t b;
-    while (::poll(&q, 1, 4000) == 1 && ::recv(fd, &b, 1, 0) == 1) {
-    }
+    ReadFd(fd, SIZE_MAX, 4000);
     ::close(fd);
   }
 
@@ -238,9 +230,7 @@ HANDLE OpenCom9(const std::string& path) {
   HANDLE h =
       CreateFileA("COM9", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   COMMTIMEOUTS t{MAXDWORD, 0, 0, MAXDWORD, MAXDWORD};
-  if (h != INVALID_HANDLE_VALUE) {
-    EXPECT_EQ(SetCommTimeouts(h, &t), TRUE);
-  }
+  EXPECT_TRUE(h == INVALID_HANDLE_VALUE || SetCommTimeouts(h, &t) == TRUE);
   vtr::platform::UnbindPort(kCom);
   return h;
 }
