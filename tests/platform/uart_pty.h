@@ -50,8 +50,6 @@ class UartPty {
  public:
   explicit UartPty(bool paced = true);
   ~UartPty();  // hangs up
-  UartPty(const UartPty&) = delete;
-  UartPty& operator=(const UartPty&) = delete;
 
   bool ok() const { return pty_.ok(); }
   const std::string& slave() const { return pty_.slave(); }
