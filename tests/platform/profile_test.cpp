@@ -35,50 +35,48 @@ struct ReadCase {
   std::string file;
   const char* section;
   const char* key;
-  INT def;
-  INT expected;
+  INT expected;  // the default is 7
 };
 
 TEST_F(ProfileTest, ReadsValuesAsTheProfileServiceDoes) {
   const std::string longJunk(100000, 'z');
   const ReadCase cases[] = {
-      {"names ignore case", "[VideoTape1]\npreroll=5\n", "videotape1", "PREROLL", 7, 5},
-      {"blanks around key and value", "[a]\n  \tX  =   42  \n", "a", "X", 7, 42},
-      {"blanks inside header", "[ a ]\nX=1\n", "a", "X", 7, 1},
-      {"plus sign", "[a]\nX=+8\n", "a", "X", 7, 8},
-      {"double quotes", "[a]\nX=\"77\"\n", "a", "X", 7, 77},
-      {"single quotes", "[a]\nX='-3'\n", "a", "X", 7, -3},
-      {"unmatched quotes are text", "[a]\nX=\"77'\n", "a", "X", 7, 0},
-      {"stops at first non-digit", "[a]\nX=12abc\n", "a", "X", 7, 12},
-      {"not a number", "[a]\nX=abc\n", "a", "X", 7, 0},
-      {"blank value", "[a]\nX=   \n", "a", "X", 7, 7},
-      {"empty quoted value", "[a]\nX=\"\"\n", "a", "X", 7, 7},
-      {"absent key", "[a]\nY=1\n", "a", "X", 7, 7},
-      {"absent section", "[b]\nX=1\n", "a", "X", 7, 7},
-      {"key of another section", "[b]\nX=1\n[a]\nY=2\n", "a", "X", 7, 7},
-      {"key before any header", "X=1\n[a]\n", "a", "X", 7, 7},
-      {"first key wins", "[a]\nX=1\nx=2\n", "a", "X", 7, 1},
-      {"first section wins", "[a]\nX=1\n[A]\nX=2\n", "a", "X", 7, 1},
-      {"only the first section is searched", "[a]\nX=1\n[A]\nY=2\n", "a", "Y", 7, 7},
-      {"line without equals is no key", "[a]\nX\nX=5\n", "a", "X", 7, 5},
-      {"header without bracket is no header", "[a]\n[b\nX=3\n", "a", "X", 7, 3},
-      {"no section from broken header", "[a]\n[b\nX=3\n", "b", "X", 7, 7},
-      {"comment line", "[a]\n;X=4\n", "a", "X", 7, 7},
-      {"CRLF line ends", "[a]\r\nX=9\r\n", "a", "X", 7, 9},
-      {"last line unterminated", "[a]\nX=11", "a", "X", 7, 11},
-      {"NUL inside value", std::string("[a]\nX=1\0002\n", 10), "a", "X", 7, 1},
-      {"binary file", std::string("\0\1\2[\0]\377\376=\0", 10), "a", "X", 7, 7},
-      {"over-long line before key", "[a]\n" + longJunk + "\nX=5\n", "a", "X", 7, 5},
-      {"over-long value", "[a]\nX=5" + longJunk + "\n", "a", "X", 7, 5},
-      {"overflow wraps like a 32-bit atoi", "[a]\nX=4294967297\n", "a", "X", 7, 1},
+      {"names ignore case", "[VideoTape1]\npreroll=5\n", "videotape1", "PREROLL", 5},
+      {"blanks around key and value", "[a]\n  \tX  =   42  \n", "a", "X", 42},
+      {"blanks inside header", "[ a ]\nX=1\n", "a", "X", 1},
+      {"plus sign", "[a]\nX=+8\n", "a", "X", 8},
+      {"double quotes", "[a]\nX=\"77\"\n", "a", "X", 77},
+      {"single quotes", "[a]\nX='-3'\n", "a", "X", -3},
+      {"unmatched quotes are text", "[a]\nX=\"77'\n", "a", "X", 0},
+      {"stops at first non-digit", "[a]\nX=12abc\n", "a", "X", 12},
+      {"not a number", "[a]\nX=abc\n", "a", "X", 0},
+      {"blank value", "[a]\nX=   \n", "a", "X", 7},
+      {"empty quoted value", "[a]\nX=\"\"\n", "a", "X", 7},
+      {"absent key", "[a]\nY=1\n", "a", "X", 7},
+      {"absent section", "[b]\nX=1\n", "a", "X", 7},
+      {"key of another section", "[b]\nX=1\n[a]\nY=2\n", "a", "X", 7},
+      {"key before any header", "X=1\n[a]\n", "a", "X", 7},
+      {"first key wins", "[a]\nX=1\nx=2\n", "a", "X", 1},
+      {"first section wins", "[a]\nX=1\n[A]\nX=2\n", "a", "X", 1},
+      {"only the first section is searched", "[a]\nX=1\n[A]\nY=2\n", "a", "Y", 7},
+      {"line without equals is no key", "[a]\nX\nX=5\n", "a", "X", 5},
+      {"header without bracket is no header", "[a]\n[b\nX=3\n", "a", "X", 3},
+      {"no section from broken header", "[a]\n[b\nX=3\n", "b", "X", 7},
+      {"comment line", "[a]\n;X=4\n", "a", "X", 7},
+      {"CRLF line ends", "[a]\r\nX=9\r\n", "a", "X", 9},
+      {"last line unterminated", "[a]\nX=11", "a", "X", 11},
+      {"NUL inside value", std::string("[a]\nX=1\0002\n", 10), "a", "X", 1},
+      {"binary file", std::string("\0\1\2[\0]\377\376=\0", 10), "a", "X", 7},
+      {"over-long line before key", "[a]\n" + longJunk + "\nX=5\n", "a", "X", 5},
+      {"over-long value", "[a]\nX=5" + longJunk + "\n", "a", "X", 5},
+      {"overflow wraps like a 32-bit atoi", "[a]\nX=4294967297\n", "a", "X", 1},
       {"UTF-8 byte-order mark before the first header", "\xEF\xBB\xBF[videotape]\r\nComPort=5\r\n",
-       "videotape", "ComPort", 2, 5},
+       "videotape", "ComPort", 5},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Put(c.file);
-    EXPECT_EQ(static_cast<INT>(GetPrivateProfileIntA(c.section, c.key, c.def, "VTR.INI")),
-              c.expected);
+    EXPECT_EQ(static_cast<INT>(GetPrivateProfileIntA(c.section, c.key, 7, "VTR.INI")), c.expected);
   }
 }
 

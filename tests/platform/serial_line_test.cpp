@@ -244,13 +244,12 @@ class FlockHolder {
     pid_ = ::fork();
     if (pid_ == 0) {
       const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY);
-      const char held = fd >= 0 && ::flock(fd, LOCK_EX) == 0 ? '1' : '0';
-      if (::write(ready[1], &held, 1) == 1) ::pause();
+      if (fd >= 0 && ::flock(fd, LOCK_EX) == 0 && ::write(ready[1], "1", 1) == 1) ::pause();
       ::_exit(0);
     }
-    char held = '0';
+    char held = 0;
     ::close(ready[1]);
-    if (pid_ > 0 && (::read(ready[0], &held, 1) != 1 || held != '1')) Stop();
+    if (pid_ > 0 && ::read(ready[0], &held, 1) != 1) Stop();  // no byte: it holds nothing
     ::close(ready[0]);
   }
   ~FlockHolder() { Stop(); }
