@@ -61,8 +61,6 @@ UartPty::UartPty(bool paced) {
   thread_ = std::thread([this] { Line(); });
 }
 
-UartPty::~UartPty() { HangUp(); }
-
 void UartPty::HangUp() {
   stop_ = true;
   if (thread_.joinable()) thread_.join();

@@ -49,7 +49,7 @@ class UartModel {
 class UartPty {
  public:
   explicit UartPty(bool paced = true);
-  ~UartPty();  // hangs up
+  ~UartPty() { HangUp(); }
 
   bool ok() const { return pty_.ok(); }
   const std::string& slave() const { return pty_.slave(); }
