@@ -1,5 +1,6 @@
 // A program the test runs beside itself (vtrsim, ser2net): its standard
-// output comes back through a pipe, and it never outlives the test.
+// output comes back through a pipe, and it never outlives the test. And a
+// shell command's output.
 #pragma once
 
 #include <fcntl.h>
@@ -9,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -52,15 +54,11 @@ class ChildProcess {
   void Stop(int sig) {
     if (pid_ <= 0) return;
     kill(pid_, sig);
-    int status = 0;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-    while (waitpid(pid_, &status, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > end) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, &status, 0);
-        break;
-      }
-      usleep(10000);
+    int waits = 0;
+    while (waitpid(pid_, nullptr, WNOHANG) == 0 && ++waits < 100) usleep(10000);
+    if (waits == 100) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
     }
     pid_ = -1;
   }
@@ -84,5 +82,16 @@ class ChildProcess {
   pid_t pid_ = -1;
   int out_ = -1;
 };
+
+// What `command` prints on its standard output.
+inline std::string Shell(const std::string& command) {
+  std::string out;
+  if (FILE* p = ::popen(command.c_str(), "r")) {
+    char buf[4096];
+    for (std::size_t n = 0; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+    ::pclose(p);
+  }
+  return out;
+}
 
 }  // namespace vtr::test

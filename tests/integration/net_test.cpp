@@ -9,12 +9,10 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <future>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <thread>
 
@@ -25,16 +23,6 @@
 #include "tests/integration/child_process.h"
 #include "tests/support/driver_fixture.h"
 
-#ifndef VTRSIM_PATH
-#define VTRSIM_PATH ""
-#endif
-#ifndef VTRCTL_PATH
-#define VTRCTL_PATH ""
-#endif
-#ifndef E2E_DIR
-#define E2E_DIR ""
-#endif
-
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -42,13 +30,9 @@ using namespace std::chrono_literals;
 constexpr int kCom = 5;
 
 std::string FindSer2net() {
-  std::string dirs = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
-  std::istringstream in(dirs + ":/usr/sbin:/sbin");
-  for (std::string dir; std::getline(in, dir, ':');) {
-    const std::string path = dir + "/ser2net";
-    if (!dir.empty() && access(path.c_str(), X_OK) == 0) return path;
-  }
-  return {};
+  std::string path = vtr::test::Shell("PATH=\"$PATH:/usr/sbin:/sbin\" command -v ser2net");
+  if (!path.empty()) path.pop_back();  // the newline
+  return path;
 }
 
 sockaddr_in Loopback(int port) {
@@ -145,16 +129,8 @@ class NetTierTest : public ::testing::Test {
 std::string Transcript(const std::string& port) {
   vtr::test::TempProfileDir profile;
   std::filesystem::copy_file(std::string(E2E_DIR) + "/vtr.ini", profile.IniPath());
-  const std::string command = "VTR422_PROFILE_DIR='" + profile.Path().string() + "' '" +
-                              VTRCTL_PATH + "' --port 'COM2=" + port + "' < '" + E2E_DIR +
-                              "/e2e_commands.txt' 2>&1";
-  std::string out;
-  if (FILE* p = popen(command.c_str(), "r")) {
-    char buf[256];
-    while (std::fgets(buf, sizeof buf, p) != nullptr) out += buf;
-    pclose(p);
-  }
-  return out;
+  return vtr::test::Shell("VTR422_PROFILE_DIR='" + profile.Path().string() + "' '" + VTRCTL_PATH +
+                          "' --port 'COM2=" + port + "' < '" + E2E_DIR + "/e2e_commands.txt' 2>&1");
 }
 
 TEST_F(NetTierTest, TranscriptsThroughSer2netEqualTheDirectOne) {
@@ -203,12 +179,10 @@ TEST_F(NetTierTest, KilledServerFailsLikeAVanishedTerminalAndALaterOpenReconnect
     }
     const auto died = Clock::now();
     ASSERT_EQ(seek.wait_for(10s), std::future_status::ready) << mode << ": the seek hangs";
-    const MCIERROR result = seek.get();
-    std::printf(
-        "%s: the seek answered %u, %lld ms after the line died\n", mode, result,
-        static_cast<long long>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - died).count()));
-    EXPECT_EQ(result, static_cast<MCIERROR>(MCIERR_HARDWARE)) << mode;
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - died);
+    std::printf("%s: the seek answered %lld ms after the line died\n", mode,
+                static_cast<long long>(ms.count()));
+    EXPECT_EQ(seek.get(), static_cast<MCIERROR>(MCIERR_HARDWARE)) << mode;
     EXPECT_EQ(lib.SendString("stop tape").error, static_cast<MCIERROR>(MCIERR_HARDWARE)) << mode;
     lib.SendString("close tape");
     if (!server) continue;

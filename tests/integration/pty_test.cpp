@@ -27,35 +27,20 @@ namespace {
 
 constexpr int kCom = 5;
 
-class PtyTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (std::string(VTRSIM_PATH).empty() || access(VTRSIM_PATH, X_OK) != 0) {
-      GTEST_SKIP() << "vtrsim program not built (expected at '" << VTRSIM_PATH << "')";
-    }
-    if (access("/dev/ptmx", R_OK | W_OK) != 0) GTEST_SKIP() << "no /dev/ptmx: no pseudo-terminals";
-    vtr::platform::UseRealClock();
-  }
-  void TearDown() override { vtr::platform::UnbindPort(kCom); }
-
-  // Starts vtrsim and binds COM5 to its terminal.
-  void StartDeck(std::vector<std::string> args, const std::string& errPath = "") {
-    sim_.emplace(VTRSIM_PATH, std::move(args), errPath);
-    const std::string path = sim_->ReadLine();  // vtrsim's first line: its terminal
-    ASSERT_FALSE(path.empty()) << "vtrsim printed no terminal path";
-    vtr::platform::BindPortPath(kCom, path);
-  }
-
-  std::optional<vtr::test::ChildProcess> sim_;
-};
-
 // Each open wakes the machine with one-way blocks; none may be cut short by
 // the next block's purge, on a line whose bytes take their time. And a
 // notified play between positions through the library, in real time.
-TEST_F(PtyTest, OpensNeverDeliverACorruptBlockAndAPlayNotifies) {
+TEST(PtyTest, OpensNeverDeliverACorruptBlockAndAPlayNotifies) {
+  if (access(VTRSIM_PATH, X_OK) != 0) GTEST_SKIP() << "vtrsim program not built";
+  if (access("/dev/ptmx", R_OK | W_OK) != 0) GTEST_SKIP() << "no /dev/ptmx: no pseudo-terminals";
+  vtr::platform::UseRealClock();
   vtr::test::TempProfileDir profile;
   const std::string trace = (profile.Path() / "trace.txt").string();
-  ASSERT_NO_FATAL_FAILURE(StartDeck({"--pacing", "--trace"}, trace));
+  std::optional<vtr::test::ChildProcess> sim;
+  sim.emplace(VTRSIM_PATH, std::vector<std::string>{"--pacing", "--trace"}, trace);
+  const std::string tty = sim->ReadLine();  // vtrsim's first line: its terminal
+  ASSERT_FALSE(tty.empty()) << "vtrsim printed no terminal path";
+  vtr::platform::BindPortPath(kCom, tty);
   profile.WriteIni("[videotape]\nVTRID=19\nComPort=5\n");
   std::mutex mu;
   std::condition_variable cv;
@@ -82,7 +67,7 @@ TEST_F(PtyTest, OpensNeverDeliverACorruptBlockAndAPlayNotifies) {
     }
   }
   EXPECT_EQ(codes, std::vector<UINT>{MCI_NOTIFY_SUCCESSFUL});
-  sim_.reset();  // the trace is complete once the program has gone
+  sim.reset();  // the trace is complete once the program has gone
   std::ifstream in(trace);
   int stops = 0;
   for (std::string line; std::getline(in, line);) {
@@ -95,6 +80,7 @@ TEST_F(PtyTest, OpensNeverDeliverACorruptBlockAndAPlayNotifies) {
     }
   }
   EXPECT_EQ(stops, 10 * 4);  // three to wake it, one at close
+  vtr::platform::UnbindPort(kCom);
 }
 
 }  // namespace

@@ -4,11 +4,9 @@
 // and that its outcome appears through the form.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -16,21 +14,11 @@
 #include <thread>
 #include <vector>
 
+#include "tests/integration/child_process.h"
 #include "tests/platform/temp_dir.h"
 
 namespace vtr::test {
 namespace {
-
-std::string Shell(const std::string& command) {
-  std::string out;
-  if (FILE* p = ::popen(command.c_str(), "r")) {
-    char buf[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buf, 1, sizeof(buf), p)) > 0) out.append(buf, n);
-    ::pclose(p);
-  }
-  return out;
-}
 
 int Key(const std::string& ini, const std::string& key) {
   const auto at = ini.find("\n" + key + "=");

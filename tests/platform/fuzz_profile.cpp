@@ -9,9 +9,7 @@
 #include "config/profile.h"
 #include "record/device.h"
 
-namespace {
-
-const std::string& Dir() {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const std::string dir = [] {
     char templ[] = "/tmp/vtr-fuzz-profile-XXXXXX";
     const char* made = mkdtemp(templ);
@@ -19,13 +17,7 @@ const std::string& Dir() {
     setenv("VTR422_PROFILE_DIR", d.c_str(), 1);
     return d;
   }();
-  return dir;
-}
-
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  std::ofstream(Dir() + "/VTR.INI", std::ios::binary | std::ios::trunc)
+  std::ofstream(dir + "/VTR.INI", std::ios::binary | std::ios::trunc)
       .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
   for (const char* section : {"videotape", "videotape1", "videotape42"}) {
     DeviceRecord rec{};

@@ -29,13 +29,23 @@ using vtr::platform::Micros;
 using vtr::platform::Now;
 using namespace std::chrono_literals;
 
-// TakePortFailure starts with `start` and contains `part`, or is empty when
-// `part` is.
+// TakePortFailure starts with `start` and contains `part`.
 inline void ExpectPortFailure(const std::string& part, const std::string& start = {}) {
   const std::string why = vtr::platform::TakePortFailure();
-  EXPECT_TRUE(part.empty() ? why.empty()
-                           : why.starts_with(start) && why.find(part) != std::string::npos)
-      << why;
+  EXPECT_TRUE(why.starts_with(start) && why.find(part) != std::string::npos) << why;
+}
+
+// Reads one byte at a time, as the exchange does, until `n` came or 200,000
+// attempts (a second of the schedule) passed.
+inline Bytes ReadBytes(HANDLE h, std::size_t n) {
+  Bytes got;
+  for (int attempt = 0; attempt < 200000 && got.size() < n; ++attempt) {
+    std::uint8_t b = 0;
+    DWORD count = 0;
+    if (ReadFile(h, &b, 1, &count, nullptr) != TRUE) break;
+    if (count == 1) got.push_back(b);
+  }
+  return got;
 }
 
 // The far end in this process, as the virtual deck is.
@@ -102,19 +112,6 @@ class SerialContract : public ::testing::Test {
     return h;
   }
 
-  // Reads one byte at a time, as the exchange does, until `n` came or 200,000
-  // attempts (a second of the schedule) passed.
-  static Bytes Read(HANDLE h, std::size_t n) {
-    Bytes got;
-    for (int attempt = 0; attempt < 200000 && got.size() < n; ++attempt) {
-      std::uint8_t b = 0;
-      DWORD count = 0;
-      if (ReadFile(h, &b, 1, &count, nullptr) != TRUE) break;
-      if (count == 1) got.push_back(b);
-    }
-    return got;
-  }
-
   Line line_;
 };
 
@@ -151,12 +148,12 @@ TYPED_TEST_P(SerialContract, MovesRawBytesAndPurgesOnlyWhatIsAsked) {
   for (const DWORD flags : {DWORD{PURGE_TXCLEAR}, DWORD{PURGE_TXABORT | PURGE_RXABORT}, DWORD{0}}) {
     EXPECT_EQ(PurgeComm(h, flags), TRUE) << flags;
   }
-  EXPECT_EQ(this->Read(h, raw.size()), raw);
+  EXPECT_EQ(ReadBytes(h, raw.size()), raw);
   this->line_.Send({4, 5});
   this->line_.AwaitArrival(h, 2);
   EXPECT_EQ(PurgeComm(h, PURGE_RXCLEAR | PURGE_RXABORT), TRUE);
   this->line_.Send({6});
-  EXPECT_EQ(this->Read(h, 1), Bytes{6});
+  EXPECT_EQ(ReadBytes(h, 1), Bytes{6});
   DWORD errors = 99;
   EXPECT_EQ(ClearCommError(h, &errors, nullptr), TRUE);
   EXPECT_EQ(errors, 0u);
@@ -241,7 +238,7 @@ TYPED_TEST_P(SerialContract, HeldUntilClosedAndFailsOnceGone) {
   h = this->Open();
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   this->line_.Send({0x42});
-  EXPECT_EQ(this->Read(h, 1), Bytes{0x42});
+  EXPECT_EQ(ReadBytes(h, 1), Bytes{0x42});
 
   this->line_.Vanish();
   const Micros start = Now();

@@ -14,11 +14,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <deque>
 #include <fstream>
-#include <memory>
 #include <optional>
-#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -70,6 +67,15 @@ class Listener {
   int port_ = 0;
 };
 
+// Up to `n` bytes from `fd`, each within `ms` of the one before.
+Bytes ReadFd(int fd, std::size_t n, int ms) {
+  Bytes got;
+  pollfd p{fd, POLLIN, 0};
+  std::uint8_t b = 0;
+  while (got.size() < n && ::poll(&p, 1, ms) == 1 && ::read(fd, &b, 1) == 1) got.push_back(b);
+  return got;
+}
+
 enum class Kind { kPty, kUart, kNet };
 
 // A far end that is a descriptor: a pseudo-terminal's master (of one that
@@ -90,22 +96,22 @@ class FdLine {
   FdLine() { vtr::platform::UseRealClock(); }
   ~FdLine() { Vanish(); }
   const char* Unavailable() const {
-    return (kNet ? listener_.ok() : pty_->ok()) ? nullptr : "no pseudo-terminal, or no listener";
+    return (kNet ? listener_.ok() : pty_.ok()) ? nullptr : "no pseudo-terminal, or no listener";
   }
   void Bind(int com) {
-    vtr::platform::BindPortPath(com, kNet ? listener_.Url("tcp") : pty_->slave());
+    vtr::platform::BindPortPath(com, kNet ? listener_.Url("tcp") : pty_.slave());
   }
   void Opened() {
     if (kNet) Vanish();
-    far_ = kNet ? listener_.Accept() : pty_->master();
+    far_ = kNet ? listener_.Accept() : pty_.master();
   }
   void Vanish() {
     Join();
     if (kNet && far_ >= 0) ::close(far_);
-    if (!kNet) pty_->HangUp();
+    if (!kNet) pty_.HangUp();
     far_ = -1;
   }
-  std::size_t ArrivedCount() const { return pty_->TakenCount(); }
+  std::size_t ArrivedCount() const { return pty_.TakenCount(); }
   void AwaitArrival(HANDLE h, std::size_t n) {
     COMSTAT stat{};
     DWORD errors = 0;
@@ -132,38 +138,16 @@ class FdLine {
       for (const auto giveUp = Clock::now() + 2s; ArrivedCount() < n && Clock::now() < giveUp;) {
         std::this_thread::sleep_for(1ms);
       }
-      return pty_->Take();
+      return pty_.Take();
     }
-    Bytes seen;
-    pollfd pfd{far_, POLLIN, 0};
-    std::uint8_t buf[64];
-    ssize_t got = 0;
-    while (seen.size() < n && ::poll(&pfd, 1, 2000) == 1 &&
-           (got = ::read(far_, buf, std::min(sizeof buf, n - seen.size()))) > 0) {
-      seen.insert(seen.end(), buf, buf + got);
-    }
-    return seen;
+    return ReadFd(far_, n, 2000);
   }
 
  private:
   void Join() {
     if (sender_.joinable()) sender_.join();
   }
-  // A pseudo-terminal as it is, or one that takes its bytes like a UART.
-  struct Pty {
-    vtr::test::PtyPair plain;
-    std::optional<vtr::test::UartPty> uart;
-    Pty() {
-      if (kKind == Kind::kUart) uart.emplace();
-    }
-    bool ok() const { return uart ? uart->ok() : plain.ok(); }
-    const std::string& slave() const { return uart ? uart->slave() : plain.slave(); }
-    int master() const { return uart ? uart->master() : plain.master(); }
-    void HangUp() { uart ? uart->HangUp() : plain.CloseMaster(); }
-    std::size_t TakenCount() const { return uart ? uart->TakenCount() : 0; }
-    Bytes Take() { return uart ? uart->Take() : Bytes{}; }
-  };
-  std::unique_ptr<Pty> pty_ = kNet ? nullptr : std::make_unique<Pty>();
+  vtr::test::UartPty pty_{kKind == Kind::kUart};  // unused by a network port
   Listener listener_;
   int far_ = -1;
   std::thread sender_;
@@ -223,13 +207,7 @@ class ScriptedServer : public Listener {
         ::close(fd);
         return;
       } else {
-        Bytes got;
-        pollfd q{fd, POLLIN, 0};
-        std::uint8_t b;
-        while (got.size() < s.bytes.size() && ::poll(&q, 1, 3000) == 1 &&
-               ::recv(fd, &b, 1, 0) == 1) {
-          got.push_back(b);
-        }
+        const Bytes got = ReadFd(fd, s.bytes.size(), 3000);
         if (got != s.bytes) {
           failure_ = "step " + std::to_string(&s - script.data()) + " got";
           for (auto x : got) failure_ += " " + std::to_string(x);
@@ -239,10 +217,7 @@ class ScriptedServer : public Listener {
     }
     // Keep the connection until the client hangs up, or longer than any
     // wait of the client's.
-    pollfd q{fd, POLLIN, 0};
-    std::uint8_t b;
-    while (::poll(&q, 1, 4000) == 1 && ::recv(fd, &b, 1, 0) == 1) {
-    }
+    ReadFd(fd, SIZE_MAX, 4000);
     ::close(fd);
   }
 
@@ -255,9 +230,7 @@ HANDLE OpenCom9(const std::string& path) {
   HANDLE h =
       CreateFileA("COM9", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   COMMTIMEOUTS t{MAXDWORD, 0, 0, MAXDWORD, MAXDWORD};
-  if (h != INVALID_HANDLE_VALUE) {
-    EXPECT_EQ(SetCommTimeouts(h, &t), TRUE);
-  }
+  EXPECT_TRUE(h == INVALID_HANDLE_VALUE || SetCommTimeouts(h, &t) == TRUE);
   vtr::platform::UnbindPort(kCom);
   return h;
 }
@@ -271,13 +244,12 @@ class FlockHolder {
     pid_ = ::fork();
     if (pid_ == 0) {
       const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY);
-      const char held = fd >= 0 && ::flock(fd, LOCK_EX) == 0 ? '1' : '0';
-      if (::write(ready[1], &held, 1) == 1) ::pause();
+      if (fd >= 0 && ::flock(fd, LOCK_EX) == 0 && ::write(ready[1], "1", 1) == 1) ::pause();
       ::_exit(0);
     }
-    char held = '0';
+    char held = 0;
     ::close(ready[1]);
-    if (pid_ > 0 && (::read(ready[0], &held, 1) != 1 || held != '1')) Stop();
+    if (pid_ > 0 && ::read(ready[0], &held, 1) != 1) Stop();  // no byte: it holds nothing
     ::close(ready[0]);
   }
   ~FlockHolder() { Stop(); }
@@ -342,9 +314,7 @@ TEST(SerialOpenTest, FailuresSayWhyWithinTheirBound) {
     EXPECT_EQ(OpenCom9(path), INVALID_HANDLE_VALUE);
     EXPECT_LT(Clock::now() - start, 3s);
     ExpectPortFailure(r.why, "COM9 -> " + path + ": ");
-    if (server) {
-      EXPECT_EQ(server->Failure(), "");
-    }
+    EXPECT_EQ(server ? server->Failure() : "", "");
   }
   // A lock file whose process is gone holds nothing (no process has pid_max).
   std::ofstream(lockFile) << vtr::test::ReadAll("/proc/sys/kernel/pid_max");
@@ -394,12 +364,7 @@ TEST(SerialNetTest, Rfc2217CarriesSettingsPurgesAndData) {
   DWORD n = 0;
   EXPECT_EQ(WriteFile(h, out, sizeof out, &n, nullptr), TRUE);
   EXPECT_EQ(n, sizeof out);
-  Bytes in;
-  for (const auto end = Clock::now() + 3s; in.size() < 3 && Clock::now() < end;) {
-    std::uint8_t b = 0;
-    if (ReadFile(h, &b, 1, &n, nullptr) == TRUE && n == 1) in.push_back(b);
-  }
-  EXPECT_EQ(in, (Bytes{0x10, 0xFF, 0x11}));
+  EXPECT_EQ(vtr::test::ReadBytes(h, 3), (Bytes{0x10, 0xFF, 0x11}));
   DWORD errors = 0;
   EXPECT_EQ(ClearCommError(h, &errors, nullptr), TRUE);
   EXPECT_EQ(errors, static_cast<DWORD>(CE_RXPARITY));
@@ -407,9 +372,9 @@ TEST(SerialNetTest, Rfc2217CarriesSettingsPurgesAndData) {
   EXPECT_EQ(server.Failure(), "");
 }
 
-// An RFC 2217 server with a slow line: it forwards the data it receives at a
-// byte a millisecond, carries out PURGE-DATA when it reads it (2: what its
-// line has not sent yet is dropped) and answers it.
+// An RFC 2217 server whose line is slower than the test: what it receives
+// waits for the line until the client hangs up, unless PURGE-DATA 2 (what its
+// line has not sent yet) drops it. It answers each purge.
 class SlowLineServer : public Listener {
  public:
   SlowLineServer() : thread_([this] { Serve(); }) {}
@@ -426,49 +391,31 @@ class SlowLineServer : public Listener {
     if (fd < 0) return;
     const Bytes accept{IAC, DO, 44};
     ::send(fd, accept.data(), accept.size(), MSG_NOSIGNAL);
-    std::deque<std::uint8_t> queue;
-    Bytes sb;
-    enum { kData, kIac, kVerb, kSb, kSbIac } state = kData;
-    auto next = Clock::now();
-    for (bool open = true; open || !queue.empty();) {
-      pollfd p{fd, POLLIN, 0};
-      std::uint8_t in[64];
-      const auto got = open && ::poll(&p, 1, 1) == 1 ? ::recv(fd, in, sizeof in, 0) : 0;
-      open = open && (got > 0 || p.revents == 0);
-      for (const std::uint8_t b :
-           std::span(in, static_cast<std::size_t>(std::max<ssize_t>(got, 0)))) {
-        if (state == kData && b != IAC) {
-          queue.push_back(b);
-        } else if (state == kData) {
-          state = kIac;
-        } else if (state == kIac) {
-          if (b == IAC) queue.push_back(b);
-          state = b == SB ? kSb : b >= WILL && b != IAC ? kVerb : kData;
-          sb.clear();
-        } else if (state == kVerb) {
-          state = kData;
-        } else if (state == kSb && b == IAC) {
-          state = kSbIac;
-        } else if (state == kSb) {
-          sb.push_back(b);
-        } else if (b != SE) {
-          sb.push_back(b);
-          state = kSb;
-        } else {
-          if (sb.size() == 3 && sb[0] == 44 && sb[1] == 12) {
-            if ((sb[2] & 2) != 0) queue.clear();
+    Bytes sb;  // a subnegotiation's bytes
+    bool iac = false, verb = false, inSb = false;
+    pollfd p{fd, POLLIN, 0};
+    std::uint8_t in[64];
+    for (ssize_t got = 0; ::poll(&p, 1, 4000) == 1 && (got = ::recv(fd, in, sizeof in, 0)) > 0;) {
+      for (ssize_t i = 0; i < got; ++i) {
+        const std::uint8_t b = in[i];
+        if (verb) {  // the option of a WILL, WONT, DO or DONT
+          verb = false;
+        } else if (iac) {
+          iac = false;
+          verb = b >= WILL && b != IAC;
+          if (b == IAC) (inSb ? sb : line_).push_back(b);
+          if (b == SB) sb.clear();
+          if (b == SB || b == SE) inSb = b == SB;
+          if (b == SE && sb.size() == 3 && sb[0] == 44 && sb[1] == 12) {
+            if ((sb[2] & 2) != 0) line_.clear();
             const Bytes answer = Sb(112, {sb[2]});
             ::send(fd, answer.data(), answer.size(), MSG_NOSIGNAL);
           }
-          state = kData;
+        } else if (b == IAC) {
+          iac = true;
+        } else {
+          (inSb ? sb : line_).push_back(b);
         }
-      }
-      if (!queue.empty() && Clock::now() >= next) {
-        line_.push_back(queue.front());
-        queue.pop_front();
-        next = Clock::now() + 1ms;
-      } else if (!open) {
-        std::this_thread::sleep_for(1ms);
       }
     }
     ::close(fd);

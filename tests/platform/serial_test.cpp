@@ -5,7 +5,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
-#include <vector>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -109,36 +109,33 @@ TEST(SerialPortPathTest, ResolutionOrder) {
 
 TEST(BuildCommDcbTest, ParsesModeTextLikeWin32) {
   constexpr BYTE kKeep = 0xEE;  // marks a field the text must leave alone
+  // Baud rate, parity, data bits, stop bits, XON/XOFF out, CTS flow.
+  using Fields = std::tuple<DWORD, BYTE, BYTE, BYTE, DWORD, DWORD>;
   const struct {
     const char* text;
-    DWORD baud;
-    BYTE parity, size, stop;
-    DWORD outX, ctsFlow;
+    Fields fields;
   } cases[] = {
-      {"COM2:9600,n,8,1", 9600, NOPARITY, 8, ONESTOPBIT, 0, 0},
-      {"COM12: 38400,O,8,1", 38400, ODDPARITY, 8, ONESTOPBIT, 0, 0},
-      {"19200,e,7,2", 19200, EVENPARITY, 7, TWOSTOPBITS, 0, 0},
-      {"96,m,5,1.5", 9600, MARKPARITY, 5, ONE5STOPBITS, 0, 0},
-      {"115200,s,6,1,x", 115200, SPACEPARITY, 6, ONESTOPBIT, 1, 0},
-      {"57600,n,8,1,p", 57600, NOPARITY, 8, ONESTOPBIT, 0, 1},
-      {"19", 19200, kKeep, kKeep, kKeep, 0, 0},
-      {"110,n,8", 110, NOPARITY, 8, TWOSTOPBITS, 0, 0},
-      {"COM2: baud=1200 parity=E data=7 stop=2 octs=on", 1200, EVENPARITY, 7, TWOSTOPBITS, 0, 1},
+      {"COM2:9600,n,8,1", {9600, NOPARITY, 8, ONESTOPBIT, 0, 0}},
+      {"COM12: 38400,O,8,1", {38400, ODDPARITY, 8, ONESTOPBIT, 0, 0}},
+      {"19200,e,7,2", {19200, EVENPARITY, 7, TWOSTOPBITS, 0, 0}},
+      {"96,m,5,1.5", {9600, MARKPARITY, 5, ONE5STOPBITS, 0, 0}},
+      {"115200,s,6,1,x", {115200, SPACEPARITY, 6, ONESTOPBIT, 1, 0}},
+      {"57600,n,8,1,p", {57600, NOPARITY, 8, ONESTOPBIT, 0, 1}},
+      {"19", {19200, kKeep, kKeep, kKeep, 0, 0}},
+      {"110,n,8", {110, NOPARITY, 8, TWOSTOPBITS, 0, 0}},
+      {"COM2: baud=1200 parity=E data=7 stop=2 octs=on", {1200, EVENPARITY, 7, TWOSTOPBITS, 0, 1}},
   };
   DCB before{};
   before.BaudRate = 4242;
   before.Parity = before.ByteSize = before.StopBits = kKeep;
   before.fOutX = before.fOutxCtsFlow = 1;
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.text);
     DCB dcb = before;
-    ASSERT_EQ(BuildCommDCBA(c.text, &dcb), TRUE);
-    EXPECT_EQ(dcb.BaudRate, c.baud);
-    EXPECT_EQ(dcb.Parity, c.parity);
-    EXPECT_EQ(dcb.ByteSize, c.size);
-    EXPECT_EQ(dcb.StopBits, c.stop);
-    EXPECT_EQ(dcb.fOutX, c.outX);
-    EXPECT_EQ(dcb.fOutxCtsFlow, c.ctsFlow);
+    ASSERT_EQ(BuildCommDCBA(c.text, &dcb), TRUE) << c.text;
+    EXPECT_EQ(Fields(dcb.BaudRate, dcb.Parity, dcb.ByteSize, dcb.StopBits, DWORD{dcb.fOutX},
+                     DWORD{dcb.fOutxCtsFlow}),
+              c.fields)
+        << c.text;
   }
   for (const char* text : {"", "COM2:", "COM0:9600,n,8,1", "COM2 9600,n,8,1", "fast,n,8,1",
                            "0,n,8,1", "9600,q,8,1", "9600,n,9,1", "9600,n,8,3", "9600,n,8,1,z",

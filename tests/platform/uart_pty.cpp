@@ -55,13 +55,11 @@ UartModel::~UartModel() {
 
 void UartModel::Taken(std::size_t n) { counts_->taken += n; }
 
-UartPty::UartPty() {
-  if (!pty_.ok()) return;
+UartPty::UartPty(bool paced) {
+  if (!pty_.ok() || !paced) return;
   model_ = std::make_unique<UartModel>(pty_.slave());
   thread_ = std::thread([this] { Line(); });
 }
-
-UartPty::~UartPty() { HangUp(); }
 
 void UartPty::HangUp() {
   stop_ = true;

@@ -44,13 +44,12 @@ class UartModel {
 };
 
 // A pseudo-terminal whose far end is such a line, taking the bytes one at a
-// time, a byte time after each is written.
+// time, a byte time after each is written; unpaced, a plain one whose far end
+// is read through master().
 class UartPty {
  public:
-  UartPty();
-  ~UartPty();  // hangs up
-  UartPty(const UartPty&) = delete;
-  UartPty& operator=(const UartPty&) = delete;
+  explicit UartPty(bool paced = true);
+  ~UartPty() { HangUp(); }
 
   bool ok() const { return pty_.ok(); }
   const std::string& slave() const { return pty_.slave(); }
