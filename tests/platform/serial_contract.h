@@ -128,17 +128,17 @@ TYPED_TEST_P(SerialContract, MovesRawBytesAndPurgesOnlyWhatIsAsked) {
   ASSERT_NE(h, INVALID_HANDLE_VALUE) << vtr::platform::TakePortFailure();
   Bytes block;  // 10 ms on the line
   for (int i = 0; i < 3; ++i) block.insert(block.end(), raw.begin(), raw.end());
-  const Micros start = Now();
   for (const std::uint8_t b : block) {
     DWORD put = 0;
     ASSERT_EQ(WriteFile(h, &b, 1, &put, nullptr), TRUE);
     EXPECT_EQ(put, 1u);
   }
-  const Micros writing = Now() - start;
+  if constexpr (TypeParam::kLineTime) {
+    // Counted, not timed: a busy machine only makes the far end lag.
+    EXPECT_LT(this->line_.ArrivedCount(), block.size()) << "each write waited for its byte";
+  }
   EXPECT_EQ(PurgeComm(h, PURGE_TXCLEAR), TRUE);
   if constexpr (TypeParam::kLineTime) {
-    EXPECT_LT(writing, Micros{286} * static_cast<long>(block.size()) / 2)
-        << "each write waited for its byte";
     EXPECT_EQ(this->line_.ArrivedCount(), block.size()) << "the purge did not wait";
   }
   EXPECT_EQ(this->line_.Received(block.size()), block);
