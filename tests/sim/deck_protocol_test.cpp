@@ -305,14 +305,6 @@ TEST_F(DeckTest, FaultsChangeTheNextReplyOnly) {
   }
 }
 
-TEST_F(DeckTest, DelayedByteComesLate) {
-  deck().InjectFault(
-      Fault{.kind = FaultKind::kDelayByte, .byte_index = 3, .delay = milliseconds(30)});
-  EXPECT_EQ(Send({0x00, 0x11}), (Bytes{0x12, 0x11, 0x20}));
-  Wait(milliseconds(30));
-  EXPECT_EQ(Drain(), (Bytes{0x25, 0x68}));
-}
-
 TEST_F(DeckTest, FaultsCountDownAndPersistUntilCleared) {
   deck().InjectFault(Fault{.kind = FaultKind::kSilence, .times = 2});
   deck().InjectFault(Fault{.kind = FaultKind::kNak, .times = Fault::kAlways, .nak_bits = 0x20});
