@@ -385,7 +385,6 @@ TEST_F(LibraryTest, RunnerDecidesNotifyAndTellsHowAWaitEnded) {
   const Row rows[] = {
       {"play tape notify", MCI_NOTIFY_SUCCESSFUL, false, true, 1, Ending::kAnswered},
       {"escape tape \"a notify b\"", MCI_NOTIFY_SUCCESSFUL, false, false, 0, Ending::kAnswered},
-      {"status tape mode", MCI_NOTIFY_SUCCESSFUL, false, false, 0, Ending::kAnswered},
       {"play tape wait", MCI_NOTIFY_SUCCESSFUL, false, true, 0, Ending::kAnswered},
       {"play tape wait", MCI_NOTIFY_SUPERSEDED, false, true, 0, Ending::kSuperseded},
       {"play tape wait", MCI_NOTIFY_ABORTED, false, true, 0, Ending::kInterrupted},
