@@ -333,7 +333,6 @@ TEST_F(LibraryTest, ParseAgreesWithSend) {
       {"play tape from to 5", MCIERR_BAD_INTEGER, 0, "to"},
       {"play tape from \"12\"", MCIERR_BAD_INTEGER, 0, "12"},
       {"play tape from 1 from 2", MCIERR_DUPLICATE_FLAGS, 0, "from"},
-      {"play tape notify notify", MCIERR_DUPLICATE_FLAGS, 0, "notify"},
       {"status tape mode position", MCIERR_DUPLICATE_FLAGS, 0, "position"},
       {"set tape time format", MCIERR_BAD_CONSTANT, 0},
       {"set tape time format fortnights", MCIERR_BAD_CONSTANT, 0, "fortnights"},
