@@ -316,16 +316,5 @@ TEST_F(DeckTest, FaultsCountDownAndPersistUntilCleared) {
   EXPECT_EQ(Send({0x20, 0x00}), kAck);
 }
 
-TEST_F(DeckTest, VanishedPortNeitherTakesNorGives) {
-  deck().Receive(WithSum({0x20, 0x01}));
-  deck().SetConnected(false);
-  EXPECT_FALSE(deck().Connected());
-  platform::Pass(milliseconds(10));
-  EXPECT_EQ(deck().NextArrival(), std::nullopt);
-  EXPECT_EQ(Send({0x20, 0x00}), Bytes{});
-  deck().SetConnected(true);
-  EXPECT_EQ(Send({0x20, 0x00}), kAck);
-}
-
 }  // namespace
 }  // namespace vtr::sim::testing
