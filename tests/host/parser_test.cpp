@@ -101,19 +101,14 @@ TEST(TableValidator, EveryTruncationOfTheVcrTableIsRejected) {
 }
 
 TEST(ParseInteger, DecimalSignedAndColonFields) {
-  struct Row {
-    const char* text;
-    std::optional<DWORD> value;
-  };
   // clang-format off
-  const std::vector<Row> rows{
+  const std::pair<const char*, std::optional<DWORD>> rows[] = {
       {"0", 0u},          {"1000", 1000u},           {"4294967295", 0xFFFFFFFFu},
       {"-1", 0xFFFFFFFFu}, {"-2147483648", 0x80000000u}, {"1:2:3:4", 0x04030201u},
       {"1:2:3", 0x030201u}, {"0:0:10:0", 0x000A0000u},   {"255:255:255:255", 0xFFFFFFFFu},
   };
   // clang-format on
-
-  for (const Row& r : rows) EXPECT_EQ(ParseInteger(r.text), r.value) << r.text;
+  for (const auto& [text, value] : rows) EXPECT_EQ(ParseInteger(text), value) << text;
   for (const char* bad : {"4294967296", "99999999999999999999", "-2147483649", "1:2:3:256", "256:0",
                           "1:2:3:4:5", "1::2", "-1:2", "12a", "", "-", "0x10"}) {
     EXPECT_EQ(ParseInteger(bad), std::nullopt) << bad;
