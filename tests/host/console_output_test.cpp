@@ -117,7 +117,6 @@ TEST(CommandHelp, FromTheTable) {
   const auto set = CommandHelp(*vcr.Find("set"), 60);
   EXPECT_EQ(set[0], "set ALIAS [notify] [wait] [test] [time format WORD]");
   EXPECT_NE(std::find(set.begin(), set.end(), "  tracking: plus, minus, reset"), set.end());
-  EXPECT_EQ(DirectivesHelp().size(), Directives().size());
 }
 
 }  // namespace
