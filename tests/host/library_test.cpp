@@ -44,6 +44,12 @@ class LibraryTest : public ::testing::Test {
   }
 };
 
+// With "tape" (vcr) open.
+class TapeTest : public LibraryTest {
+ protected:
+  void SetUp() override { ASSERT_EQ(Send("open vcr alias tape").error, 0u); }
+};
+
 TEST_F(LibraryTest, LifeCycle) {
   CommandResult r = Send("open vcr1 alias tape shareable wait");
   ASSERT_EQ(r.error, 0u);
@@ -101,11 +107,9 @@ TEST_F(LibraryTest, DriverFailuresUndoTheOpen) {
   }
 }
 
-// Command strings in order, with "tape" (vcr) open: the library's own
-// commands and refusals, and the return text it makes of what the driver
-// leaves in the return slot and answers.
-TEST_F(LibraryTest, StringAnswers) {
-  ASSERT_EQ(Send("open vcr alias tape").error, 0u);
+// Command strings in order: the library's own commands and refusals, and the
+// return text it makes of what the driver leaves in the return slot and answers.
+TEST_F(TapeTest, StringAnswers) {
   struct Row {
     const char* cmd;
     DWORD error;
@@ -164,8 +168,7 @@ TEST_F(LibraryTest, StringAnswers) {
 // text slots pointer-sized, the rest 32 bits), lays a message the table lacks
 // out as words, and answers the block as the driver left it (here the driver
 // writes 77 into the word after the callback).
-TEST_F(LibraryTest, SendCommandLaysTheBlockOutByTheTable) {
-  ASSERT_EQ(Send("open vcr alias tape").error, 0u);
+TEST_F(TapeTest, SendCommandLaysTheBlockOutByTheTable) {
   fake.onCommand = [](const DriverCall&, std::uint8_t* block) -> LRESULT {
     const DWORD answer = 77;
     std::memcpy(block + P, &answer, sizeof answer);
@@ -232,8 +235,7 @@ TEST_F(LibraryTest, SendCommandLaysTheBlockOutByTheTable) {
 
 // The console's ".send": arguments, alias, a supplied callback, the printed
 // answer (the vtrctl_sim_edit and _stripe scripts show well-formed ones).
-TEST_F(LibraryTest, SendDirective) {
-  ASSERT_EQ(Send("open vcr alias tape").error, 0u);
+TEST_F(TapeTest, SendDirective) {
   fake.onCommand = [](const DriverCall& c, std::uint8_t*) -> LRESULT {
     return c.flags == 0x4 ? MCIERR_HARDWARE : 0;
   };
@@ -263,8 +265,7 @@ TEST_F(LibraryTest, SendDirective) {
   EXPECT_EQ(callbacks, 1);
 }
 
-TEST_F(LibraryTest, BreakGoesToTheDriverAndTheKeyReachesItsYield) {
-  ASSERT_EQ(Send("open vcr alias tape").error, 0u);
+TEST_F(TapeTest, BreakGoesToTheDriverAndTheKeyReachesItsYield) {
   ASSERT_EQ(Send("break tape").error, 0u);
   EXPECT_EQ(fake.Calls().back().message, MCI_BREAK);
 
@@ -295,8 +296,7 @@ TEST_F(LibraryTest, BreakGoesToTheDriverAndTheKeyReachesItsYield) {
 // What SendString would answer, found without sending: the flags of a string
 // that parses (a quoted word is text), else the error and the word it blames
 // (none when a word is missing). The vtrctl_sim_script transcript shows more rejected words.
-TEST_F(LibraryTest, ParseAgreesWithSend) {
-  ASSERT_EQ(Send("open vcr alias tape").error, 0u);
+TEST_F(TapeTest, ParseAgreesWithSend) {
   struct Row {
     const char* cmd;
     DWORD error;
@@ -339,8 +339,7 @@ TEST_F(LibraryTest, ParseAgreesWithSend) {
 // The programs' runner: the parsed flags decide whether the caller's receiver
 // is registered; a waiting command goes with a notify of the runner's own, so
 // that a wait a break or a later command cut short is told from an answer.
-TEST_F(LibraryTest, RunnerDecidesNotifyAndTellsHowAWaitEnded) {
-  ASSERT_EQ(Send("open vcr alias tape").error, 0u);
+TEST_F(TapeTest, RunnerDecidesNotifyAndTellsHowAWaitEnded) {
   host::CommandRunner runner(lib);
   UINT code = MCI_NOTIFY_SUCCESSFUL;  // what the driver notifies the command's callback
   bool broken = false;                // the user breaks while the command runs
