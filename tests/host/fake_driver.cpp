@@ -26,7 +26,6 @@ DriverModuleEntry FakeDriver::Entry() const {
 
 BOOL FakeDriver::Init(HINSTANCE, DWORD reason, LPVOID) {
   if (gFake == nullptr) return FALSE;
-  std::lock_guard lock(gFake->mutex_);
   (reason == 1 ? gFake->instanceInits : gFake->instanceExits)++;
   return TRUE;
 }
@@ -69,33 +68,18 @@ LRESULT FakeDriver::Proc(DWORD_PTR id, HDRVR, UINT msg, LPARAM p1, LPARAM p2) {
     default: {
       auto* bytes = reinterpret_cast<std::uint8_t*>(p2);
       if (bytes != nullptr) call.block.assign(bytes, bytes + 128);
-      std::function<LRESULT(const DriverCall&, std::uint8_t*)> fn;
-      {
-        std::lock_guard lock(f->mutex_);
-        fn = f->onCommand;
-      }
-      if (fn) result = fn(call, bytes);
+      if (f->onCommand) result = f->onCommand(call, bytes);
       break;
     }
   }
-  std::lock_guard lock(f->mutex_);
   f->calls_.push_back(std::move(call));
   return result;
 }
 
-std::vector<DriverCall> FakeDriver::Calls() const {
-  std::lock_guard lock(mutex_);
-  return calls_;
-}
 std::vector<UINT> FakeDriver::Messages() const {
-  std::lock_guard lock(mutex_);
   std::vector<UINT> out;
   for (const auto& c : calls_) out.push_back(c.message);
   return out;
-}
-void FakeDriver::Clear() {
-  std::lock_guard lock(mutex_);
-  calls_.clear();
 }
 
 }  // namespace vtr::mci::testing

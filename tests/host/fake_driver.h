@@ -1,9 +1,9 @@
-// A driver module that records what the library sends it, for host tests.
+// A driver module that records what the library sends it, for host tests
+// (single-threaded: the library calls its driver on the caller's thread).
 #pragma once
 
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <vector>
 
 #include "mci/mci_library.h"
@@ -24,9 +24,9 @@ class FakeDriver {
   ~FakeDriver();
   DriverModuleEntry Entry() const;
 
-  std::vector<DriverCall> Calls() const;
+  const std::vector<DriverCall>& Calls() const { return calls_; }
   std::vector<UINT> Messages() const;
-  void Clear();
+  void Clear() { calls_.clear(); }
 
   // What an MCI command answers; it may write into the block. By default 0
   // and nothing written.
@@ -41,7 +41,6 @@ class FakeDriver {
   static BOOL Init(HINSTANCE, DWORD reason, LPVOID);
 
  private:
-  mutable std::mutex mutex_;
   std::vector<DriverCall> calls_;
 };
 

@@ -1,11 +1,13 @@
-// The string parser on the "VCR" table: words to flags and parameter block
-// slots, and errors.
+// The command table validator, on hand-made tables and on the "VCR" table;
+// the string parser on the "VCR" table: words to flags and parameter block
+// slots (its errors are in library_test's ParseAgreesWithSend).
 #include <gtest/gtest.h>
 
 #include <cstddef>
 #include <string>
 #include <vector>
 
+#include "mci/command_table.h"
 #include "mci/parser.h"
 #include "platform/mci_host.h"
 #include "record/parms.h"
@@ -24,7 +26,6 @@ struct Parsed {
   DWORD error = 0;
   DWORD flags = 0;
   ParamBlock block;
-  std::string rejected;  // the word an error blames
 };
 
 void Parse(std::string_view verb, std::string_view args, Parsed& out) {
@@ -33,25 +34,80 @@ void Parse(std::string_view verb, std::string_view args, Parsed& out) {
   if (out.error != 0) return;
   const CommandDef* def = Vcr().Find(verb);
   ASSERT_NE(def, nullptr) << verb;
-  std::size_t at = tokens.size();
-  out.error = ParseArguments(*def, tokens, out.flags, out.block, &at);
-  if (out.error != 0 && at < tokens.size()) out.rejected = tokens[at].text;
+  out.error = ParseArguments(*def, tokens, out.flags, out.block);
+}
+
+std::vector<std::uint8_t> Entry(std::u16string_view keyword, DWORD value, std::uint16_t type) {
+  std::vector<std::uint8_t> out;
+  for (char16_t c : keyword) {
+    out.push_back(static_cast<std::uint8_t>(c & 0xFF));
+    out.push_back(static_cast<std::uint8_t>(c >> 8));
+  }
+  out.insert(out.end(), {0, 0});
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+  out.push_back(static_cast<std::uint8_t>(type & 0xFF));
+  out.push_back(static_cast<std::uint8_t>(type >> 8));
+  return out;
+}
+
+std::vector<std::uint8_t> Join(std::initializer_list<std::vector<std::uint8_t>> parts) {
+  std::vector<std::uint8_t> out;
+  for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+TEST(TableValidator, RejectsMalformedTables) {
+  const auto head = Entry(u"go", 0x900, 0);
+  const auto end = Entry(u"", 0, 3);
+  const auto list = Entry(u"", 0, 6);
+  struct Case {
+    const char* name;
+    std::vector<std::uint8_t> bytes;
+  };
+  std::vector<Case> cases{
+      {"empty", {}},
+      {"no end of list", Join({head, end})},
+      {"entry after end of list", Join({head, end, list, head, end})},
+      {"two ends of list", Join({head, end, list, list})},
+      {"unclosed command", Join({head, list})},
+      {"unclosed constant", Join({head, Entry(u"c", 1, 8), Entry(u"w", 1, 2), end, list})},
+      {"empty constant", Join({head, Entry(u"c", 1, 8), Entry(u"", 0, 9), end, list})},
+      {"string inside constant",
+       Join({head, Entry(u"c", 1, 8), Entry(u"s", 1, 1), Entry(u"", 0, 9), end, list})},
+      {"return not first", Join({head, Entry(u"f", 1, 5), Entry(u"", 2, 4), end, list})},
+      {"item outside command", Join({Entry(u"f", 1, 5), list})},
+      {"head without word", Join({Entry(u"", 1, 0), end, list})},
+      {"duplicate command", Join({head, end, head, end, list})},
+      {"unknown type", Join({head, Entry(u"x", 1, 12), end, list})},
+      {"rect type", Join({head, Entry(u"x", 1, 7), end, list})},
+      {"end command with keyword", Join({head, Entry(u"x", 0, 3), list})},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto t = CommandTable::Load(c.bytes);
+    ASSERT_TRUE(std::holds_alternative<TableError>(t));
+    EXPECT_FALSE(std::get<TableError>(t).message.empty());
+  }
+}
+
+TEST(TableValidator, EveryTruncationOfTheVcrTableIsRejected) {
+  // Cutting the table anywhere must fail cleanly, never read past the end.
+  const std::span<const std::uint8_t> table(resource::kVcrCommandTable);
+  for (std::size_t n = 0; n < table.size(); n += 29) {
+    auto t = CommandTable::Load(table.first(n));
+    EXPECT_TRUE(std::holds_alternative<TableError>(t)) << n;
+  }
 }
 
 TEST(ParseInteger, DecimalSignedAndColonFields) {
-  struct Row {
-    const char* text;
-    std::optional<DWORD> value;
-  };
   // clang-format off
-  const std::vector<Row> rows{
+  const std::pair<const char*, std::optional<DWORD>> rows[] = {
       {"0", 0u},          {"1000", 1000u},           {"4294967295", 0xFFFFFFFFu},
       {"-1", 0xFFFFFFFFu}, {"-2147483648", 0x80000000u}, {"1:2:3:4", 0x04030201u},
       {"1:2:3", 0x030201u}, {"0:0:10:0", 0x000A0000u},   {"255:255:255:255", 0xFFFFFFFFu},
   };
   // clang-format on
-
-  for (const Row& r : rows) EXPECT_EQ(ParseInteger(r.text), r.value) << r.text;
+  for (const auto& [text, value] : rows) EXPECT_EQ(ParseInteger(text), value) << text;
   for (const char* bad : {"4294967296", "99999999999999999999", "-2147483649", "1:2:3:256", "256:0",
                           "1:2:3:4:5", "1::2", "-1:2", "12a", "", "-", "0x10"}) {
     EXPECT_EQ(ParseInteger(bad), std::nullopt) << bad;
@@ -59,6 +115,7 @@ TEST(ParseInteger, DecimalSignedAndColonFields) {
 }
 
 // Slots where the driver's handlers read them: offsets from record/parms.h.
+// A string item's slot points at its UTF-16 text.
 TEST(ParseArguments, ItemsLandInTheDriversSlots) {
   struct Row {
     const char* verb;
@@ -66,6 +123,7 @@ TEST(ParseArguments, ItemsLandInTheDriversSlots) {
     DWORD flags;
     std::size_t offset;
     DWORD value;
+    const char16_t* text = nullptr;
   };
   const std::vector<Row> rows{
       {"play", "from 1000 to 2000 notify", MCI_FROM | MCI_TO | MCI_NOTIFY,
@@ -104,6 +162,7 @@ TEST(ParseArguments, ItemsLandInTheDriversSlots) {
        offsetof(VTR_SETZDKRAUD_PARMS, dwAudioPlayChannel), 2},
       {"getzdkraud", "audio in level channel 2", 0x1B00, offsetof(VTR_GETZDKR_PARMS, dwChannel), 2},
       {"vdr", "play ok autoplay", 0x300, offsetof(VTR_VDR_PARMS, dwCommand), 0x20},
+      {"escape", "\"AB c\"", 0x100, offsetof(VTR_ESCAPE_PARMS, lpstrCommand), 0, u"AB c"},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(std::string(r.verb) + " " + r.args);
@@ -111,92 +170,14 @@ TEST(ParseArguments, ItemsLandInTheDriversSlots) {
     Parse(r.verb, r.args, p);
     ASSERT_EQ(p.error, 0u);
     EXPECT_EQ(p.flags, r.flags);
-    EXPECT_EQ(p.block.Word(r.offset), r.value);
-  }
-}
-
-TEST(ParseArguments, StringItemsPointAtUtf16Text) {
-  Parsed p;
-  Parse("escape", "\"AB c\"", p);
-  ASSERT_EQ(p.error, 0u);
-  EXPECT_EQ(p.flags, 0x100u);
-  p.block.Bind();
-  auto* text =
-      reinterpret_cast<const char16_t*>(p.block.Pointer(offsetof(VTR_ESCAPE_PARMS, lpstrCommand)));
-  ASSERT_NE(text, nullptr);
-  EXPECT_EQ(std::u16string(text), u"AB c");
-}
-
-// Errors, and the word each blames (none when a word is missing).
-TEST(ParseArguments, Errors) {
-  struct Row {
-    const char* verb;
-    const char* args;
-    DWORD error;
-    const char* word = "";
-  };
-  const std::vector<Row> rows{
-      {"play", "from to 5", MCIERR_BAD_INTEGER, "to"},
-      {"play", "from 99999999999", MCIERR_BAD_INTEGER, "99999999999"},
-      {"play", "from \"12\"", MCIERR_BAD_INTEGER, "12"},
-      {"play", "from", MCIERR_BAD_INTEGER},
-      {"play", "from 1 from 2", MCIERR_DUPLICATE_FLAGS, "from"},
-      {"play", "notify notify", MCIERR_DUPLICATE_FLAGS, "notify"},
-      {"status", "mode position", MCIERR_DUPLICATE_FLAGS, "position"},
-      {"status", "mdoe", MCIERR_UNRECOGNIZED_KEYWORD, "mdoe"},
-      {"set", "time format", MCIERR_BAD_CONSTANT},
-      {"set", "time format fortnights", MCIERR_BAD_CONSTANT, "fortnights"},
-      {"set", "frames", MCIERR_UNRECOGNIZED_KEYWORD, "frames"},
-      {"escape", "\"\"", MCIERR_MISSING_STRING_ARGUMENT},
-      {"status", "\"mode\"", MCIERR_UNRECOGNIZED_KEYWORD, "mode"},
-      {"escape", "\"abc\"def", MCIERR_EXTRA_CHARACTERS},
-  };
-  for (const Row& r : rows) {
-    SCOPED_TRACE(std::string(r.verb) + " " + r.args);
-    Parsed p;
-    Parse(r.verb, r.args, p);
-    EXPECT_EQ(p.error, r.error);
-    EXPECT_EQ(p.rejected, r.word);
-  }
-}
-
-// Every item of every command: its word sets exactly its bit, and an item with
-// a slot fills that slot (the slot positions themselves are checked above).
-TEST(ParseArguments, EveryItemOfEveryCommand) {
-  for (const CommandDef& c : Vcr().Commands()) {
-    for (const CommandItem& item : c.items) {
-      std::vector<std::pair<std::string, DWORD>> forms;  // text, slot value
-      switch (item.type) {
-        case EntryType::kFlag:
-          forms.emplace_back(item.keyword, 0);
-          break;
-        case EntryType::kInteger:
-          forms.emplace_back(item.keyword + " 4660", 4660);
-          break;
-        case EntryType::kString:
-          forms.emplace_back((item.keyword.empty() ? "" : item.keyword + " ") + "xyz", 0);
-          break;
-        case EntryType::kConstant:
-          for (const ConstantWord& w : item.words)
-            forms.emplace_back((item.keyword.empty() ? "" : item.keyword + " ") + w.keyword,
-                               w.value);
-          break;
-        default:
-          FAIL() << "unexpected item type";
-      }
-      for (const auto& [text, value] : forms) {
-        SCOPED_TRACE(c.verb + " " + text);
-        Parsed p;
-        Parse(c.verb, text, p);
-        ASSERT_EQ(p.error, 0u);
-        EXPECT_EQ(p.flags, item.value);
-        if (item.slot && item.type != EntryType::kString) {
-          EXPECT_EQ(p.block.Word(*item.slot), value);
-          EXPECT_LE(*item.slot + 4, c.blockBytes);
-        }
-      }
+    if (r.text == nullptr) {
+      EXPECT_EQ(p.block.Word(r.offset), r.value);
+    } else {
+      p.block.Bind();
+      auto* text = reinterpret_cast<const char16_t*>(p.block.Pointer(r.offset));
+      ASSERT_NE(text, nullptr);
+      EXPECT_EQ(std::u16string(text), r.text);
     }
-    EXPECT_LE(c.blockBytes, 128u) << c.verb;
   }
 }
 

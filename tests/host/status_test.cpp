@@ -139,24 +139,15 @@ TEST_F(StatusTest, InfoProductNeedsRoomForTwentyNineCharacters) {
   EXPECT_EQ(buf[product.size()], 0);
 }
 
+// "AB": length 1, 0x41, checksum 0x41 (an empty frame, the checksum alone, is
+// the exchange test's). Not a whole block: the deck times it out, unanswered.
 TEST_F(StatusTest, EscapeSendsAllButTheLastByteAsAFrame) {
-  struct Row {
-    const char* bytes;
-    std::vector<std::uint8_t> sent;
-  };
-  // "AB": length 1, 0x41, checksum 0x41; "A": length 0, the checksum alone.
-  const std::vector<Row> rows{{"AB", {0x41, 0x41}}, {"A", {0x00}}};
   Open();
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.bytes);
-    deck_->ClearTrace();
-    VTR_ESCAPE_PARMS p{0, reinterpret_cast<LPCWSTR>(row.bytes)};
-    // Neither is a whole block, so the deck times it out and does not acknowledge.
-    EXPECT_EQ(Message(MCI_ESCAPE, 0x100, &p), MCIERR_HARDWARE);
-    auto sent = ToDeck();
-    ASSERT_EQ(sent.size(), 1u) << deck_->TraceText();
-    EXPECT_EQ(sent[0].bytes, row.sent);
-  }
+  VTR_ESCAPE_PARMS p{0, reinterpret_cast<LPCWSTR>("AB")};
+  EXPECT_EQ(Message(MCI_ESCAPE, 0x100, &p), MCIERR_HARDWARE);
+  const auto sent = ToDeck();
+  ASSERT_EQ(sent.size(), 1u) << deck_->TraceText();
+  EXPECT_EQ(sent[0].bytes, (std::vector<std::uint8_t>{0x41, 0x41}));
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// Block handling, the reply forms of the virtual deck, and its strictness.
+// Block handling, the reply forms of the virtual deck, its strictness and
+// injected faults.
 #include "tests/sim/deck_test_util.h"
 
 namespace vtr::sim::testing {
@@ -24,10 +25,8 @@ TEST_F(DeckTest, AnswersEachRequestAsItsMachineDoes) {
     Bytes reply;    // checksum appended unless it is the ACK
   } const cases[] = {
       // clang-format off
-      {"stop is acknowledged", bvw, {0x20, 0x00}, kAck},
       {"unknown command", bvw, {0x20, 0x7F}, nak},
       {"known code, wrong data count", bvw, {0x21, 0x01, 0x00}, nak},
-      {"device type", bvw, {0x00, 0x11}, {0x12, 0x11, 0x20, 0x25}},
       {"625/50 device type", pal(bvw), {0x00, 0x11}, {0x12, 0x11, 0x21, 0x25}},
       {"raw device type", raw, {0x00, 0x11}, {0x12, 0x11, 0x12, 0x34}},
       {"raw device type, 625/50", pal(raw), {0x00, 0x11}, {0x12, 0x11, 0x11, 0x34}},
@@ -204,33 +203,21 @@ TEST_F(DeckTest, StrictnessAndItsSwitches) {
   }
 }
 
-TEST_F(DeckTest, BadChecksumIsRefusedWithChecksumError) {
-  EXPECT_EQ(SendRaw({0x20, 0x01, 0x22}), NakOf(0x04));
-  EXPECT_EQ(deck().State().mode, TransportMode::kStop);
-}
-
 TEST_F(DeckTest, ReplyComesAfterTheLatencyAndThePacedBytes) {
   DeckConfig c;
   c.latency = milliseconds(7);
-  Make(c);
-  Micros sent = platform::Now();
-  deck().Receive(WithSum({0x20, 0x00}));
-  EXPECT_EQ(deck().NextArrival(), sent + milliseconds(7));
-  Wait(Micros{6999});
-  EXPECT_TRUE(Drain().empty());
-  Wait(Micros{1});
-  EXPECT_EQ(Drain(), kAck);
-  EXPECT_EQ(deck().NextArrival(), std::nullopt);
-
-  c = {};
   c.line_pacing = true;
   Make(c);
-  sent = platform::Now();
+  const Micros sent = platform::Now();
   deck().Receive(WithSum({0x20, 0x00}));
-  // Three bytes in at 286.5 us each, 2 ms latency, then one byte out.
-  EXPECT_EQ(deck().NextArrival(), sent + Micros{859 + 2000 + 286});
-  Wait(Micros{859 + 2000 + 3 * 287});
+  // Three bytes in at 286.5 us each, the latency, then one byte out.
+  const Micros first = sent + Micros{859 + 7000 + 286};
+  EXPECT_EQ(deck().NextArrival(), first);
+  Wait(first - sent - Micros{1});
+  EXPECT_TRUE(Drain().empty());
+  Wait(Micros{1 + 2 * 287});
   EXPECT_EQ(Drain(), kAck);
+  EXPECT_EQ(deck().NextArrival(), std::nullopt);
 }
 
 TEST_F(DeckTest, DiscardDropsOnlyWhatHasArrived) {
@@ -243,12 +230,10 @@ TEST_F(DeckTest, DiscardDropsOnlyWhatHasArrived) {
 }
 
 TEST_F(DeckTest, Timer1PresetSetsTheCounterWhichThenRuns) {
-  Make();
   EXPECT_EQ(Send({0x44, 0x00, 0x00, 0x00, 0x10, 0x00}), kAck);  // 00:10:00:00
-  EXPECT_EQ(Send({0x61, 0x0C, 0x04}), WithSum({0x74, 0x00, 0x00, 0x00, 0x10, 0x00}));
   Send({0x20, 0x01});
   Wait(seconds(10));
-  // 10.02 s of play: 300 frames.
+  // 10.02 s of play: 300 frames on from the preset.
   EXPECT_EQ(Send({0x61, 0x0C, 0x04}), WithSum({0x74, 0x00, 0x00, 0x10, 0x10, 0x00}));
   Send({0x20, 0x00});
   EXPECT_EQ(Send({0x40, 0x08}), kAck);
@@ -271,20 +256,61 @@ TEST_F(DeckTest, TraceNamesEveryBlockAndKeepsTheLatest) {
   c.trace_limit = 6;
   Make(c);
   Send({0x20, 0x00});
+  deck().InjectFault(Fault{.kind = FaultKind::kCorruptChecksum});
   Send({0x21, 0x13, 0x00});
-  SendRaw({0x20, 0x01, 0x00});
+  // A block whose checksum is wrong is refused, and not carried out.
+  EXPECT_EQ(SendRaw({0x20, 0x01, 0x00}), NakOf(0x04));
+  EXPECT_EQ(deck().State().mode, TransportMode::kStill);
   Send({0x60, 0x36});
   std::vector<std::string> names;
   for (const TraceEntry& e : deck().Trace()) names.push_back(e.name);
-  EXPECT_EQ(names, (std::vector<std::string>{"PAUSE_422", "ACK", "PLAY_422 (bad checksum)",
-                                             "NAK (checksum error)", "TMODESENSE_422",
-                                             "TIMER_MODE_DATA"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"PAUSE_422", "ACK [bad checksum]",
+                                             "PLAY_422 (bad checksum)", "NAK (checksum error)",
+                                             "TMODESENSE_422", "TIMER_MODE_DATA"}));
   const auto trace = deck().Trace();
   EXPECT_EQ(trace[1].direction, Direction::kFromDeck);
   EXPECT_EQ(trace[1].time - trace[0].time, milliseconds(2));
   EXPECT_NE(FormatTraceEntry(trace[0]).find("-> deck  21 13 00 34  PAUSE_422"), std::string::npos);
   deck().ClearTrace();
   EXPECT_TRUE(deck().Trace().empty());
+}
+
+// Injected faults, as the controller sees them: each changes the next reply only.
+TEST_F(DeckTest, FaultsChangeTheNextReplyOnly) {
+  struct {
+    const char* what;
+    Fault fault;
+    Bytes reply_to_device_type;
+  } const cases[] = {
+      // clang-format off
+      {"silence", Fault{.kind = FaultKind::kSilence}, {}},
+      {"NAK", Fault{.kind = FaultKind::kNak, .nak_bits = 0x10}, NakOf(0x10)},
+      {"corrupt checksum", Fault{.kind = FaultKind::kCorruptChecksum}, {0x12, 0x11, 0x20, 0x25, 0x69}},
+      {"dropped byte", Fault{.kind = FaultKind::kDropByte, .byte_index = 2}, {0x12, 0x11, 0x25, 0x68}},
+      {"noise", Fault{.kind = FaultKind::kNoise, .noise = {0xFF, 0x00}},
+       {0xFF, 0x00, 0x12, 0x11, 0x20, 0x25, 0x68}},
+      {"wrong reply", Fault{.kind = FaultKind::kWrongReply}, kAck},
+      // clang-format on
+  };
+  for (const auto& f : cases) {
+    SCOPED_TRACE(f.what);
+    Make();
+    Send({0x20, 0x00});  // a previous reply, for the wrong-reply fault
+    deck().InjectFault(f.fault);
+    EXPECT_EQ(Send({0x00, 0x11}, milliseconds(50)), f.reply_to_device_type);
+    EXPECT_EQ(Send({0x00, 0x11}), WithSum({0x12, 0x11, 0x20, 0x25})) << "only once";
+  }
+}
+
+TEST_F(DeckTest, FaultsCountDownAndPersistUntilCleared) {
+  deck().InjectFault(Fault{.kind = FaultKind::kSilence, .times = 2});
+  deck().InjectFault(Fault{.kind = FaultKind::kNak, .times = Fault::kAlways, .nak_bits = 0x20});
+  EXPECT_EQ(Send({0x20, 0x01}), Bytes{});
+  EXPECT_EQ(deck().State().mode, TransportMode::kPlay) << "a silenced command still acts";
+  EXPECT_EQ(Send({0x20, 0x00}), Bytes{});
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(Send({0x20, 0x00}), NakOf(0x20));
+  deck().ClearFaults();
+  EXPECT_EQ(Send({0x20, 0x00}), kAck);
 }
 
 }  // namespace

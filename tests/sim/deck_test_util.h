@@ -29,10 +29,7 @@ class DeckTest : public ::testing::Test {
   void SetUp() override { platform::UseVirtualClock(Micros{5'000'000}); }
   void TearDown() override { platform::UseRealClock(); }
 
-  Deck& Make(DeckConfig c = {}) {
-    deck_ = std::make_shared<Deck>(std::move(c));
-    return *deck_;
-  }
+  void Make(DeckConfig c = {}) { deck_ = std::make_shared<Deck>(std::move(c)); }
   Deck& deck() {
     if (!deck_) Make();
     return *deck_;
