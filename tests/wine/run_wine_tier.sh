@@ -40,6 +40,12 @@ WINE_BIN="$(command -v wine64 || command -v wine || true)"
 # Debian's wine64 package installs the loader as "wine" (and wine64 under
 # /usr/lib/wine); either runs 64-bit programs.
 if [[ -z "$WINE_BIN" && -x /usr/lib/wine/wine64 ]]; then WINE_BIN=/usr/lib/wine/wine64; fi
+# With wine32 installed, Debian's "wine" starts through the 32-bit loader; a
+# kernel without 32-bit support refuses it, while wine64 still runs.
+if [[ -n "$WINE_BIN" && -x /usr/lib/wine/wine64 ]] && ! "$WINE_BIN" --version >/dev/null 2>&1; then
+  echo "NOTE: $WINE_BIN does not start (this kernel runs no 32-bit programs?); using /usr/lib/wine/wine64"
+  WINE_BIN=/usr/lib/wine/wine64
+fi
 if [[ -z "$WINE_BIN" ]]; then
   echo "SKIP: wine not installed (apt-get install wine64)"
   exit 0
