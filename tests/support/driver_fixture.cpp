@@ -126,12 +126,4 @@ std::vector<std::string> DriverFixture::SentNames() const {
   return names;
 }
 
-std::vector<std::vector<std::uint8_t>> DriverFixture::SentBlocks(const std::string& name) const {
-  std::vector<std::vector<std::uint8_t>> blocks;
-  for (const auto& e : deck_->Trace()) {
-    if (e.direction == vtr::sim::Direction::kToDeck && e.name == name) blocks.push_back(e.bytes);
-  }
-  return blocks;
-}
-
 }  // namespace vtr::test

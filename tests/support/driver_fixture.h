@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -70,8 +71,9 @@ class DriverFixture : public ::testing::Test {
   int RunUntil(const std::function<bool()>& done, int limitMs);
   // Names of the blocks sent to the deck since the last ClearTrace.
   std::vector<std::string> SentNames() const;
-  std::vector<std::vector<std::uint8_t>> SentBlocks(const std::string& name) const;
-  int Count(const std::string& name) const { return static_cast<int>(SentBlocks(name).size()); }
+  int Count(const std::string& name) const {
+    return static_cast<int>(std::ranges::count(SentNames(), name));
+  }
   // The blocks sent, without the sense queries of the waits and the poll; with
   // `bytes`, each as "NAME 20 01" (without its checksum).
   std::vector<std::string> Commands(bool bytes = false) const;
