@@ -6,7 +6,6 @@
 
 #include "monitor/poll.h"
 #include "platform/clock.h"
-#include "platform/serial_ports.h"
 #include "tests/support/driver_fixture.h"
 
 namespace vtr::test {
@@ -67,28 +66,10 @@ TEST_F(PollTest, StripeRecordsToItsEndAndWindsBack) {
 
 // Two devices: a record-to on one runs the timer at 33 ms, during which the
 // other (133 ms) is visited on every tick, and the end restores 133 ms.
-class TwoDevicePollTest : public DriverFixture {
- protected:
-  std::string InitialProfile() override {
-    return "[videotape]\nVTRID=19\n[videotape1]\nVTRID=19\nComPort=3\n";
-  }
-  void SetUp() override {
-    DriverFixture::SetUp();
-    second_ = std::make_shared<vtr::sim::Deck>(vtr::sim::DeckConfig::For("BVW-75"));
-    vtr::platform::BindVirtualPort(3, second_);
-  }
-  void TearDown() override {
-    DriverFixture::TearDown();
-    vtr::platform::UnbindPort(3);
-  }
-  std::shared_ptr<vtr::sim::Deck> second_;
-};
+using TwoDevicePollTest = TwoDeckFixture;
 
 TEST_F(TwoDevicePollTest, RecordToRunsTheTimerAt33msAndBack) {
-  OpenQuietly();
-  ASSERT_EQ(DriverOpen(u"videotape1", 2, 202), 2u);
-  VTR_GENERIC_PARMS g{0};
-  ASSERT_EQ(Send(MCI_OPEN_DRIVER, 0, &g, 2), 0u);
+  OpenBoth();
   VTR_PLAY_PARMS rec{kCallback, 0, 150, 0};
   ASSERT_EQ(Send(MCI_RECORD, MCI_NOTIFY | MCI_TO, &rec), 0u);
   VTR_PLAY_PARMS play{0, 0, 100000, 0};

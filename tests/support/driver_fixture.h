@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "driver/driver.h"
+#include "platform/serial_ports.h"
 #include "record/device.h"
 #include "record/parms.h"
 #include "sim/deck.h"
@@ -83,6 +84,30 @@ class DriverFixture : public ::testing::Test {
   TempProfileDir profile_;
   RecordingHost host_;
   std::shared_ptr<vtr::sim::Deck> deck_;
+};
+
+// Two devices: 1 as above, 2 ("videotape1") on a second BVW-75 on COM3.
+class TwoDeckFixture : public DriverFixture {
+ protected:
+  std::string InitialProfile() override {
+    return "[videotape]\nVTRID=19\n[videotape1]\nVTRID=19\nComPort=3\n";
+  }
+  void SetUp() override {
+    DriverFixture::SetUp();
+    vtr::platform::BindVirtualPort(3, second_);
+  }
+  void TearDown() override {
+    DriverFixture::TearDown();
+    vtr::platform::UnbindPort(3);
+  }
+  void OpenBoth() {
+    ASSERT_EQ(OpenDevice(), 0u);
+    ASSERT_EQ(DriverOpen(u"videotape1", 2, 202), 2u);
+    ASSERT_EQ(OpenDevice(0, 2), 0u);
+  }
+
+  std::shared_ptr<vtr::sim::Deck> second_ =
+      std::make_shared<vtr::sim::Deck>(vtr::sim::DeckConfig::For("BVW-75"));
 };
 
 }  // namespace vtr::test
