@@ -29,15 +29,9 @@ class Exchange : public DriverFixture {
  protected:
   void SetUp() override {
     DriverFixture::SetUp();
-    ResetCommandTable();
     ASSERT_EQ(OpenDevice(), 0u);
     rec_ = Record();
     deck_->ClearTrace();
-  }
-  void TearDown() override {
-    fComInUse = 0;
-    ResetCommandTable();
-    DriverFixture::TearDown();
   }
   DeviceRecord* rec_ = nullptr;
 };

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 
 #include "commands/handlers.h"
@@ -26,16 +25,10 @@ Bytes StatusReply(const Status& s) {
   return WithSum(b);
 }
 
+// The record's port loads the driver module, which starts its command table,
+// link flag and status slots as loaded.
 class Queries : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ResetCommandTable();
-    std::fill(std::begin(statStruct), std::end(statStruct), 0u);
-  }
-  void TearDown() override {
-    ResetCommandTable();
-    fComInUse = 0;
-  }
   // The record, whose deck answers the next blocks with `replies`.
   DeviceRecord* Answer(std::vector<Bytes> replies, DWORD linkBusy = 0) {
     line_->Script(std::move(replies));
