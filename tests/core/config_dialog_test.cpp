@@ -153,14 +153,6 @@ class ConfigDialogTest : public DriverFixture {
   }};
 };
 
-TEST(DialogTemplates, UnknownControlTypeIsNamedInTheError) {
-  std::vector<platform::DialogTemplate> out;
-  std::string error;
-  EXPECT_FALSE(platform::ParseDialogScript(
-      "X DIALOGEX 0, 0, 10, 10\nBEGIN\n  SLIDER 1, 2, 3, 4, 5\nEND", "", out, error));
-  EXPECT_NE(error.find("SLIDER"), std::string::npos);
-}
-
 TEST_F(ConfigDialogTest, ConfigureOpensTheMainDialogOnlyForAParentAndAMatchingBlock) {
   const LPARAM console = reinterpret_cast<LPARAM>(platform::ConsoleWindow());
   DRVCONFIGINFO full{sizeof(DRVCONFIGINFO), nullptr, nullptr}, shorter = full, empty = full;
