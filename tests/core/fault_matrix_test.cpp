@@ -308,7 +308,6 @@ TEST_F(FaultMatrix, AnswersTellWhatTheDeckDid) {
       // neutral value (a repeated reply to the same query is an answer).
       {Status(2), kSilence, 262, kNoNote, 0ms, kAll},
       {Status(2), kChecksum, 262, kNoNote, 0ms, kAll},
-      {Status(2), kVanish, 262, kNoNote, 0ms, kAll},
       {Status(2), kWrongReply, 0, kNoNote, 0ms, kAll},
       {Status(4), kSilence, 262, kNoNote, 0ms, kAll},  // mode
       {Status(5), kSilence, 262, kNoNote, 0ms, kAll},  // media present
@@ -322,7 +321,6 @@ TEST_F(FaultMatrix, AnswersTellWhatTheDeckDid) {
       // The command went through, then the line failed during its wait.
       {record, kSilence, 262, kFail, 50ms, kAll},
       {close, kSilence, 262, kFail, 0ms, kAll},
-      {close, kVanish, 262, kFail, 0ms, kAll},
       // A burst in the middle of a long seek or play-to gives the command up.
       {seek, kSilence, 262, kFail, 3000ms, 3000ms},
       {seek, kChecksum, 262, kFail, 3000ms, 3000ms},
