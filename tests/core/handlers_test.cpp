@@ -124,7 +124,6 @@ TEST_F(HandlerFamilies, Transport) {
   RunTable({
       {"play at 2000 shuttles, and notifies", MCI_PLAY, MCI_NOTIFY, {}, 0, {"SHTL_FWD_422 21 13 79"},
        Set(&R::dwSpeed, 2000), Notes({MCI_NOTIFY_SUCCESSFUL})},
-      {"play reverse at 2000", MCI_PLAY, 0x10000, {}, 0, {"SHTL_REV_422 21 23 79"}, Set(&R::dwSpeed, 2000)},
       {"play at 1000", MCI_PLAY, MCI_NOTIFY, {}, 0, {"PLAY_422 20 01"}, nullptr, Notes({MCI_NOTIFY_SUCCESSFUL})},
       {"play reverse at 1000", MCI_PLAY, 0x10000, {}, 0, {"SHTL_REV_422 21 23 40"}},
       {"play at 950 is factor 6", MCI_PLAY, 0, {}, 0, {"SHTL_FWD_422 21 13 36"}, Set(&R::dwSpeed, 950)},
