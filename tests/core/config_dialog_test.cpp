@@ -41,11 +41,6 @@ constexpr const char* kMain = "IDD_MAIN_SETTINGS";
 constexpr const char* kHardware = "IDD_3_ADV_CAPABILITIES";
 constexpr const char* kEditing = "IDD_4_ADV_EDITING";
 
-std::string Joined(const std::vector<std::string>& items) {
-  std::string out;
-  for (const auto& i : items) out += (out.empty() ? "" : ", ") + i;
-  return out;
-}
 std::string SelectedText(HWND h, int id) {
   const auto* c = FindDialogControl(h, id);
   return c->selection < 0 ? "" : c->items[static_cast<std::size_t>(c->selection)];
@@ -63,7 +58,7 @@ struct Shown {
   int model = -1;  // selected entry of the model list; -1: not checked
   const char* port = "";
   int editType = 0, timeCode = 0, video = 0;
-  const char* ports = nullptr;  // the whole port list, when checked
+  std::vector<std::string> ports = {};  // the whole port list, when checked
 
   void Check(HWND h) const {
     EXPECT_EQ(FindDialogControl(h, IDC_VTR_NAME)->selection, model);
@@ -71,14 +66,14 @@ struct Shown {
     EXPECT_EQ(CheckedRadio(h, IDC_ET_PLAYER, IDC_ET_AUTO_EDIT), editType);
     EXPECT_EQ(CheckedRadio(h, IDC_TC_AUTO, IDC_TC_LTC), timeCode);
     EXPECT_EQ(CheckedRadio(h, IDC_NTSC, IDC_PAL), video);
-    if (ports != nullptr) {
-      EXPECT_EQ(Joined(FindDialogControl(h, IDC_COM_PORT)->items), ports);
+    if (!ports.empty()) {
+      EXPECT_EQ(FindDialogControl(h, IDC_COM_PORT)->items, ports);
     }
   }
 };
 
-constexpr Shown kNewDevice{56, "COM2", IDC_ET_AUTO_EDIT, IDC_TC_AUTO, IDC_NTSC};
-Shown NewDeviceOn(const char* port, const char* ports = nullptr) {
+const Shown kNewDevice{56, "COM2", IDC_ET_AUTO_EDIT, IDC_TC_AUTO, IDC_NTSC};
+Shown NewDeviceOn(const char* port, std::vector<std::string> ports) {
   Shown s = kNewDevice;
   s.port = port;
   s.ports = ports;
@@ -184,20 +179,21 @@ TEST_F(ConfigDialogTest, WhatARunShowsAndWhatItLeavesInTheProfile) {
        .expected = "VTRID=19 ComPort=2 CanCue=1 CanRecord=1 CanEdit=1 CanInsVid=1 CanStep=1 "
                    "HasTC=1 RecInhibit=1 PreRoll=300 EditIn=-4 BumpFwdCmd=101"},
       {.name = "no section, no COM2: the first port that opens", .open = {3, 5},
-       .shown = NewDeviceOn("COM3", "COM3, COM5"), .expected = "ComPort=3"},
+       .shown = NewDeviceOn("COM3", {"COM3", "COM5"}), .expected = "ComPort=3"},
       {.name = "no port opens: COM2 as for a new device", .open = {},
-       .shown = NewDeviceOn("COM2 (unavailable)", "COM2 (unavailable)"), .expected = "ComPort=2"},
+       .shown = NewDeviceOn("COM2 (unavailable)", {"COM2 (unavailable)"}), .expected = "ComPort=2"},
       {.name = "the port is held by an open device: it stays", .lines = "ComPort=2\n",
        .open = {1, 2}, .held = true,
-       .shown = NewDeviceOn("COM2 (unavailable)", "COM1, COM2 (unavailable)"),
+       .shown = NewDeviceOn("COM2 (unavailable)", {"COM1", "COM2 (unavailable)"}),
        .expected = "ComPort=2"},
       {.name = "the port does not open now: it stays, in its place", .lines = "ComPort=2\n",
-       .open = {1, 3}, .shown = NewDeviceOn("COM2 (unavailable)", "COM1, COM2 (unavailable), COM3"),
+       .open = {1, 3},
+       .shown = NewDeviceOn("COM2 (unavailable)", {"COM1", "COM2 (unavailable)", "COM3"}),
        .expected = "ComPort=2"},
       {.name = "a port above COM8 is tried too", .lines = "ComPort=12\n", .open = {2, 12},
-       .shown = NewDeviceOn("COM12", "COM2, COM12"), .expected = "ComPort=12"},
+       .shown = NewDeviceOn("COM12", {"COM2", "COM12"}), .expected = "ComPort=12"},
       {.name = "a port no open accepts is replaced", .lines = "ComPort=99\n",
-       .shown = NewDeviceOn("COM2", "COM2"), .expected = "ComPort=2"},
+       .shown = NewDeviceOn("COM2", {"COM2"}), .expected = "ComPort=2"},
       {.name = "model, port, LTC, PAL, player from the section",
        .lines = "VTRID=19\nComPort=5\nTimerSelect=1\nPal=1\nCanRecord=0\n", .open = {2, 5},
        .shown = {19, "COM5", IDC_ET_PLAYER, IDC_TC_LTC, IDC_PAL},
@@ -247,7 +243,7 @@ TEST_F(ConfigDialogTest, WhatARunShowsAndWhatItLeavesInTheProfile) {
        .lines = "VTRID=19\nPreRoll=10\nCanCue=0\nComPort=5\n", .open = {2, 5},
        .script = {{kMain, [](HWND h) {
          ClickControl(h, IDC_SET_DEFAULT);
-         NewDeviceOn("COM2", "COM2, COM5").Check(h);
+         NewDeviceOn("COM2", {"COM2", "COM5"}).Check(h);
          EXPECT_FALSE(platform::DialogEnded(h));
        }}},
        .expected = "VTRID=56 ComPort=2 CanCue=1 CanInsTC=1 PreRoll=300 RecPreRoll=120 "
