@@ -315,13 +315,8 @@ TEST_F(ConfigDialogTest, DetectionAndTheDialogSaveToTheirOwnSections) {
   auto deckConfig = sim::DeckConfig::For(sim::GenericPersonality());
   deckConfig.device_type = 0xA000;  // the AU-650's code: model row 28
   platform::BindVirtualPort(5, std::make_shared<sim::Deck>(deckConfig));
-  MCI_OPEN_DRIVER_PARMS op1{1, nullptr, 0, 0};
-  MCI_OPEN_DRIVER_PARMS op2{2, nullptr, 0, 0};
-  ASSERT_EQ(
-      DriverProc(0, reinterpret_cast<HDRVR>(101), DRV_OPEN, 0, reinterpret_cast<LPARAM>(&op1)), 1);
-  ASSERT_EQ(DriverProc(0, reinterpret_cast<HDRVR>(102), DRV_OPEN,
-                       reinterpret_cast<LPARAM>(u"videotape2"), reinterpret_cast<LPARAM>(&op2)),
-            2);
+  ASSERT_EQ(DriverOpen(nullptr, 1, 101), 1u);
+  ASSERT_EQ(DriverOpen(nullptr, 2, 102, u"videotape2"), 2u);
   Configure({{kMain,
               [this](HWND h) {
                 EXPECT_EQ(Send(MCI_OPEN_DRIVER, MCI_OPEN_TYPE, OpenBlock(u"vcr1", 1).bytes, 1), 0u);

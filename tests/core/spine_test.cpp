@@ -44,7 +44,7 @@ class SpineTest : public DriverFixture {};
 TEST_F(SpineTest, DeviceTableHoldsTenNumbers) {
   for (UINT i = 0; i < 10; ++i) {
     const std::u16string params = u"videotape" + std::u16string(1, static_cast<char16_t>(u'0' + i));
-    ASSERT_EQ(DriverOpen(params, 10 + i, 500 + i), 10 + i);
+    ASSERT_EQ(DriverOpen(params.c_str(), 10 + i, 500 + i), 10 + i);
   }
   EXPECT_EQ(DriverOpen(u"vcr5", 21, 601), 15u);
   EXPECT_EQ(Record(21), nullptr);
@@ -132,10 +132,7 @@ TEST_F(SpineTest, DeviceNameFromTheFirstSourceThatHasOne) {
       "[videotape7]\nVTRID=19\nPreRoll=17\n[videotape9]\nVTRID=19\nPreRoll=19\n");
   for (const auto& c : cases) {
     SCOPED_TRACE(c.section);
-    MCI_OPEN_DRIVER_PARMS op{1, c.params, 0, 0};
-    ASSERT_EQ(DriverProc(0, reinterpret_cast<HDRVR>(static_cast<UINT_PTR>(101)), DRV_OPEN,
-                         reinterpret_cast<LPARAM>(c.lParam1), reinterpret_cast<LPARAM>(&op)),
-              1);
+    ASSERT_EQ(DriverOpen(c.params, 1, 101, c.lParam1), 1u);
     ASSERT_EQ(Send(MCI_OPEN_DRIVER, c.openFlags, OpenBlock(c.openName).bytes), 0u);
     EXPECT_STREQ(Record()->szSection, c.section);
     EXPECT_EQ(Record()->nDeviceNumber, c.number);

@@ -56,10 +56,12 @@ void DriverFixture::TearDown() {
   vtr::platform::UseRealClock();
 }
 
-DWORD DriverFixture::DriverOpen(const std::u16string& params, UINT deviceId, UINT_PTR hDriver) {
-  MCI_OPEN_DRIVER_PARMS op{deviceId, params.c_str(), 0, 0};
-  return static_cast<DWORD>(
-      DriverProc(0, reinterpret_cast<HDRVR>(hDriver), DRV_OPEN, 0, reinterpret_cast<LPARAM>(&op)));
+DWORD DriverFixture::DriverOpen(const char16_t* params, UINT deviceId, UINT_PTR hDriver,
+                                const char16_t* lParam1) {
+  MCI_OPEN_DRIVER_PARMS op{deviceId, params, 0, 0};
+  return static_cast<DWORD>(DriverProc(0, reinterpret_cast<HDRVR>(hDriver), DRV_OPEN,
+                                       reinterpret_cast<LPARAM>(lParam1),
+                                       reinterpret_cast<LPARAM>(&op)));
 }
 
 DWORD DriverFixture::OpenDevice(DWORD flags, UINT deviceId) {

@@ -58,8 +58,10 @@ class DriverFixture : public ::testing::Test {
   // Opens the device and forgets the traffic and notifications of the open.
   void OpenQuietly(DWORD flags = 0, UINT deviceId = 1);
 
-  // DRV_OPEN for the parameter string; returns the driver id (0 = failure).
-  DWORD DriverOpen(const std::u16string& params, UINT deviceId, UINT_PTR hDriver);
+  // DRV_OPEN for the parameter string (and the text Wine passes as lParam1);
+  // returns the driver id (0 = failure).
+  DWORD DriverOpen(const char16_t* params, UINT deviceId, UINT_PTR hDriver,
+                   const char16_t* lParam1 = nullptr);
   // DRV_OPEN of "videotape" and MCI_OPEN_DRIVER; returns the open's result.
   DWORD OpenDevice(DWORD flags = 0, UINT deviceId = 1);
   DWORD CloseDevice(DWORD flags = 0, UINT deviceId = 1);
