@@ -88,10 +88,6 @@ class DetectTest : public OpenTest {
     cfg.device_type = code_;
     return cfg;
   }
-  DWORD Open() {
-    VTR_GENERIC_PARMS p{0};
-    return Send(MCI_OPEN_DRIVER, 0, &p);
-  }
   std::uint16_t code_ = 0x2025;
 };
 
@@ -108,14 +104,14 @@ TEST_F(DetectTest, FirstOpenDetectsAndSavesTheModel) {
     TearDown();
     SetUp();
     DriverOpen(u"videotape3", 1, 101);
-    ASSERT_EQ(Open(), 0u);
+    ASSERT_EQ(OpenDevice(), 0u);
     EXPECT_EQ(Record()->VTRID, row.row);
     EXPECT_EQ(Record()->EditIn, -static_cast<int>(vtrBallistics[row.row].wEditIn));
     const std::string ini = profile_.ReadIni();
     EXPECT_EQ(ini.find("[videotape3]\nVTRName=" + std::string(row.name) + "\n"), 0u) << ini;
     ASSERT_EQ(CloseDevice(), 0u);
     deck_->ClearTrace();
-    ASSERT_EQ(Open(), 0u);
+    ASSERT_EQ(OpenDevice(), 0u);
     EXPECT_EQ(Count("DEV_TYPE_422"), 0);
   }
   code_ = 0x2025;
