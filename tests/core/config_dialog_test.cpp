@@ -129,12 +129,10 @@ class ConfigDialogTest : public DriverFixture {
     script_ = std::move(script);
     shown_ = shown;
     DRVCONFIGINFO info{sizeof(DRVCONFIGINFO), u"MCI", alias};
-    EXPECT_EQ(
-        DriverProc(0, nullptr, DRV_CONFIGURE, reinterpret_cast<LPARAM>(platform::ConsoleWindow()),
-                   reinterpret_cast<LPARAM>(&info)),
-        0);
+    EXPECT_EQ(DriverProc(0, nullptr, DRV_CONFIGURE, console_, reinterpret_cast<LPARAM>(&info)), 0);
   }
 
+  const LPARAM console_ = reinterpret_cast<LPARAM>(platform::ConsoleWindow());  // a parent
   Script script_;
   const Shown* shown_ = nullptr;
   std::vector<std::string> opened_;
@@ -149,15 +147,14 @@ class ConfigDialogTest : public DriverFixture {
 };
 
 TEST_F(ConfigDialogTest, ConfigureOpensTheMainDialogOnlyForAParentAndAMatchingBlock) {
-  const LPARAM console = reinterpret_cast<LPARAM>(platform::ConsoleWindow());
   DRVCONFIGINFO full{sizeof(DRVCONFIGINFO), nullptr, nullptr}, shorter = full, empty = full;
   shorter.dwDCISize -= 1;
   empty.dwDCISize = 0;
-  for (const auto& [parent, info, shown] : {std::tuple{console, &full, 1u},
+  for (const auto& [parent, info, shown] : {std::tuple{console_, &full, 1u},
                                             {0, &full, 0u},
-                                            {console, &shorter, 0u},
-                                            {console, &empty, 0u},
-                                            {console, nullptr, 0u}}) {
+                                            {console_, &shorter, 0u},
+                                            {console_, &empty, 0u},
+                                            {console_, nullptr, 0u}}) {
     opened_.clear();
     EXPECT_EQ(DriverProc(0, nullptr, DRV_CONFIGURE, parent, reinterpret_cast<LPARAM>(info)), 0);
     EXPECT_EQ(opened_.size(), shown) << parent << " " << info;

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <tuple>
 
 #include "commands/handlers.h"
 #include "link/frames.h"
@@ -285,6 +284,7 @@ TEST_F(HandlerFamilies, Set) {
 }
 
 constexpr UINT kSetZ = MCI_VTR_SETZDKR, kVid = MCI_VTR_SETZDKRVID, kAud = MCI_VTR_SETZDKRAUD;
+constexpr UINT kVdr = MCI_VTR_VDR;
 
 // Words of "setzdkr": tc type, genlock, type genlock, vtr type, quality, edit on, edit off; of
 // "setzdkrvid": input, luminance, ..., out coring (5), ..., setup (16), video (17); of
@@ -304,14 +304,11 @@ TEST_F(HandlerFamilies, Extended) {
        0, {"SETZDKR_VIDEO C1 50 7F"}, nullptr, All<After>({Word(17, 127), Word(16, 7)})},
       {"audio out channel 40 and level 300", kAud, 0x1A00, {300, 0, 40}, 0, {"SETZDKR_AUDIO_OUT_LEVEL C2 9C 01 7F"},
        nullptr, All<After>({Word(0, 127), Word(2, 1)})},
+      {"vdr 0x70 is refused", kVdr, 0, {0, 0x70}, MCIERR_BAD_INTEGER, {}, nullptr, nullptr, Family::kVdr},
+      {"vdr status queries once", kVdr, 0, {0, 0x10}, 0, {"STATSENSE_VDR E1 11 02"}, nullptr, nullptr, Family::kVdr},
+      {"vdr autoplay", kVdr, 0, {0, 0x20}, 0, {"VDR_AUTOPLAY E0 15"}, nullptr, nullptr, Family::kVdr},
+      {"vdr automode off", kVdr, 0, {0, 0x60}, 0, {"VDR_AUTOMODE_OFF 40 40"}, nullptr, nullptr, Family::kVdr},
   };
-  for (auto [what, value, result, wire] : std::vector<std::tuple<const char*, DWORD, DWORD, std::vector<std::string>>>{
-           {"vdr 0x70 is refused", 0x70, MCIERR_BAD_INTEGER, {}},
-           {"vdr status queries once", 0x10, 0, {"STATSENSE_VDR E1 11 02"}},
-           {"vdr autoplay", 0x20, 0, {"VDR_AUTOPLAY E0 15"}},
-           {"vdr automode off", 0x60, 0, {"VDR_AUTOMODE_OFF 40 40"}}}) {
-    rows.push_back({what, MCI_VTR_VDR, 0, {0, value}, result, wire, nullptr, nullptr, Family::kVdr});
-  }
   // A get answers the same under any of the three get messages.
   for (UINT get : {MCI_VTR_GETZDKR, MCI_VTR_GETZDKRVID, MCI_VTR_GETZDKRAUD}) {
     rows.push_back({"get audio in level of channel 2", get, 0x1B00, {0, 2}, 0, {"GETZDKR_AUDIO_IN_LEVEL C1 93 02"},
