@@ -361,8 +361,7 @@ TEST_F(FaultMatrix, AnswersTellWhatTheDeckDid) {
       {Seek(2000), kNoTape, 262, kFail},
       {Seek(600), kNoCue, 262, kFail},
       {Seek(kStart), kNoCue, 0, kOk},
-      // Without cueing, a cue ends where the deck rests: on its target by the
-      // arrival rule, or it fails.
+      // Without cueing a cue ends where the deck rests: done only on its target.
       {From(101, Cue(100)), kNoCue, 0, kOk},
       {From(102, Cue(101)), kNoCue, 262, kFail},
       {Seek(60000), kNone, 262, kFail},              // off the tape
