@@ -41,10 +41,6 @@ constexpr const char* kMain = "IDD_MAIN_SETTINGS";
 constexpr const char* kHardware = "IDD_3_ADV_CAPABILITIES";
 constexpr const char* kEditing = "IDD_4_ADV_EDITING";
 
-std::string SelectedText(HWND h, int id) {
-  const auto* c = FindDialogControl(h, id);
-  return c->selection < 0 ? "" : c->items[static_cast<std::size_t>(c->selection)];
-}
 // The checked radio among ids first..last, or 0.
 int CheckedRadio(HWND h, int first, int last) {
   for (int id = first; id <= last; ++id) {
@@ -62,12 +58,14 @@ struct Shown {
 
   void Check(HWND h) const {
     EXPECT_EQ(FindDialogControl(h, IDC_VTR_NAME)->selection, model);
-    EXPECT_EQ(SelectedText(h, IDC_COM_PORT), port);
+    const auto* list = FindDialogControl(h, IDC_COM_PORT);
+    EXPECT_EQ(list->selection < 0 ? "" : list->items[static_cast<std::size_t>(list->selection)],
+              port);
     EXPECT_EQ(CheckedRadio(h, IDC_ET_PLAYER, IDC_ET_AUTO_EDIT), editType);
     EXPECT_EQ(CheckedRadio(h, IDC_TC_AUTO, IDC_TC_LTC), timeCode);
     EXPECT_EQ(CheckedRadio(h, IDC_NTSC, IDC_PAL), video);
     if (!ports.empty()) {
-      EXPECT_EQ(FindDialogControl(h, IDC_COM_PORT)->items, ports);
+      EXPECT_EQ(list->items, ports);
     }
   }
 };
