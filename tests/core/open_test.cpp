@@ -1,11 +1,8 @@
 // Open and close through the dispatcher against the deck, and model detection.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 #include "config/ballistics.h"
 #include "platform/clock.h"
-#include "platform/serial_ports.h"
 #include "tests/support/driver_fixture.h"
 
 namespace vtr::test {

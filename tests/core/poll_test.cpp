@@ -2,8 +2,6 @@
 // blocks on the wire and notifications out, in virtual time against the deck.
 #include <gtest/gtest.h>
 
-#include <chrono>
-
 #include "monitor/poll.h"
 #include "platform/clock.h"
 #include "tests/support/driver_fixture.h"

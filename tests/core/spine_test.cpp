@@ -6,7 +6,6 @@
 #include <thread>
 
 #include "commands/handlers.h"
-#include "config/ballistics.h"
 #include "config/profile.h"
 #include "tests/support/driver_fixture.h"
 
