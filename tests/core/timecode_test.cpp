@@ -33,6 +33,7 @@ TEST(Timecode, Frame422tcWritesBcdAtEveryRate) {
     DWORD frames;
     Tc tc;
   } rows[] = {
+      {7, 1799, {0x29, 0x59, 0x00, 0x00}},   // last frame of minute 0
       {7, 1800, {0x02, 0x00, 0x01, 0x00}},   // ;00 and ;01 skipped, no flag bit
       {7, 17982, {0x00, 0x00, 0x10, 0x00}},  // tenth minute keeps ;00
       {6, 108000, {0x00, 0x00, 0x00, 0x01}},
