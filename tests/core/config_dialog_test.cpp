@@ -9,6 +9,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "commands/resource/module_resources.h"
@@ -40,15 +41,6 @@ constexpr const char* kMain = "IDD_MAIN_SETTINGS";
 constexpr const char* kHardware = "IDD_3_ADV_CAPABILITIES";
 constexpr const char* kEditing = "IDD_4_ADV_EDITING";
 
-std::string Joined(const std::vector<std::string>& items) {
-  std::string out;
-  for (const auto& i : items) out += (out.empty() ? "" : ", ") + i;
-  return out;
-}
-std::string SelectedText(HWND h, int id) {
-  const auto* c = FindDialogControl(h, id);
-  return c->selection < 0 ? "" : c->items[static_cast<std::size_t>(c->selection)];
-}
 // The checked radio among ids first..last, or 0.
 int CheckedRadio(HWND h, int first, int last) {
   for (int id = first; id <= last; ++id) {
@@ -62,22 +54,24 @@ struct Shown {
   int model = -1;  // selected entry of the model list; -1: not checked
   const char* port = "";
   int editType = 0, timeCode = 0, video = 0;
-  const char* ports = nullptr;  // the whole port list, when checked
+  std::vector<std::string> ports = {};  // the whole port list, when checked
 
   void Check(HWND h) const {
     EXPECT_EQ(FindDialogControl(h, IDC_VTR_NAME)->selection, model);
-    EXPECT_EQ(SelectedText(h, IDC_COM_PORT), port);
+    const auto* list = FindDialogControl(h, IDC_COM_PORT);
+    EXPECT_EQ(list->selection < 0 ? "" : list->items[static_cast<std::size_t>(list->selection)],
+              port);
     EXPECT_EQ(CheckedRadio(h, IDC_ET_PLAYER, IDC_ET_AUTO_EDIT), editType);
     EXPECT_EQ(CheckedRadio(h, IDC_TC_AUTO, IDC_TC_LTC), timeCode);
     EXPECT_EQ(CheckedRadio(h, IDC_NTSC, IDC_PAL), video);
-    if (ports != nullptr) {
-      EXPECT_EQ(Joined(FindDialogControl(h, IDC_COM_PORT)->items), ports);
+    if (!ports.empty()) {
+      EXPECT_EQ(list->items, ports);
     }
   }
 };
 
-constexpr Shown kNewDevice{56, "COM2", IDC_ET_AUTO_EDIT, IDC_TC_AUTO, IDC_NTSC};
-Shown NewDeviceOn(const char* port, const char* ports = nullptr) {
+const Shown kNewDevice{56, "COM2", IDC_ET_AUTO_EDIT, IDC_TC_AUTO, IDC_NTSC};
+Shown NewDeviceOn(const char* port, std::vector<std::string> ports) {
   Shown s = kNewDevice;
   s.port = port;
   s.ports = ports;
@@ -88,7 +82,7 @@ struct DialogRun {
   const char* name = "";
   std::string lines = {};                    // of the section; empty: no section
   std::vector<int> open = {2};               // the ports that open (COM2 is the fixture's deck)
-  std::vector<int> held = {};                // held while the dialog runs; COM2 by an open device
+  bool held = false;                         // COM2 held by an open device while the dialog runs
   Shown shown = {};                          // checked as the main dialog starts
   Script script = {{kMain, Press({IDOK})}};  // a dialog without an action is cancelled
   const char* expected = "";                 // "Key=value ..." afterwards; -99999: absent
@@ -133,12 +127,10 @@ class ConfigDialogTest : public DriverFixture {
     script_ = std::move(script);
     shown_ = shown;
     DRVCONFIGINFO info{sizeof(DRVCONFIGINFO), u"MCI", alias};
-    EXPECT_EQ(
-        DriverProc(0, nullptr, DRV_CONFIGURE, reinterpret_cast<LPARAM>(platform::ConsoleWindow()),
-                   reinterpret_cast<LPARAM>(&info)),
-        0);
+    EXPECT_EQ(DriverProc(0, nullptr, DRV_CONFIGURE, console_, reinterpret_cast<LPARAM>(&info)), 0);
   }
 
+  const LPARAM console_ = reinterpret_cast<LPARAM>(platform::ConsoleWindow());  // a parent
   Script script_;
   const Shown* shown_ = nullptr;
   std::vector<std::string> opened_;
@@ -152,36 +144,19 @@ class ConfigDialogTest : public DriverFixture {
   }};
 };
 
-TEST(DialogTemplates, UnknownControlTypeIsNamedInTheError) {
-  std::vector<platform::DialogTemplate> out;
-  std::string error;
-  EXPECT_FALSE(platform::ParseDialogScript(
-      "X DIALOGEX 0, 0, 10, 10\nBEGIN\n  SLIDER 1, 2, 3, 4, 5\nEND", "", out, error));
-  EXPECT_NE(error.find("SLIDER"), std::string::npos);
-}
-
 TEST_F(ConfigDialogTest, ConfigureOpensTheMainDialogOnlyForAParentAndAMatchingBlock) {
-  struct Case {
-    bool parent;
-    DWORD size;
-    bool shown;
-  } cases[] = {
-      {true, sizeof(DRVCONFIGINFO), true},
-      {false, sizeof(DRVCONFIGINFO), false},
-      {true, sizeof(DRVCONFIGINFO) - 1, false},
-      {true, 0, false},
-  };
-  for (const auto& c : cases) {
+  DRVCONFIGINFO full{sizeof(DRVCONFIGINFO), nullptr, nullptr}, shorter = full, empty = full;
+  shorter.dwDCISize -= 1;
+  empty.dwDCISize = 0;
+  for (const auto& [parent, info, shown] : {std::tuple{console_, &full, 1u},
+                                            {0, &full, 0u},
+                                            {console_, &shorter, 0u},
+                                            {console_, &empty, 0u},
+                                            {console_, nullptr, 0u}}) {
     opened_.clear();
-    DRVCONFIGINFO info{c.size, nullptr, nullptr};
-    const LPARAM parent = c.parent ? reinterpret_cast<LPARAM>(platform::ConsoleWindow()) : 0;
-    EXPECT_EQ(DriverProc(0, nullptr, DRV_CONFIGURE, parent, reinterpret_cast<LPARAM>(&info)), 0);
-    EXPECT_EQ(opened_.size(), c.shown ? 1u : 0u) << c.size;
+    EXPECT_EQ(DriverProc(0, nullptr, DRV_CONFIGURE, parent, reinterpret_cast<LPARAM>(info)), 0);
+    EXPECT_EQ(opened_.size(), shown) << parent << " " << info;
   }
-  EXPECT_EQ(
-      DriverProc(0, nullptr, DRV_CONFIGURE, reinterpret_cast<LPARAM>(platform::ConsoleWindow()), 0),
-      0);  // no block
-  EXPECT_EQ(opened_.size(), 0u);
 }
 
 TEST_F(ConfigDialogTest, WhatARunShowsAndWhatItLeavesInTheProfile) {
@@ -199,20 +174,21 @@ TEST_F(ConfigDialogTest, WhatARunShowsAndWhatItLeavesInTheProfile) {
        .expected = "VTRID=19 ComPort=2 CanCue=1 CanRecord=1 CanEdit=1 CanInsVid=1 CanStep=1 "
                    "HasTC=1 RecInhibit=1 PreRoll=300 EditIn=-4 BumpFwdCmd=101"},
       {.name = "no section, no COM2: the first port that opens", .open = {3, 5},
-       .shown = NewDeviceOn("COM3", "COM3, COM5"), .expected = "ComPort=3"},
+       .shown = NewDeviceOn("COM3", {"COM3", "COM5"}), .expected = "ComPort=3"},
       {.name = "no port opens: COM2 as for a new device", .open = {},
-       .shown = NewDeviceOn("COM2 (unavailable)", "COM2 (unavailable)"), .expected = "ComPort=2"},
+       .shown = NewDeviceOn("COM2 (unavailable)", {"COM2 (unavailable)"}), .expected = "ComPort=2"},
       {.name = "the port is held by an open device: it stays", .lines = "ComPort=2\n",
-       .open = {1, 2}, .held = {2},
-       .shown = NewDeviceOn("COM2 (unavailable)", "COM1, COM2 (unavailable)"),
+       .open = {1, 2}, .held = true,
+       .shown = NewDeviceOn("COM2 (unavailable)", {"COM1", "COM2 (unavailable)"}),
        .expected = "ComPort=2"},
       {.name = "the port does not open now: it stays, in its place", .lines = "ComPort=2\n",
-       .open = {1, 3}, .shown = NewDeviceOn("COM2 (unavailable)", "COM1, COM2 (unavailable), COM3"),
+       .open = {1, 3},
+       .shown = NewDeviceOn("COM2 (unavailable)", {"COM1", "COM2 (unavailable)", "COM3"}),
        .expected = "ComPort=2"},
       {.name = "a port above COM8 is tried too", .lines = "ComPort=12\n", .open = {2, 12},
-       .shown = NewDeviceOn("COM12", "COM2, COM12"), .expected = "ComPort=12"},
+       .shown = NewDeviceOn("COM12", {"COM2", "COM12"}), .expected = "ComPort=12"},
       {.name = "a port no open accepts is replaced", .lines = "ComPort=99\n",
-       .shown = NewDeviceOn("COM2", "COM2"), .expected = "ComPort=2"},
+       .shown = NewDeviceOn("COM2", {"COM2"}), .expected = "ComPort=2"},
       {.name = "model, port, LTC, PAL, player from the section",
        .lines = "VTRID=19\nComPort=5\nTimerSelect=1\nPal=1\nCanRecord=0\n", .open = {2, 5},
        .shown = {19, "COM5", IDC_ET_PLAYER, IDC_TC_LTC, IDC_PAL},
@@ -262,7 +238,7 @@ TEST_F(ConfigDialogTest, WhatARunShowsAndWhatItLeavesInTheProfile) {
        .lines = "VTRID=19\nPreRoll=10\nCanCue=0\nComPort=5\n", .open = {2, 5},
        .script = {{kMain, [](HWND h) {
          ClickControl(h, IDC_SET_DEFAULT);
-         NewDeviceOn("COM2", "COM2, COM5").Check(h);
+         NewDeviceOn("COM2", {"COM2", "COM5"}).Check(h);
          EXPECT_FALSE(platform::DialogEnded(h));
        }}},
        .expected = "VTRID=56 ComPort=2 CanCue=1 CanInsTC=1 PreRoll=300 RecPreRoll=120 "
@@ -307,19 +283,9 @@ TEST_F(ConfigDialogTest, WhatARunShowsAndWhatItLeavesInTheProfile) {
     SetUp();
     profile_.WriteIni(c.lines.empty() ? "" : "[" + std::string(c.section) + "]\n" + c.lines);
     Ports(c.open);
-    std::vector<HANDLE> held;
-    for (int n : c.held) {
-      if (n == kComPort) {
-        ASSERT_EQ(OpenDevice(), 0u);
-      } else {
-        held.push_back(CreateFileA(("COM" + std::to_string(n)).c_str(),
-                                   GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                                   nullptr));
-      }
-    }
+    ASSERT_EQ(c.held ? OpenDevice() : 0u, 0u);
     Configure(c.script, c.alias, &c.shown);
     if (!c.then.empty()) Configure(c.then, c.alias);
-    for (HANDLE h : held) CloseHandle(h);
     std::istringstream pairs(c.expected);
     for (std::string pair; pairs >> pair;) {
       const auto eq = pair.find('=');
@@ -344,13 +310,8 @@ TEST_F(ConfigDialogTest, DetectionAndTheDialogSaveToTheirOwnSections) {
   auto deckConfig = sim::DeckConfig::For(sim::GenericPersonality());
   deckConfig.device_type = 0xA000;  // the AU-650's code: model row 28
   platform::BindVirtualPort(5, std::make_shared<sim::Deck>(deckConfig));
-  MCI_OPEN_DRIVER_PARMS op1{1, nullptr, 0, 0};
-  MCI_OPEN_DRIVER_PARMS op2{2, nullptr, 0, 0};
-  ASSERT_EQ(
-      DriverProc(0, reinterpret_cast<HDRVR>(101), DRV_OPEN, 0, reinterpret_cast<LPARAM>(&op1)), 1);
-  ASSERT_EQ(DriverProc(0, reinterpret_cast<HDRVR>(102), DRV_OPEN,
-                       reinterpret_cast<LPARAM>(u"videotape2"), reinterpret_cast<LPARAM>(&op2)),
-            2);
+  ASSERT_EQ(DriverOpen(nullptr, 1, 101), 1u);
+  ASSERT_EQ(DriverOpen(nullptr, 2, 102, u"videotape2"), 2u);
   Configure({{kMain,
               [this](HWND h) {
                 EXPECT_EQ(Send(MCI_OPEN_DRIVER, MCI_OPEN_TYPE, OpenBlock(u"vcr1", 1).bytes, 1), 0u);

@@ -26,15 +26,14 @@ TEST_F(DriverOpenConcurrency, EightThreadsOpenAndCloseThroughDriverProc) {
     threads.emplace_back([&, t] {
       const std::u16string params =
           u"videotape" + std::u16string(1, static_cast<char16_t>(u'1' + t / 2));
-      const auto hDriver = reinterpret_cast<HDRVR>(static_cast<UINT_PTR>(200 + t));
+      const auto hDriver = static_cast<UINT_PTR>(200 + t);
       for (int round = 0; round < kRounds; ++round) {
         sync.arrive_and_wait();
-        MCI_OPEN_DRIVER_PARMS op{static_cast<UINT>(10 + t), params.c_str(), 0, 0};
         answers[static_cast<std::size_t>(t)] =
-            static_cast<DWORD>(DriverProc(0, hDriver, DRV_OPEN, 0, reinterpret_cast<LPARAM>(&op)));
+            DriverOpen(params.c_str(), static_cast<UINT>(10 + t), hDriver);
         sync.arrive_and_wait();  // the main thread checks the table
         sync.arrive_and_wait();
-        DriverProc(0, hDriver, DRV_CLOSE, 0, 0);
+        DriverProc(0, reinterpret_cast<HDRVR>(hDriver), DRV_CLOSE, 0, 0);
         sync.arrive_and_wait();
       }
     });

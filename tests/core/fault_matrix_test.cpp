@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <iterator>
 #include <string>
 
 #include "platform/clock.h"
@@ -61,13 +60,6 @@ enum class Fault {
   kLaterCommand,  // a seek without wait sent from the yield
   kStatusQuery,   // "status position" sent from the yield
 };
-const char* const kFaultNames[] = {
-    "healthy",      "after a seek",  "silence",        "NAK",         "bad checksum",
-    "dropped byte", "late byte",     "noise",          "wrong reply", "vanished port",
-    "local",        "local playing", "record inhibit", "no tape",     "CanCue=0",
-    "CanAuto=0",    "panel stop",    "held still",     "eject",       "jump",
-    "break",        "break command", "later command",  "status query"};
-static_assert(std::size(kFaultNames) == static_cast<int>(Fault::kStatusQuery) + 1);
 
 // What must hold of the deck when the command says "ok" or "successful".
 enum class Truth {
@@ -122,7 +114,7 @@ Command From(DWORD start, Command c) {
   return c;
 }
 
-constexpr UINT kStripe = 0x0C85, kCalibrate = 0x0C86, kFf = 0x0C80, kRw = 0x0C81;
+constexpr UINT kStripe = 0x0C85, kCalibrate = 0x0C86;
 
 struct Row {
   Command cmd;
@@ -133,35 +125,19 @@ struct Row {
   ms burst = 0ms;  // line faults: 0 for one reply only
 };
 
-std::string Describe(const Row& r) {
-  const Command& c = r.cmd;
-  std::string s = std::string(kFaultNames[static_cast<int>(r.fault)]) + " x message " +
-                  std::to_string(c.msg) + " flags " + std::to_string(c.flags) + " words " +
-                  std::to_string(c.w[0]) + "," + std::to_string(c.w[1]) + "," +
-                  std::to_string(c.w[2]);
-  return s + " at " + std::to_string(r.at.count()) + " ms for " + std::to_string(r.burst.count());
-}
-
 bool IsLine(Fault f) { return f >= Fault::kSilence && f <= Fault::kVanish; }
 
+// The deck's fault for a line fault from kSilence to kWrongReply; the byte
+// lost or late is the third, a late one by more than the reply budget.
 vtr::sim::Fault LineFault(Fault f, bool burst) {
-  const int times = burst ? vtr::sim::Fault::kAlways : 1;
-  switch (f) {
-    case Fault::kNak:
-      return {.kind = FaultKind::kNak, .times = times, .nak_bits = 0x10};
-    case Fault::kChecksum:
-      return {.kind = FaultKind::kCorruptChecksum, .times = times};
-    case Fault::kDropByte:
-      return {.kind = FaultKind::kDropByte, .times = times, .byte_index = 2};
-    case Fault::kLateByte:
-      return {.kind = FaultKind::kDelayByte, .times = times, .byte_index = 2, .delay = 60ms};
-    case Fault::kNoise:
-      return {.kind = FaultKind::kNoise, .times = times};
-    case Fault::kWrongReply:
-      return {.kind = FaultKind::kWrongReply, .times = times};
-    default:
-      return {.kind = FaultKind::kSilence, .times = times};
-  }
+  constexpr FaultKind kKinds[] = {
+      FaultKind::kSilence,   FaultKind::kNak,   FaultKind::kCorruptChecksum, FaultKind::kDropByte,
+      FaultKind::kDelayByte, FaultKind::kNoise, FaultKind::kWrongReply};
+  return {.kind = kKinds[static_cast<int>(f) - static_cast<int>(Fault::kSilence)],
+          .times = burst ? vtr::sim::Fault::kAlways : 1,
+          .nak_bits = 0x10,
+          .byte_index = 2,
+          .delay = 60ms};
 }
 
 struct Block {
@@ -326,19 +302,12 @@ TEST_F(FaultMatrix, AnswersTellWhatTheDeckDid) {
       // Open: a machine that cannot acknowledge is not opened.
       {open, kSilence, 262, kNoNote, 0ms, kAll},
       {open, kNak, 262, kNoNote, 0ms, kAll},
-      {open, kChecksum, 262, kNoNote, 0ms, kAll},
-      {open, kDropByte, 262, kNoNote, 0ms, kAll},
-      {open, kLateByte, 262, kNoNote, 0ms, kAll},
-      {open, kNoise, 262, kNoNote, 0ms, kAll},
       {open, kVanish, 262, kNoNote, 0ms, kAll},
       {open, kSilence, 0, kNoNote},  // the first stop may be lost
       // Status: a deck that gives no answer is not reported with a stale or
       // neutral value (a repeated reply to the same query is an answer).
       {Status(2), kSilence, 262, kNoNote, 0ms, kAll},
       {Status(2), kChecksum, 262, kNoNote, 0ms, kAll},
-      {Status(2), kDropByte, 262, kNoNote, 0ms, kAll},
-      {Status(2), kNoise, 262, kNoNote, 0ms, kAll},
-      {Status(2), kVanish, 262, kNoNote, 0ms, kAll},
       {Status(2), kWrongReply, 0, kNoNote, 0ms, kAll},
       {Status(4), kSilence, 262, kNoNote, 0ms, kAll},  // mode
       {Status(5), kSilence, 262, kNoNote, 0ms, kAll},  // media present
@@ -347,37 +316,21 @@ TEST_F(FaultMatrix, AnswersTellWhatTheDeckDid) {
       // An immediate command answers and notifies the failure.
       {play, kSilence, 262, kFail, 0ms, kAll},
       {play, kNak, 262, kFail, 0ms, kAll},
-      {play, kChecksum, 262, kFail, 0ms, kAll},
-      {play, kLateByte, 262, kFail, 0ms, kAll},
-      {play, kWrongReply, 262, kFail, 0ms, kAll},
       {play, kVanish, 262, kFail, 0ms, kAll},
       {record, kNak, 262, kFail, 0ms, kAll},
-      {record, kNoise, 262, kFail, 0ms, kAll},
-      {record, kVanish, 262, kFail, 0ms, kAll},
       // The command went through, then the line failed during its wait.
       {record, kSilence, 262, kFail, 50ms, kAll},
       {close, kSilence, 262, kFail, 0ms, kAll},
-      {close, kNak, 262, kFail, 0ms, kAll},
-      {close, kVanish, 262, kFail, 0ms, kAll},
       // A burst in the middle of a long seek or play-to gives the command up.
       {seek, kSilence, 262, kFail, 3000ms, 3000ms},
-      {seek, kNak, 262, kFail, 3000ms, 3000ms},
       {seek, kChecksum, 262, kFail, 3000ms, 3000ms},
-      {seek, kDropByte, 262, kFail, 3000ms, 3000ms},
-      {seek, kLateByte, 262, kFail, 3000ms, 3000ms},
-      {seek, kNoise, 262, kFail, 3000ms, 3000ms},
       {seek, kWrongReply, 262, kFail, 3000ms, 3000ms},
       {seek, kVanish, 262, kFail, 3000ms, 3000ms},
       {playTo, kSilence, 262, kFail, 6000ms, 3000ms},
-      {playTo, kChecksum, 262, kFail, 6000ms, 3000ms},
-      {playTo, kWrongReply, 262, kFail, 6000ms, 3000ms},
       {playTo, kVanish, 262, kFail, 6000ms, 3000ms},
       // One glitch does not move the poll's idea of the tape: the work gets done.
       {seek, kDropByte, 0, kOk, 3000ms},
-      {seek, kChecksum, 0, kOk, 3000ms},
       {seek, kWrongReply, 0, kOk, 3000ms},
-      {seek, kNoise, 0, kOk, 3000ms},
-      {playTo, kDropByte, 0, kOk, 6000ms},
       {playTo, kChecksum, 0, kOk, 6000ms},
 
       // The deck acknowledges and does not do the work.
@@ -385,8 +338,6 @@ TEST_F(FaultMatrix, AnswersTellWhatTheDeckDid) {
       {Cue(3000), kLocal, 262, kFail},
       {Rec(0, 1300), kLocal, 262, kFail},
       {stop, kLocal, 262, kFail},
-      {Simple(kFf), kLocal, 262, kFail},
-      {Simple(kRw), kLocal, 262, kFail},
       {Simple(MCI_PLAY, kW, Truth::kPlaying), kLocal, 262, kFail},
       {stepBy3, kLocal, 262, kFail},
       {Simple(kCalibrate), kLocal, 262, kFail},
@@ -405,12 +356,14 @@ TEST_F(FaultMatrix, AnswersTellWhatTheDeckDid) {
       {playTo, kPanelStop, 262, kFail, 6000ms},
       {playTo, kEject, 262, kFail, 3000ms},
       {playTo5000, kPanelStop, 0, kFail, 2700ms},
-      {playTo5000, kEject, 0, kFail, 2700ms},
       {playTo5000, kPanelStill, 0, kFail, 2700ms},
       {playTo5000, kJump, 0, kFail, 2700ms},
       {Seek(2000), kNoTape, 262, kFail},
       {Seek(600), kNoCue, 262, kFail},
       {Seek(kStart), kNoCue, 0, kOk},
+      // Without cueing a cue ends where the deck rests: done only on its target.
+      {From(101, Cue(100)), kNoCue, 0, kOk},
+      {From(102, Cue(101)), kNoCue, 262, kFail},
       {Seek(60000), kNone, 262, kFail},              // off the tape
       {Rec(60000, 0, MCI_NOTIFY), kNone, 0, kFail},  // off the tape
       {Play(0, 50), kNone, 262, kFail},              // behind the tape
@@ -418,7 +371,6 @@ TEST_F(FaultMatrix, AnswersTellWhatTheDeckDid) {
 
       // Off the tape's clock: refused before anything moves.
       {Unmoved(Seek(10801000)), kNone, 282, kFail},  // 100 hours and 1000 frames
-      {Unmoved(Seek(kMinus5)), kNone, 282, kFail},
       {Unmoved(SeekAt(k24Hours)), kNone, 282, kFail},
       {Unmoved(Cue(k24Hours)), kNone, 282, kFail},
       {Unmoved(Play(kMinus5, 300)), kNone, 282, kFail},
@@ -432,7 +384,6 @@ TEST_F(FaultMatrix, AnswersTellWhatTheDeckDid) {
       {seek, kStatusQuery, 0, kOk, 3000ms},
       {playTo, kBreak, 262, kAborted, 3000ms},
       {stop, kBreak, 262, kAborted, 100ms},
-      {stop, kLaterCommand, 262, kSuperseded, 100ms},
 
       // A healthy deck: waits that end where they were asked to.
       {SeekAt(kStart, MCI_WAIT), kNone, 0, kNoNote},
@@ -440,22 +391,19 @@ TEST_F(FaultMatrix, AnswersTellWhatTheDeckDid) {
       {From(10, Simple(kCalibrate, kW, Truth::kAtStart)), kNone, 0, kOk},
       {From(20000, Simple(kCalibrate, kW, Truth::kAtStart)), kNone, 0, kOk},
       {stepBy3, kNone, 0, kOk},
+      {Play(1000, 2000, MCI_NOTIFY), kNone, 0, kOk},  // told once past its end
       // Plays and records of any length end within kPastEnd of their end.
       {Play(300, 301), kNone, 0, kOk},
-      {Play(300, 305), kNone, 0, kOk},
-      {Play(300, 330), kNone, 0, kOk},
-      {Play(300, 370), kNone, 0, kOk},
       {Play(0, 101), kNone, 0, kOk},
-      {Play(0, 130), kNone, 0, kOk},
       // A record that ends before the deck shows it records (its edit delay
       // later) holds nothing: it cannot be told done.
-      {Rec(0, 101), kNone, 262, kFail},
       {Rec(0, 105), kNone, 262, kFail},
       {Rec(0, 170), kNone, 0, kOk},
   };
   for (const Row& row : rows) {
-    SCOPED_TRACE(Describe(row));
     const Command& c = row.cmd;
+    SCOPED_TRACE(testing::Message() << "row " << &row - rows << ": message " << c.msg << ", fault "
+                                    << static_cast<int>(row.fault));
     fault_ = row.fault;
     TearDown();
     SetUp();
@@ -493,6 +441,7 @@ TEST_F(FaultMatrix, AnswersTellWhatTheDeckDid) {
     const auto notes = host_.Notifications();
     EXPECT_EQ(notes.size(), row.note == kNoNote ? 0u : 1u);
     EXPECT_EQ(notes.empty() ? kNoNote : notes[0].status, row.note);
+    EXPECT_TRUE(notes.empty() || (notes[0] == Notification{kCallback, 1, notes[0].status}));
     // Refused before anything moved.
     for (const auto& name :
          result == MCIERR_OUTOFRANGE ? SentNames() : std::vector<std::string>{}) {

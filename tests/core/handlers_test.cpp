@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <tuple>
 
 #include "commands/handlers.h"
 #include "link/frames.h"
@@ -124,7 +123,6 @@ TEST_F(HandlerFamilies, Transport) {
   RunTable({
       {"play at 2000 shuttles, and notifies", MCI_PLAY, MCI_NOTIFY, {}, 0, {"SHTL_FWD_422 21 13 79"},
        Set(&R::dwSpeed, 2000), Notes({MCI_NOTIFY_SUCCESSFUL})},
-      {"play reverse at 2000", MCI_PLAY, 0x10000, {}, 0, {"SHTL_REV_422 21 23 79"}, Set(&R::dwSpeed, 2000)},
       {"play at 1000", MCI_PLAY, MCI_NOTIFY, {}, 0, {"PLAY_422 20 01"}, nullptr, Notes({MCI_NOTIFY_SUCCESSFUL})},
       {"play reverse at 1000", MCI_PLAY, 0x10000, {}, 0, {"SHTL_REV_422 21 23 40"}},
       {"play at 950 is factor 6", MCI_PLAY, 0, {}, 0, {"SHTL_FWD_422 21 13 36"}, Set(&R::dwSpeed, 950)},
@@ -260,7 +258,6 @@ TEST_F(HandlerFamilies, Set) {
       timeMode(0x50C, 1, 1, 0, nullptr, 9, MCIERR_MISSING_PARAMETER),
       timeMode(0x50C, 1, 1, 1, kTc, 3),
       timeMode(0x50C, 0, 1, 1, kTc, 2),
-      timeMode(0x50C, 1, 0, 1, kTc, 1),
       timeMode(0x50C, 0, 0, 1, kTc, 1),
       timeMode(0x50D, 1, 1, 1, kTimer, 4),
       timeMode(0x50E, 1, 1, 0, kTc, 3),
@@ -282,12 +279,12 @@ TEST_F(HandlerFamilies, Set) {
       {"setaudio track above AudioTracks", MCI_SETAUDIO, 0x10000, {3}, MCIERR_OUTOFRANGE, {}},
       {"setvideo record off", MCI_SETVIDEO, 0x10000 | 0x4000, {}, 0, {"EDITPRE_422 41 30 41"},
        All<Before>({Set(&R::fInsertVideo, 1), Set(&R::dwInsertAudio, 1)}), Is(&R::fInsertVideo, 0)},
-      {"settuner", MCI_SETTUNER, 0, {}, MCIERR_UNSUPPORTED_FUNCTION, {}},
   });
   // clang-format on
 }
 
 constexpr UINT kSetZ = MCI_VTR_SETZDKR, kVid = MCI_VTR_SETZDKRVID, kAud = MCI_VTR_SETZDKRAUD;
+constexpr UINT kVdr = MCI_VTR_VDR;
 
 // Words of "setzdkr": tc type, genlock, type genlock, vtr type, quality, edit on, edit off; of
 // "setzdkrvid": input, luminance, ..., out coring (5), ..., setup (16), video (17); of
@@ -300,23 +297,18 @@ TEST_F(HandlerFamilies, Extended) {
       {"edit on 6 becomes 8", kSetZ, 0x700, {0, 0, 0, 0, 0, 6}, 0, {"SETZDKR_EDIT_ON_DUR C1 38 08"}},
       {"edit off 31 becomes 7", kSetZ, 0x800, {0, 0, 0, 0, 0, 0, 31}, 0, {"SETZDKR_EDIT_OFF_DUR C1 3A 07"}},
       {"tc type 0x30 is limited to 1", kSetZ, 0x300, {0x30}, 0, {"SETZDKR_TC_TYPE C1 18 01"}},
-      {"vtr type 60 becomes 45", kSetZ, 0x100, {0, 0, 0, 60}, 0, {"SETZDKR_VTR_TYPE C1 08 2D"}, nullptr, Word(3, 45)},
       {"shutdown", kSetZ, 0x1C00, {}, 0, {"SETZDKR_SHUTDOWN_DEVICE C0 EF"}},
       {"a selector outside the table", kSetZ, 0x200, {}, MCIERR_BAD_INTEGER, {}},
-      {"input 0x30 is limited to 2", kVid, 0x900, {0x30}, 0, {"SETZDKR_INPUT C1 60 02"}},
       {"out coring 0x30 becomes 1", kVid, 0x1700, {0, 0, 0, 0, 0, 0x30}, 0, {"SETZDKR_COMP_OUT_CORING C1 8C 01"}},
       {"video 300 becomes 127, setup untouched", kVid, 0x1E00, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 7, 300},
        0, {"SETZDKR_VIDEO C1 50 7F"}, nullptr, All<After>({Word(17, 127), Word(16, 7)})},
       {"audio out channel 40 and level 300", kAud, 0x1A00, {300, 0, 40}, 0, {"SETZDKR_AUDIO_OUT_LEVEL C2 9C 01 7F"},
        nullptr, All<After>({Word(0, 127), Word(2, 1)})},
+      {"vdr 0x70 is refused", kVdr, 0, {0, 0x70}, MCIERR_BAD_INTEGER, {}, nullptr, nullptr, Family::kVdr},
+      {"vdr status queries once", kVdr, 0, {0, 0x10}, 0, {"STATSENSE_VDR E1 11 02"}, nullptr, nullptr, Family::kVdr},
+      {"vdr autoplay", kVdr, 0, {0, 0x20}, 0, {"VDR_AUTOPLAY E0 15"}, nullptr, nullptr, Family::kVdr},
+      {"vdr automode off", kVdr, 0, {0, 0x60}, 0, {"VDR_AUTOMODE_OFF 40 40"}, nullptr, nullptr, Family::kVdr},
   };
-  for (auto [what, value, result, wire] : std::vector<std::tuple<const char*, DWORD, DWORD, std::vector<std::string>>>{
-           {"vdr 0x70 is refused", 0x70, MCIERR_BAD_INTEGER, {}},
-           {"vdr status queries once", 0x10, 0, {"STATSENSE_VDR E1 11 02"}},
-           {"vdr autoplay", 0x20, 0, {"VDR_AUTOPLAY E0 15"}},
-           {"vdr automode off", 0x60, 0, {"VDR_AUTOMODE_OFF 40 40"}}}) {
-    rows.push_back({what, MCI_VTR_VDR, 0, {0, value}, result, wire, nullptr, nullptr, Family::kVdr});
-  }
   // A get answers the same under any of the three get messages.
   for (UINT get : {MCI_VTR_GETZDKR, MCI_VTR_GETZDKRVID, MCI_VTR_GETZDKRAUD}) {
     rows.push_back({"get audio in level of channel 2", get, 0x1B00, {0, 2}, 0, {"GETZDKR_AUDIO_IN_LEVEL C1 93 02"},

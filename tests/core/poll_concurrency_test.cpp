@@ -7,28 +7,16 @@
 
 #include "commands/handlers.h"
 #include "platform/clock.h"
-#include "platform/serial_ports.h"
 #include "tests/support/driver_fixture.h"
 
 namespace vtr::test {
 namespace {
 
-class StressTest : public DriverFixture {
+class StressTest : public TwoDeckFixture {
  protected:
-  std::string InitialProfile() override {
-    return "[videotape]\nVTRID=19\n[videotape1]\nVTRID=19\nComPort=3\n";
-  }
   void SetUp() override {
-    DriverFixture::SetUp();
-    vtr::platform::BindVirtualPort(3, second_);
-    ASSERT_EQ(OpenDevice(0, 1), 0u);
-    ASSERT_EQ(DriverOpen(u"videotape1", 2, 202), 2u);
-    VTR_GENERIC_PARMS g{0};
-    ASSERT_EQ(Send(MCI_OPEN_DRIVER, 0, &g, 2), 0u);
-  }
-  void TearDown() override {
-    DriverFixture::TearDown();
-    vtr::platform::UnbindPort(3);
+    TwoDeckFixture::SetUp();
+    OpenBoth();
   }
   // Random commands for the two devices from `threads` threads. Nothing waits
   // for a play to a position: another thread's pause would hold it for good.
@@ -65,8 +53,6 @@ class StressTest : public DriverFixture {
     }
     for (auto& t : pool) t.join();
   }
-  std::shared_ptr<vtr::sim::Deck> second_ =
-      std::make_shared<vtr::sim::Deck>(vtr::sim::DeckConfig::For("BVW-75"));
 };
 
 // Virtual time: every thread's yields dispatch the poll, on whichever thread sleeps.

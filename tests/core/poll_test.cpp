@@ -2,13 +2,8 @@
 // blocks on the wire and notifications out, in virtual time against the deck.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <functional>
-
-#include "link/frames.h"
 #include "monitor/poll.h"
 #include "platform/clock.h"
-#include "platform/serial_ports.h"
 #include "tests/support/driver_fixture.h"
 
 namespace vtr::test {
@@ -17,60 +12,6 @@ namespace {
 constexpr DWORD_PTR kCallback = 0x4242;
 
 class PollTest : public DriverFixture {};
-
-// Without "wait" a play between positions returns at once; its one
-// notification comes once the deck has passed the end, never before. A from
-// position of 0 is none: no cue, the play starts where the tape is.
-TEST_F(PollTest, PlayBetweenPositionsNotifiesOnceItHasPassedTheEnd) {
-  struct Row {
-    DWORD start, from, to;
-    int cues;
-  } rows[] = {{0, 1000, 2000, 1}, {300, 0, 400, 0}};
-  for (const auto& row : rows) {
-    TearDown();
-    SetUp();
-    OpenQuietly();
-    deck_->SetPosition(row.start);
-    VTR_PLAY_PARMS p{kCallback, row.from, row.to, 0};
-    ASSERT_EQ(Send(MCI_PLAY, MCI_NOTIFY | MCI_FROM | MCI_TO, &p), 0u);
-    EXPECT_TRUE(host_.Notifications().empty());
-    RunUntil([&] { return !host_.Notifications().empty(); }, 120000);
-    EXPECT_GT(deck_->State().position, row.to);
-    EXPECT_LE(deck_->State().position, row.to + 10);
-    EXPECT_EQ(Count("CUE_DATA_422"), row.cues);
-    Run(133 * 5);
-    EXPECT_EQ(host_.Notifications(),
-              (std::vector<Notification>{{kCallback, 1, MCI_NOTIFY_SUCCESSFUL}}));
-  }
-}
-
-// A cue on a machine that cannot cue: where the deck already rests (within one
-// frame of an even target) it ends on the 26th visit (18 of delay, one in
-// state 32, six of pause, then the still); anywhere else it fails at once.
-TEST_F(PollTest, CueWithoutCueingEndsOnThe26thVisitOrFailsAtOnce) {
-  struct Row {
-    DWORD target, rest;
-    DWORD result;
-    UINT status;
-    int visits;
-  } rows[] = {{100, 101, 0, MCI_NOTIFY_SUCCESSFUL, 26},
-              {101, 102, MCIERR_HARDWARE, MCI_NOTIFY_FAILURE, 0},
-              {100, 100, 0, MCI_NOTIFY_SUCCESSFUL, 26}};
-  OpenQuietly();
-  Record()->CanCue = 0;
-  for (const auto& row : rows) {
-    host_.ClearNotifications();
-    deck_->SetPosition(row.rest);
-    deck_->ClearTrace();
-    VTR_CUE_PARMS p{kCallback, 0, row.target};
-    ASSERT_EQ(Send(MCI_CUE, MCI_NOTIFY | MCI_TO, &p), row.result);
-    EXPECT_EQ(RunUntil([&] { return !host_.Notifications().empty(); }, 133 * 40),
-              133 * row.visits);
-    EXPECT_EQ(Statuses(), std::vector<UINT>{row.status}) << row.target << " at " << row.rest;
-    EXPECT_EQ(Commands(), row.visits != 0 ? std::vector<std::string>{"PAUSE_422"}
-                                          : std::vector<std::string>{});
-  }
-}
 
 // A stop command during a play to a position supersedes its notification, and
 // the poll then stills the deck quietly. (Ends by the deck are rows of the
@@ -123,28 +64,10 @@ TEST_F(PollTest, StripeRecordsToItsEndAndWindsBack) {
 
 // Two devices: a record-to on one runs the timer at 33 ms, during which the
 // other (133 ms) is visited on every tick, and the end restores 133 ms.
-class TwoDevicePollTest : public DriverFixture {
- protected:
-  std::string InitialProfile() override {
-    return "[videotape]\nVTRID=19\n[videotape1]\nVTRID=19\nComPort=3\n";
-  }
-  void SetUp() override {
-    DriverFixture::SetUp();
-    second_ = std::make_shared<vtr::sim::Deck>(vtr::sim::DeckConfig::For("BVW-75"));
-    vtr::platform::BindVirtualPort(3, second_);
-  }
-  void TearDown() override {
-    DriverFixture::TearDown();
-    vtr::platform::UnbindPort(3);
-  }
-  std::shared_ptr<vtr::sim::Deck> second_;
-};
+using TwoDevicePollTest = TwoDeckFixture;
 
 TEST_F(TwoDevicePollTest, RecordToRunsTheTimerAt33msAndBack) {
-  OpenQuietly();
-  ASSERT_EQ(DriverOpen(u"videotape1", 2, 202), 2u);
-  VTR_GENERIC_PARMS g{0};
-  ASSERT_EQ(Send(MCI_OPEN_DRIVER, 0, &g, 2), 0u);
+  OpenBoth();
   VTR_PLAY_PARMS rec{kCallback, 0, 150, 0};
   ASSERT_EQ(Send(MCI_RECORD, MCI_NOTIFY | MCI_TO, &rec), 0u);
   VTR_PLAY_PARMS play{0, 0, 100000, 0};

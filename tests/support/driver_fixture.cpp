@@ -56,10 +56,12 @@ void DriverFixture::TearDown() {
   vtr::platform::UseRealClock();
 }
 
-DWORD DriverFixture::DriverOpen(const std::u16string& params, UINT deviceId, UINT_PTR hDriver) {
-  MCI_OPEN_DRIVER_PARMS op{deviceId, params.c_str(), 0, 0};
-  return static_cast<DWORD>(
-      DriverProc(0, reinterpret_cast<HDRVR>(hDriver), DRV_OPEN, 0, reinterpret_cast<LPARAM>(&op)));
+DWORD DriverFixture::DriverOpen(const char16_t* params, UINT deviceId, UINT_PTR hDriver,
+                                const char16_t* lParam1) {
+  MCI_OPEN_DRIVER_PARMS op{deviceId, params, 0, 0};
+  return static_cast<DWORD>(DriverProc(0, reinterpret_cast<HDRVR>(hDriver), DRV_OPEN,
+                                       reinterpret_cast<LPARAM>(lParam1),
+                                       reinterpret_cast<LPARAM>(&op)));
 }
 
 DWORD DriverFixture::OpenDevice(DWORD flags, UINT deviceId) {
@@ -124,14 +126,6 @@ std::vector<std::string> DriverFixture::SentNames() const {
     if (e.direction == vtr::sim::Direction::kToDeck) names.push_back(e.name);
   }
   return names;
-}
-
-std::vector<std::vector<std::uint8_t>> DriverFixture::SentBlocks(const std::string& name) const {
-  std::vector<std::vector<std::uint8_t>> blocks;
-  for (const auto& e : deck_->Trace()) {
-    if (e.direction == vtr::sim::Direction::kToDeck && e.name == name) blocks.push_back(e.bytes);
-  }
-  return blocks;
 }
 
 }  // namespace vtr::test

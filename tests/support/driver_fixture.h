@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "driver/driver.h"
+#include "platform/serial_ports.h"
 #include "record/device.h"
 #include "record/parms.h"
 #include "sim/deck.h"
@@ -56,8 +58,10 @@ class DriverFixture : public ::testing::Test {
   // Opens the device and forgets the traffic and notifications of the open.
   void OpenQuietly(DWORD flags = 0, UINT deviceId = 1);
 
-  // DRV_OPEN for the parameter string; returns the driver id (0 = failure).
-  DWORD DriverOpen(const std::u16string& params, UINT deviceId, UINT_PTR hDriver);
+  // DRV_OPEN for the parameter string (and the text Wine passes as lParam1);
+  // returns the driver id (0 = failure).
+  DWORD DriverOpen(const char16_t* params, UINT deviceId, UINT_PTR hDriver,
+                   const char16_t* lParam1 = nullptr);
   // DRV_OPEN of "videotape" and MCI_OPEN_DRIVER; returns the open's result.
   DWORD OpenDevice(DWORD flags = 0, UINT deviceId = 1);
   DWORD CloseDevice(DWORD flags = 0, UINT deviceId = 1);
@@ -70,8 +74,9 @@ class DriverFixture : public ::testing::Test {
   int RunUntil(const std::function<bool()>& done, int limitMs);
   // Names of the blocks sent to the deck since the last ClearTrace.
   std::vector<std::string> SentNames() const;
-  std::vector<std::vector<std::uint8_t>> SentBlocks(const std::string& name) const;
-  int Count(const std::string& name) const { return static_cast<int>(SentBlocks(name).size()); }
+  int Count(const std::string& name) const {
+    return static_cast<int>(std::ranges::count(SentNames(), name));
+  }
   // The blocks sent, without the sense queries of the waits and the poll; with
   // `bytes`, each as "NAME 20 01" (without its checksum).
   std::vector<std::string> Commands(bool bytes = false) const;
@@ -81,6 +86,30 @@ class DriverFixture : public ::testing::Test {
   TempProfileDir profile_;
   RecordingHost host_;
   std::shared_ptr<vtr::sim::Deck> deck_;
+};
+
+// Two devices: 1 as above, 2 ("videotape1") on a second BVW-75 on COM3.
+class TwoDeckFixture : public DriverFixture {
+ protected:
+  std::string InitialProfile() override {
+    return "[videotape]\nVTRID=19\n[videotape1]\nVTRID=19\nComPort=3\n";
+  }
+  void SetUp() override {
+    DriverFixture::SetUp();
+    vtr::platform::BindVirtualPort(3, second_);
+  }
+  void TearDown() override {
+    DriverFixture::TearDown();
+    vtr::platform::UnbindPort(3);
+  }
+  void OpenBoth() {
+    ASSERT_EQ(OpenDevice(), 0u);
+    ASSERT_EQ(DriverOpen(u"videotape1", 2, 202), 2u);
+    ASSERT_EQ(OpenDevice(0, 2), 0u);
+  }
+
+  std::shared_ptr<vtr::sim::Deck> second_ =
+      std::make_shared<vtr::sim::Deck>(vtr::sim::DeckConfig::For("BVW-75"));
 };
 
 }  // namespace vtr::test
