@@ -257,7 +257,7 @@ start_sim() {  # name
   exec {fd}>"$WORK/panel.$name"
   PANEL_FD[$name]=$fd
   PTY=""
-  for _ in $(seq 1 100); do
+  for _ in $(seq 1 400); do  # up to 20 s on a busy machine
     PTY="$(head -n1 "$WORK/vtrsim.$name.out" 2>/dev/null)"
     [[ -n "$PTY" ]] && break
     sleep 0.05
@@ -458,6 +458,7 @@ null_blocks() {  # console width
   else
     flunk "null parameter blocks ($2) (- expected, + Wine):"
     cat "$out.diff"
+    echo "the deck (COM2 = ${PTY:-no pseudo-terminal}) said:"; tail -n 5 "$WORK/vtrsim.null-$2.err"
   fi
 }
 
