@@ -7,22 +7,10 @@
 
 namespace vtr::mci {
 
-void ParamBlock::PutWord(std::size_t offset, DWORD value) {
-  if (offset + sizeof value <= bytes_.size()) std::memcpy(&bytes_[offset], &value, sizeof value);
-}
-DWORD ParamBlock::Word(std::size_t offset) const {
-  DWORD v = 0;
-  if (offset + sizeof v <= bytes_.size()) std::memcpy(&v, &bytes_[offset], sizeof v);
-  return v;
-}
-void ParamBlock::PutPointer(std::size_t offset, DWORD_PTR value) {
-  if (offset + sizeof value <= bytes_.size()) std::memcpy(&bytes_[offset], &value, sizeof value);
-}
-DWORD_PTR ParamBlock::Pointer(std::size_t offset) const {
-  DWORD_PTR v = 0;
-  if (offset + sizeof v <= bytes_.size()) std::memcpy(&v, &bytes_[offset], sizeof v);
-  return v;
-}
+void ParamBlock::PutWord(std::size_t offset, DWORD value) { Put(offset, value); }
+DWORD ParamBlock::Word(std::size_t offset) const { return Get<DWORD>(offset); }
+void ParamBlock::PutPointer(std::size_t offset, DWORD_PTR value) { Put(offset, value); }
+DWORD_PTR ParamBlock::Pointer(std::size_t offset) const { return Get<DWORD_PTR>(offset); }
 void ParamBlock::PutString(std::size_t offset, std::u16string text) {
   strings_.emplace_back(offset, std::move(text));
 }

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <optional>
 #include <span>
@@ -41,6 +42,18 @@ class ParamBlock {
   std::span<const std::uint8_t> Bytes() const { return bytes_; }
 
  private:
+  // A value at `offset`, unaligned; a slot past the end is dropped or reads 0.
+  template <class T>
+  void Put(std::size_t offset, T value) {
+    if (offset + sizeof value <= bytes_.size()) std::memcpy(&bytes_[offset], &value, sizeof value);
+  }
+  template <class T>
+  T Get(std::size_t offset) const {
+    T v{};
+    if (offset + sizeof v <= bytes_.size()) std::memcpy(&v, &bytes_[offset], sizeof v);
+    return v;
+  }
+
   alignas(8) std::array<std::uint8_t, kBytes> bytes_{};
   std::deque<std::pair<std::size_t, std::u16string>> strings_;
   std::optional<std::size_t> returnOffset_;
