@@ -8,6 +8,8 @@ import secrets
 from dataclasses import dataclass, field
 from typing import List, Optional
 
+from .profile import config_directory
+
 DEFAULT_PORT = 8422
 DEFAULT_LEASE_SECONDS = 30.0
 # COM numbers the service picks for decks given as a path, a network address or
@@ -61,11 +63,7 @@ class Config:
 
 
 def default_directory() -> pathlib.Path:
-    env = os.environ.get("VTRD_CONFIG_DIR")
-    if env:
-        return pathlib.Path(env)
-    base = os.environ.get("XDG_CONFIG_HOME") or os.path.join(os.path.expanduser("~"), ".config")
-    return pathlib.Path(base) / "vtrd"
+    return config_directory("VTRD_CONFIG_DIR", "vtrd")
 
 
 def _deck(name: str, section) -> DeckConfig:

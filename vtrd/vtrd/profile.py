@@ -12,13 +12,18 @@ _BOM = "\xef\xbb\xbf"  # a UTF-8 byte-order mark, read as Latin-1 like every byt
 _SECTION = re.compile(r"^\s*\[([^\]]*)\]")
 
 
-def profile_directory() -> pathlib.Path:
-    """Where the library reads VTR.INI (the same rule as libvtr422's)."""
-    env = os.environ.get("VTR422_PROFILE_DIR")
+def config_directory(variable: str, name: str) -> pathlib.Path:
+    """$`variable` when set, else `name` under the XDG configuration home."""
+    env = os.environ.get(variable)
     if env:
         return pathlib.Path(env)
     base = os.environ.get("XDG_CONFIG_HOME") or os.path.join(os.path.expanduser("~"), ".config")
-    return pathlib.Path(base) / "vtr422"
+    return pathlib.Path(base) / name
+
+
+def profile_directory() -> pathlib.Path:
+    """Where the library reads VTR.INI (the same rule as libvtr422's)."""
+    return config_directory("VTR422_PROFILE_DIR", "vtr422")
 
 
 def set_keys(text: str, section: str, keys: Dict[str, str]) -> str:
